@@ -1,0 +1,43 @@
+// Serial ports.  COMn (n = 1 to 4) names a device: the variable TARVIX_COMn when set, else the key
+// COMn of section PORTS in tarvix.ini, else /dev/ttyS(n-1).
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tarvix::platform {
+
+// The device path of COMn; `ini_path` is the tarvix.ini in force ("" for none).
+std::string ComDevicePath(int n, const std::string& ini_path);
+
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+    // Opens the device exclusively, raw 8N1 at the given rate, DTR on and RTS off where the device
+    // has modem lines.  False when the device cannot be opened or the rate is not supported.
+    virtual bool Open(const std::string& device, uint32_t baud_rate) = 0;
+    virtual void Close() = 0;
+    virtual bool IsOpen() const = 0;
+    virtual bool SetBaudRate(uint32_t baud_rate) = 0;
+    // Bytes waiting in the input queue.
+    virtual size_t QueuedBytes() = 0;
+    // True (and cleared) when the line reported framing, parity or overrun errors since the last call.
+    virtual bool TakeLineErrors() = 0;
+    // Discards both queues.
+    virtual void Purge() = 0;
+    // Reads what is there without waiting; returns the byte count (0 when none).
+    virtual size_t ReadAvailable(uint8_t* buffer, size_t size) = 0;
+    // Waits until at least one byte can be read, the time is up or *stop becomes true; true when
+    // a byte is there.  Waits in slices so that the stop flag is seen promptly.
+    virtual bool WaitReadable(uint32_t timeout_ms, const std::atomic<bool>* stop) = 0;
+    // Writes all bytes unless the deadline passes; returns the bytes written.
+    virtual size_t Write(const uint8_t* data, size_t size, uint32_t timeout_ms) = 0;
+};
+
+// The operating system's serial port.
+std::unique_ptr<SerialPort> MakeSerialPort();
+
+}  // namespace tarvix::platform
