@@ -23,6 +23,7 @@ namespace desktest {
 
 int32_t FakeHandheld::thrdGetHcNum(int32_t port, int32_t rate, char* out) {
     calls.push_back({"number", port, rate, {}, {}, 0, 0});
+    if (on_number) on_number();
     if (throw_on_number) throw std::runtime_error("the link library failed");
     int32_t result = 1;
     if (!number_results.empty()) {

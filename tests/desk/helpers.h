@@ -35,6 +35,7 @@ public:
     std::deque<int32_t> number_results;  // one per thrdGetHcNum; 1 when run out
     std::string number = "12345678";
     bool throw_on_number = false;
+    std::function<void()> on_number;     // runs when thrdGetHcNum is called
     int32_t send_result = 0;
     bool throw_on_send = false;
     std::function<void()> on_send;       // runs when SendFileToHc is called (e.g. to keep A.DBF)
