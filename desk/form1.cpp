@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QHeaderView>
 #include <QMenu>
@@ -48,6 +49,15 @@ constexpr int kProgressBar2Left = 240;
 constexpr int kProgressBar2RightGap = 190;
 
 std::atomic<int> g_forms{0};
+
+// The grid's rows carry no numbers: the narrow left column only marks the current record.
+class MeterQueryModel final : public QSqlQueryModel {
+public:
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation == Qt::Vertical && role == Qt::DisplayRole) return QVariant();
+        return QSqlQueryModel::headerData(section, orientation, role);
+    }
+};
 
 }  // namespace
 
@@ -93,6 +103,8 @@ TForm1::TForm1(HandheldLink& link, DeskUi& ui, QString data_dir, QString program
     DBGrid2->horizontalHeader()->setFont(font);
     DBGrid2->setContextMenuPolicy(Qt::CustomContextMenu);
     DBGrid2->setSelectionBehavior(QAbstractItemView::SelectRows);
+    DBGrid2->verticalHeader()->setDefaultSectionSize(QFontMetrics(font).height() + 6);
+    DBGrid2->verticalHeader()->setFixedWidth(12);  // the record indicator column
     Panel6->layout()->addWidget(DBGrid2);
     ProgressBar3 = new QProgressBar(Panel6);
     ProgressBar3->setGeometry(172, 168, 793, 17);
@@ -114,6 +126,8 @@ TForm1::TForm1(HandheldLink& link, DeskUi& ui, QString data_dir, QString program
     ListView2->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView2->setShowGrid(true);
     ListView2->verticalHeader()->hide();
+    ListView2->verticalHeader()->setDefaultSectionSize(QFontMetrics(list_font).height() + 6);
+    ListView2->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     ListView2->setContextMenuPolicy(Qt::CustomContextMenu);
     Panel15->layout()->addWidget(ListView2);
     ProgressBar2 = new QProgressBar(Panel15);
@@ -136,7 +150,7 @@ TForm1::TForm1(HandheldLink& link, DeskUi& ui, QString data_dir, QString program
     connect(ListView2, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupMenu2->popup(ListView2->viewport()->mapToGlobal(at)); });
 
-    model_ = std::make_unique<QSqlQueryModel>();
+    model_ = std::make_unique<MeterQueryModel>();
     DBGrid2->setModel(model_.get());
 }
 
