@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <cstdio>
 
 namespace desk {
 
@@ -57,7 +58,7 @@ ReportOutcome WriteReport(const QString& path, const QString& title, const ListC
 
     Book book;
     lxw_workbook_options options = {};
-    options.constant_memory = LXW_FALSE;
+    options.constant_memory = LXW_TRUE;
     book.wb = workbook_new_opt(temp_name.constData(), &options);
     lxw_worksheet* ws = book.wb ? workbook_add_worksheet(book.wb, nullptr) : nullptr;
     if (!ws) return ReportOutcome::WorkbookUnavailable;
@@ -83,32 +84,17 @@ ReportOutcome WriteReport(const QString& path, const QString& title, const ListC
     format_set_font_size(date_format, 14);
 
     const int n = static_cast<int>(list.captions.size());
-    std::vector<QStringList> column_texts(static_cast<size_t>(n));
 
-    // Caption row.
+    // Widths follow the captions and the data only, never the title or the date.
     for (int i = 0; i < n; ++i) {
-        const QByteArray text = list.captions[i].toUtf8();
-        if (worksheet_write_string(ws, 3, static_cast<lxw_col_t>(i), text.constData(), caption_format) != LXW_NO_ERROR)
-            return abandon(ReportOutcome::DataRowFailed);
-        column_texts[static_cast<size_t>(i)] << list.captions[i];
-    }
-    // Data rows, every cell as text.
-    for (size_t j = 0; j < list.rows.size(); ++j) {
-        const QStringList& row = list.rows[j];
-        for (int i = 0; i < n; ++i) {
-            const QString value = i < row.size() ? row[i] : QString();
-            const QByteArray text = value.toUtf8();
-            if (worksheet_write_string(ws, static_cast<lxw_row_t>(j + 4), static_cast<lxw_col_t>(i), text.constData(),
-                                       text_format) != LXW_NO_ERROR)
-                return abandon(ReportOutcome::DataRowFailed);
-            column_texts[static_cast<size_t>(i)] << value;
-        }
-    }
-    // Layout: widths from the captions and data, then the title and the date.
-    for (int i = 0; i < n; ++i)
-        if (worksheet_set_column(ws, static_cast<lxw_col_t>(i), static_cast<lxw_col_t>(i),
-                                 FittedWidth(column_texts[static_cast<size_t>(i)]), nullptr) != LXW_NO_ERROR)
+        QStringList texts{list.captions[i]};
+        for (const QStringList& row : list.rows) texts << (i < row.size() ? row[i] : QString());
+        if (worksheet_set_column(ws, static_cast<lxw_col_t>(i), static_cast<lxw_col_t>(i), FittedWidth(texts), nullptr) !=
+            LXW_NO_ERROR)
             return abandon(ReportOutcome::LayoutOrSaveFailed);
+    }
+    // Rows are streamed in order (the workbook is written in constant memory): title, date, captions,
+    // then every item as text.
     const QByteArray title_text = title.toUtf8();
     lxw_error e = n > 1 ? worksheet_merge_range(ws, 0, 0, 0, static_cast<lxw_col_t>(n - 1), title_text.constData(), title_format)
                         : worksheet_write_string(ws, 0, 0, title_text.constData(), title_format);
@@ -116,6 +102,20 @@ ReportOutcome WriteReport(const QString& path, const QString& title, const ListC
     const QByteArray date_text = (QStringLiteral("Fecha de informe:") + ReportDateText(when)).toUtf8();
     if (worksheet_write_string(ws, 1, 0, date_text.constData(), date_format) != LXW_NO_ERROR)
         return abandon(ReportOutcome::LayoutOrSaveFailed);
+    for (int i = 0; i < n; ++i) {
+        const QByteArray text = list.captions[i].toUtf8();
+        if (worksheet_write_string(ws, 3, static_cast<lxw_col_t>(i), text.constData(), caption_format) != LXW_NO_ERROR)
+            return abandon(ReportOutcome::DataRowFailed);
+    }
+    for (size_t j = 0; j < list.rows.size(); ++j) {
+        const QStringList& row = list.rows[j];
+        for (int i = 0; i < n; ++i) {
+            const QByteArray text = (i < row.size() ? row[i] : QString()).toUtf8();
+            if (worksheet_write_string(ws, static_cast<lxw_row_t>(j + 4), static_cast<lxw_col_t>(i), text.constData(),
+                                       text_format) != LXW_NO_ERROR)
+                return abandon(ReportOutcome::DataRowFailed);
+        }
+    }
 
     // Save: complete file first, then into place.
     lxw_error closed = workbook_close(book.wb);
