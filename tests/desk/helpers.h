@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,9 @@
 #include "desk_ui.h"
 #include "form1.h"
 #include "handheld.h"
+
+// Readable failure output for Qt texts.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace desktest {
 

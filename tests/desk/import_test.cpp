@@ -305,3 +305,38 @@ TEST(CellConversion, AsTheDataLayerConverts) {
 }
 
 }  // namespace
+
+namespace {
+
+// A failed padding statement or grid query is reported, never followed by the success message.
+TEST(Import, PaddingAndGridFailuresAreReported) {
+    QTemporaryDir books;
+    const QString book = books.filePath(QStringLiteral("m.xlsx"));
+    Rows rows = Heading();
+    rows.push_back(MeterRow(1, QStringLiteral("1")));
+    desktest::WriteXlsx(book, rows);
+    {
+        Desk d;
+        d.data.exec(QStringLiteral("INSERT INTO Meter (NID, meterid) VALUES (9, 'kept')"));
+        d.data.exec(QStringLiteral(
+            "CREATE TRIGGER no_padding BEFORE UPDATE ON Meter BEGIN SELECT RAISE(ABORT, 'padding refused'); END"));
+        d.import(book);
+        ASSERT_EQ(d.ui.lastKind(), "error");
+        EXPECT_TRUE(d.ui.last().contains(QStringLiteral("padding refused"))) << d.ui.last().toStdString();
+        const auto meter = d.data.meterRows();
+        ASSERT_EQ(meter.size(), 1u) << "the whole import is undone";
+        EXPECT_EQ(meter[0][3].toString(), QStringLiteral("kept"));
+    }
+    {
+        // Position 14 is not named RESET: the rows go in, the grid's query cannot run.
+        Desk d;
+        d.data.exec(QStringLiteral("ALTER TABLE Meter RENAME COLUMN RESET TO other"));
+        d.import(book);
+        ASSERT_EQ(d.ui.lastKind(), "error");
+        EXPECT_TRUE(d.ui.last().contains(QStringLiteral("RESET"))) << d.ui.last().toStdString();
+        for (const auto& m : d.ui.messages) EXPECT_NE(m.text, kImported);
+        EXPECT_FALSE(d.form->gridQueryOpen());
+    }
+}
+
+}  // namespace

@@ -160,3 +160,21 @@ TEST(Report, SaveFailureKeepsAnEarlierFileAndSaysSo) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Report, ADataRowFailureSavesNothing) {
+    Desk d;
+    Fill(d, {Item(1, QStringLiteral("1"))});
+    QTemporaryDir out;
+    // A cell longer than a sheet cell holds.
+    d.form->ListView2->setItem(0, 5, new QTableWidgetItem(QString(40000, QLatin1Char('x'))));
+    d.ui.save_answers.push_back(desk::SaveChoice{out.filePath(QStringLiteral("b.xlsx")), 2});
+    EXPECT_FALSE(d.form->ExportListViewToExcel(d.form->ListView2, QStringLiteral("t")));
+    EXPECT_EQ(d.ui.last(), QStringLiteral("Network connection fails, the data was not able to export"));
+    EXPECT_EQ(d.ui.messages.back().caption, QStringLiteral("Prompt"));
+    EXPECT_FALSE(QFile::exists(out.filePath(QStringLiteral("b.xlsx"))));
+    EXPECT_TRUE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden).isEmpty()) << "nothing left behind";
+}
+
+}  // namespace
