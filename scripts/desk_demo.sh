@@ -24,7 +24,9 @@ cp "$build/desk/B.DBF" "$demo/B.DBF"
 
 # The handheld: it answers on a pseudo-terminal that COM1 names, and fills in the readings of every
 # task table it receives.
-"$hhsim" --family "$family" --number KV2026000123 --store "$demo/store" --link "$demo/com1" \
+# A byte-frame handheld's number has at most 9 characters.
+if [ "$family" = byte ]; then number=KV2026012; else number=KV2026000123; fi
+"$hhsim" --family "$family" --number "$number" --store "$demo/store" --link "$demo/com1" \
   --fill-readings A.DBF >"$demo/hhsim.log" 2>&1 &
 sim_pid=$!
 trap 'kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true' EXIT
