@@ -20,8 +20,9 @@ int main(int argc, char** argv) {
     for (int r = 1; r <= rows; ++r) {
         QStringList row;
         row << QString::number(r) << QStringLiteral("%1").arg(r * 13 % 9999991, 7, 10, QLatin1Char('0'))
-            << QStringLiteral("Avenida Principal %1").arg(r) << QStringLiteral("%1").arg(r * 7, 12, 10, QLatin1Char('0'))
-            << QStringLiteral("R%1").arg(r % 40) << QStringLiteral("T1");
+            << QStringLiteral("Avenida Principal %1").arg(r)
+            << QStringLiteral("%1").arg(r * 7, 12, 10, QLatin1Char('0')) << QStringLiteral("R%1").arg(r % 40)
+            << QStringLiteral("T1");
         for (int c = 6; c < 19; ++c) row << QString::number(1000.0 + r * 0.25 + c, 'f', 2);
         list.rows.push_back(row);
     }
@@ -37,7 +38,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "desk_export_bench: the report was not saved\n");
         return 1;
     }
-    std::printf("desk export of %d readings x 19 columns: %.3f s, %.1f MB file, peak memory %.0f MB\n", rows, seconds,
-                QFileInfo(path).size() / 1e6, usage.ru_maxrss / 1024.0);
+    std::printf("desk export of %d readings x 19 columns: %.3f s, %.1f MB file, peak memory %.0f MB\n", rows,
+                seconds, QFileInfo(path).size() / 1e6, usage.ru_maxrss / 1024.0);
     return 0;
 }

@@ -29,8 +29,10 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 bool WriteBook(const QString& path, int rows) {
     lxw_workbook* wb = workbook_new(QFile::encodeName(path).constData());
     lxw_worksheet* ws = workbook_add_worksheet(wb, nullptr);
-    const char* heading[] = {"NID", "Cliente", "Direccion", "Medidor", "Ruta", "Tipo", "G", "H", "I", "J", "K", "L", "M", "Reset"};
-    for (int c = 0; c < 14; ++c) worksheet_write_string(ws, 0, static_cast<lxw_col_t>(c), heading[c], nullptr);
+    const char* heading[] = {"NID", "Cliente", "Direccion", "Medidor", "Ruta", "Tipo", "G",
+                             "H",   "I",       "J",         "K",       "L",    "M",    "Reset"};
+    for (int c = 0; c < 14; ++c)
+        worksheet_write_string(ws, 0, static_cast<lxw_col_t>(c), heading[c], nullptr);
     char text[64];
     for (int r = 1; r <= rows; ++r) {
         const auto row = static_cast<lxw_row_t>(r);
@@ -70,14 +72,16 @@ int main(int argc, char** argv) {
     QSqlDatabase::removeDatabase(QStringLiteral("setup"));
 
     auto t0 = std::chrono::steady_clock::now();
-    const desk::Sheet probe = desk::ReadFirstSheet(QFile::encodeName(book).toStdString(), desk::kImportColumns);
+    const desk::Sheet probe =
+        desk::ReadFirstSheet(QFile::encodeName(book).toStdString(), desk::kImportColumns);
     const double read_only = Seconds(t0);
 
     double import = 0, grid = 0;
     {
         QSqlDatabase db = desk::OpenMeterDatabase(dir.path(), QStringLiteral("bench"));
         t0 = std::chrono::steady_clock::now();
-        const desk::Sheet sheet = desk::ReadFirstSheet(QFile::encodeName(book).toStdString(), desk::kImportColumns);
+        const desk::Sheet sheet =
+            desk::ReadFirstSheet(QFile::encodeName(book).toStdString(), desk::kImportColumns);
         desk::ImportMeters(db, sheet);
         import = Seconds(t0);
         t0 = std::chrono::steady_clock::now();
@@ -86,7 +90,8 @@ int main(int argc, char** argv) {
         while (model.canFetchMore()) model.fetchMore();
         grid = Seconds(t0);
         if (model.rowCount() != rows) {
-            std::fprintf(stderr, "desk_import_bench: the grid holds %d rows, not %d\n", model.rowCount(), rows);
+            std::fprintf(stderr, "desk_import_bench: the grid holds %d rows, not %d\n", model.rowCount(),
+                         rows);
             return 1;
         }
         db.close();
@@ -103,7 +108,8 @@ int main(int argc, char** argv) {
         "print(time.monotonic()-t, n)\n");
     py.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, book});
     if (!py.waitForFinished(600000) || py.exitCode() != 0) {
-        std::fprintf(stderr, "desk_import_bench: openpyxl failed: %s\n", py.readAllStandardError().constData());
+        std::fprintf(stderr, "desk_import_bench: openpyxl failed: %s\n",
+                     py.readAllStandardError().constData());
         return 1;
     }
     const double openpyxl = py.readAllStandardOutput().split(' ').front().toDouble();

@@ -20,9 +20,12 @@ void Show(QWidget* owner, QMessageBox::Icon icon, const QString& caption, const 
 
 QMessageBox::Icon ToQt(BoxIcon icon) {
     switch (icon) {
-        case BoxIcon::Information: return QMessageBox::Information;
-        case BoxIcon::Error: return QMessageBox::Critical;
-        case BoxIcon::None: break;
+        case BoxIcon::Information:
+            return QMessageBox::Information;
+        case BoxIcon::Error:
+            return QMessageBox::Critical;
+        case BoxIcon::None:
+            break;
     }
     return QMessageBox::NoIcon;
 }
@@ -32,9 +35,15 @@ QMessageBox::Icon ToQt(BoxIcon icon) {
 void QtDeskUi::information(const QString& text) {
     Show(owner_, QMessageBox::Information, QStringLiteral("Information"), text);
 }
-void QtDeskUi::plain(const QString& text) { Show(owner_, QMessageBox::NoIcon, title_, text); }
-void QtDeskUi::box(const QString& text, const QString& caption, BoxIcon icon) { Show(owner_, ToQt(icon), caption, text); }
-void QtDeskUi::errorReport(const QString& text) { Show(owner_, QMessageBox::Critical, title_, text); }
+void QtDeskUi::plain(const QString& text) {
+    Show(owner_, QMessageBox::NoIcon, title_, text);
+}
+void QtDeskUi::box(const QString& text, const QString& caption, BoxIcon icon) {
+    Show(owner_, ToQt(icon), caption, text);
+}
+void QtDeskUi::errorReport(const QString& text) {
+    Show(owner_, QMessageBox::Critical, title_, text);
+}
 
 std::optional<QString> QtDeskUi::openFile(const QString& filter, const QString& initial_dir) {
     QFileDialog dialog(owner_, QString(), initial_dir, filter);

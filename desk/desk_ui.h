@@ -18,7 +18,7 @@ struct SaveChoice {
 };
 
 class DeskUi {
-public:
+  public:
     virtual ~DeskUi() = default;
     // Message dialog with the information icon, caption "Information".
     virtual void information(const QString& text) = 0;
@@ -40,7 +40,7 @@ QString ApplicationTitle(const QString& program_file_name);
 
 // Qt dialogs owned by the given window.
 class QtDeskUi final : public DeskUi {
-public:
+  public:
     explicit QtDeskUi(QWidget* owner, QString title) : owner_(owner), title_(std::move(title)) {}
     void setOwner(QWidget* owner) { owner_ = owner; }
     void information(const QString& text) override;
@@ -50,7 +50,7 @@ public:
     std::optional<QString> openFile(const QString& filter, const QString& initial_dir) override;
     std::optional<SaveChoice> saveFile(const QString& title, const QString& filter) override;
 
-private:
+  private:
     QWidget* owner_;
     QString title_;
 };

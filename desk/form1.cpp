@@ -42,7 +42,9 @@ QFrame* NewPanel(QWidget* parent) {
     return panel;
 }
 
-QString ExceptionText(const std::exception& e) { return QString::fromUtf8(e.what()); }
+QString ExceptionText(const std::exception& e) {
+    return QString::fromUtf8(e.what());
+}
 
 // The right-hand gap the download's progress bar keeps to the edge of its panel as the window grows.
 constexpr int kProgressBar2Left = 240;
@@ -52,7 +54,7 @@ std::atomic<int> g_forms{0};
 
 // The grid's rows carry no numbers: the narrow left column only marks the current record.
 class MeterQueryModel final : public QSqlQueryModel {
-public:
+  public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
         if (orientation == Qt::Vertical && role == Qt::DisplayRole) return QVariant();
         return QSqlQueryModel::headerData(section, orientation, role);
@@ -173,7 +175,8 @@ void TForm1::showEvent(QShowEvent* event) {
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Panel15 && event->type() == QEvent::Resize)
-        ProgressBar2->setFixedWidth(std::max(1, Panel15->width() - kProgressBar2Left - kProgressBar2RightGap));
+        ProgressBar2->setFixedWidth(
+            std::max(1, Panel15->width() - kProgressBar2Left - kProgressBar2RightGap));
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -216,9 +219,13 @@ void TForm1::FormShow() {
     hideTab(1);
 }
 
-void TForm1::Quit1Click() { close(); }
+void TForm1::Quit1Click() {
+    close();
+}
 
-void TForm1::setCaption(const QString& caption) { setWindowTitle(caption); }
+void TForm1::setCaption(const QString& caption) {
+    setWindowTitle(caption);
+}
 
 // ---- connection --------------------------------------------------------------------------------
 
@@ -267,7 +274,8 @@ void TForm1::buildGridColumns() {
     for (const GridColumn& column : kGridColumns) {
         const int logical = record.indexOf(QString::fromLatin1(column.field));
         if (logical < 0) continue;
-        const QString title = *column.title ? QString::fromLatin1(column.title) : QString::fromLatin1(column.field);
+        const QString title =
+            *column.title ? QString::fromLatin1(column.title) : QString::fromLatin1(column.field);
         model_->setHeaderData(logical, Qt::Horizontal, title);
         header->moveSection(header->visualIndex(logical), visual++);
         DBGrid2->setColumnWidth(logical, column.width > 0 ? column.width : header->defaultSectionSize());
@@ -298,7 +306,8 @@ void TForm1::Meterdatamaintenance1Click() {
     // Read its first sheet.
     Sheet sheet;
     try {
-        sheet = ReadFirstSheet(QFile::encodeName(QDir::fromNativeSeparators(path)).toStdString(), kImportColumns);
+        sheet =
+            ReadFirstSheet(QFile::encodeName(QDir::fromNativeSeparators(path)).toStdString(), kImportColumns);
     } catch (const std::exception&) {
         ui_.box(QStringLiteral("You Excel did not install!"), QStringLiteral("ERROR!"), BoxIcon::Error);
         return;
@@ -364,8 +373,9 @@ void TForm1::ddfs1Click() {
     {
         const QString temp = QDir(data_dir_).filePath(QStringLiteral(".A.DBF.part"));
         QFile::remove(temp);
-        const bool copied = QFile::copy(template_path, temp) &&
-                            ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(table_path).constData()) == 0;
+        const bool copied =
+            QFile::copy(template_path, temp) &&
+            ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(table_path).constData()) == 0;
         if (!copied) {
             QFile::remove(temp);
             ui_.plain(QStringLiteral("Send the file failed, please try again!"));
@@ -381,12 +391,15 @@ void TForm1::ddfs1Click() {
         ProgressBar3->hide();
     };
     try {
-        if (!query_open_) throw DeskError(QStringLiteral("Cannot perform this operation on a closed dataset"));
+        if (!query_open_)
+            throw DeskError(QStringLiteral("Cannot perform this operation on a closed dataset"));
         const int count = model_->rowCount();
         ProgressBar3->setRange(0, std::max(count, 1));
         std::vector<TaskRecord> records;
         records.reserve(static_cast<size_t>(count));
-        auto field = [this](const QSqlRecord& r, int column) { return r.value(QString::fromLatin1(kGridColumns[column].field)); };
+        auto field = [this](const QSqlRecord& r, int column) {
+            return r.value(QString::fromLatin1(kGridColumns[column].field));
+        };
         for (int k = 1; k <= count; ++k) {
             DBGrid2->selectRow(k - 1);
             ProgressBar3->setValue(k);
@@ -508,41 +521,47 @@ bool TForm1::ExportListViewToExcel(QTableWidget* list, const QString& title) {
         ui_.saveFile(QStringLiteral("Save to"), QStringLiteral("EXCEL (*.xls);;EXCEL2007 (*.xlsx)"));
     if (!choice) return false;
     const QString name = QDir::toNativeSeparators(
-        QFileInfo(CompleteReportName(QDir::fromNativeSeparators(choice->path), choice->filter_index)).absoluteFilePath());
+        QFileInfo(CompleteReportName(QDir::fromNativeSeparators(choice->path), choice->filter_index))
+            .absoluteFilePath());
 
     ListContent content;
     if (list == ListView2) {
         content = listContent();
     } else {
         for (int c = 0; c < list->columnCount(); ++c)
-            content.captions << (list->horizontalHeaderItem(c) ? list->horizontalHeaderItem(c)->text() : QString());
+            content.captions << (list->horizontalHeaderItem(c) ? list->horizontalHeaderItem(c)->text()
+                                                               : QString());
         for (int r = 0; r < list->rowCount(); ++r) {
             QStringList row;
-            for (int c = 0; c < list->columnCount(); ++c) row << (list->item(r, c) ? list->item(r, c)->text() : QString());
+            for (int c = 0; c < list->columnCount(); ++c)
+                row << (list->item(r, c) ? list->item(r, c)->text() : QString());
             content.rows.push_back(std::move(row));
         }
     }
     switch (WriteReport(QDir::fromNativeSeparators(name), title, content, QDateTime::currentDateTime())) {
         case ReportOutcome::Saved:
-            ui_.box(QStringLiteral("Data has been successfully exported to\uFF1A") + UpperLatin(name), QStringLiteral("Prompt"),
-                    BoxIcon::Information);
+            ui_.box(QStringLiteral("Data has been successfully exported to\uFF1A") + UpperLatin(name),
+                    QStringLiteral("Prompt"), BoxIcon::Information);
             return true;
         case ReportOutcome::WorkbookUnavailable:
-            ui_.box(QStringLiteral("Call Excel failed\uFF0CExcel is not available\u3002"), QStringLiteral("Error"),
-                    BoxIcon::Information);
+            ui_.box(QStringLiteral("Call Excel failed\uFF0CExcel is not available\u3002"),
+                    QStringLiteral("Error"), BoxIcon::Information);
             TerminateProcessesByName("excel.exe");
             return false;
         case ReportOutcome::DataRowFailed:
-            ui_.box(QStringLiteral("Network connection fails, the data was not able to export"), QStringLiteral("Prompt"),
-                    BoxIcon::Information);
+            ui_.box(QStringLiteral("Network connection fails, the data was not able to export"),
+                    QStringLiteral("Prompt"), BoxIcon::Information);
             return false;
         case ReportOutcome::LayoutOrSaveFailed:
-            ui_.box(QStringLiteral("Export data failed\uFF1A") + UpperLatin(name), QStringLiteral("Prompt"), BoxIcon::Information);
+            ui_.box(QStringLiteral("Export data failed\uFF1A") + UpperLatin(name), QStringLiteral("Prompt"),
+                    BoxIcon::Information);
             return false;
     }
     return false;
 }
 
-void TForm1::Exportdatatoexcel2Click() { ExportListViewToExcel(ListView2, QStringLiteral("Informe de Resultados")); }
+void TForm1::Exportdatatoexcel2Click() {
+    ExportListViewToExcel(ListView2, QStringLiteral("Informe de Resultados"));
+}
 
 }  // namespace desk

@@ -29,8 +29,10 @@ struct GridColumn {
     int width;
 };
 inline constexpr GridColumn kGridColumns[] = {
-    {"NID", "Order number", 75},  {"clientid", "Nro de Cliente", 100}, {"address", "Direccion", 200},
-    {"meterid", "Serie de Medidor", 100}, {"ROTER", "Ruta", 50}, {"RESET", "", 100}, {"lx", "Tipos de", 0},
+    {"NID", "Order number", 75},   {"clientid", "Nro de Cliente", 100},
+    {"address", "Direccion", 200}, {"meterid", "Serie de Medidor", 100},
+    {"ROTER", "Ruta", 50},         {"RESET", "", 100},
+    {"lx", "Tipos de", 0},
 };
 
 // A column of the reading list.
@@ -67,7 +69,7 @@ inline constexpr const char* kPcDownloaded = ".\\downa.dbf";
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     // data_dir: the folder the program started in, which holds db.mdb and the task tables for the
     // whole run; program_dir: where the open dialog starts.
     TForm1(HandheldLink& link, DeskUi& ui, QString data_dir, QString program_dir, QWidget* parent = nullptr);
@@ -105,7 +107,7 @@ public:
     // What the reading list shows, as the report takes it.
     ListContent listContent() const;
 
-public slots:
+  public slots:
     void FormShow();
     void Quit1Click();
     void ConnecttoHHU1Click();
@@ -114,16 +116,16 @@ public slots:
     void ddfs1Click();
     void Exportdatatoexcel2Click();
 
-public:
+  public:
     bool TryConnectHHU();
     void SetupReadingColumns();
     bool ExportListViewToExcel(QTableWidget* list, const QString& title);
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void showPage(int page);
     void hideTab(int page);
     void showTab(int page);

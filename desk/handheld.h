@@ -7,7 +7,7 @@
 namespace desk {
 
 class HandheldLink {
-public:
+  public:
     virtual ~HandheldLink() = default;
     // Fills number (at least 16 bytes) with the handheld's number; 0 on success.
     virtual int32_t thrdGetHcNum(int32_t port, int32_t baud_rate, char* number) = 0;

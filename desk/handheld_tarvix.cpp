@@ -1,12 +1,11 @@
-#include "tarvix.h"
-
 #include "handheld.h"
+#include "tarvix.h"
 
 namespace desk {
 namespace {
 
 class Tarvix final : public HandheldLink {
-public:
+  public:
     int32_t thrdGetHcNum(int32_t port, int32_t baud_rate, char* number) override {
         return ::thrdGetHcNum(port, baud_rate, number);
     }

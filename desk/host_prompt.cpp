@@ -14,7 +14,9 @@ namespace {
 std::atomic<LibraryPromptAnswer> g_answer{nullptr};
 }
 
-void SetLibraryPromptAnswer(LibraryPromptAnswer answer) { g_answer = answer; }
+void SetLibraryPromptAnswer(LibraryPromptAnswer answer) {
+    g_answer = answer;
+}
 
 QString LibraryText(const char* text) {
     if (!text) return {};
@@ -38,11 +40,20 @@ int32_t ShowLibraryPrompt(const char* text, const char* caption, uint32_t style)
     auto show = [&]() -> int32_t {
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         switch (style & 0xF0u) {
-            case TARVIX_MB_ICONERROR: icon = QMessageBox::Critical; break;
-            case TARVIX_MB_ICONQUESTION: icon = QMessageBox::Question; break;
-            case TARVIX_MB_ICONWARNING: icon = QMessageBox::Warning; break;
-            case TARVIX_MB_ICONINFORMATION: icon = QMessageBox::Information; break;
-            default: break;
+            case TARVIX_MB_ICONERROR:
+                icon = QMessageBox::Critical;
+                break;
+            case TARVIX_MB_ICONQUESTION:
+                icon = QMessageBox::Question;
+                break;
+            case TARVIX_MB_ICONWARNING:
+                icon = QMessageBox::Warning;
+                break;
+            case TARVIX_MB_ICONINFORMATION:
+                icon = QMessageBox::Information;
+                break;
+            default:
+                break;
         }
         QMessageBox box(icon, c, t, yes_no ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
                         QApplication::activeWindow());
@@ -55,14 +66,16 @@ int32_t ShowLibraryPrompt(const char* text, const char* caption, uint32_t style)
     if (QThread::currentThread() == app->thread()) return show();
     // A background worker asks: the dialog runs on the window thread while the worker waits.
     int32_t result = yes_no ? TARVIX_ID_NO : TARVIX_ID_OK;
-    QMetaObject::invokeMethod(app, [&] { result = show(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [&] { result = show(); }, Qt::BlockingQueuedConnection);
     return result;
 }
 
 }  // namespace desk
 
 // Looked up by the library when it is loaded (the program exports it).
-extern "C" __attribute__((visibility("default"))) int32_t tarvix_host_prompt(const char* text, const char* caption,
+extern "C" __attribute__((visibility("default"))) int32_t tarvix_host_prompt(const char* text,
+                                                                             const char* caption,
                                                                              uint32_t style) {
     return desk::ShowLibraryPrompt(text, caption, style);
 }

@@ -30,7 +30,8 @@ QString DateText(double serial) {
     const QTime time = QTime(0, 0).addSecs(static_cast<int>(seconds));
     if (serial >= 0 && serial < 1) return time.toString(QStringLiteral("hh:mm:ss"));
     if (seconds == 0) return date.toString(QStringLiteral("yyyy-MM-dd"));
-    return date.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ') + time.toString(QStringLiteral("hh:mm:ss"));
+    return date.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ') +
+           time.toString(QStringLiteral("hh:mm:ss"));
 }
 
 bool NumberForField(double value, FieldType type, QVariant& out, QString& why) {
@@ -58,7 +59,8 @@ bool ConvertCell(const CellValue& cell, FieldType type, QVariant& out, QString& 
     using K = CellValue::Kind;
     out = QVariant();
     switch (cell.kind) {
-        case K::Empty: return true;
+        case K::Empty:
+            return true;
         case K::Text: {
             const QString text = QString::fromStdString(cell.text);
             if (type == FieldType::Text) {
@@ -109,7 +111,8 @@ QSqlDatabase OpenMeterDatabase(const QString& data_dir, const QString& connectio
     db.setDatabaseName(url.toString(QUrl::FullyEncoded));
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=2000"));
     if (!db.open())
-        throw DeskError(QStringLiteral("The database '%1' cannot be opened: %2").arg(path, db.lastError().text()));
+        throw DeskError(
+            QStringLiteral("The database '%1' cannot be opened: %2").arg(path, db.lastError().text()));
     // A file that is no database opens lazily; the first statement tells.
     QSqlQuery probe(db);
     if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
@@ -159,7 +162,9 @@ QString ColumnLetter(int column) {
     return s;
 }
 
-QString Quoted(const QString& name) { return QLatin1Char('"') + QString(name).replace('"', "\"\"") + QLatin1Char('"'); }
+QString Quoted(const QString& name) {
+    return QLatin1Char('"') + QString(name).replace('"', "\"\"") + QLatin1Char('"');
+}
 
 }  // namespace
 
@@ -177,9 +182,10 @@ void ImportMeters(QSqlDatabase& db, const Sheet& sheet, const std::function<void
             QVariant v;
             QString why;
             if (!ConvertCell(sheet.cell(r, kImportColumns[static_cast<size_t>(f)]), column.type, v, why))
-                throw DeskError(QStringLiteral("Row %1, column %2: the field %3 cannot take this value: %4.")
-                                    .arg(r)
-                                    .arg(ColumnLetter(kImportColumns[static_cast<size_t>(f)]), column.name, why));
+                throw DeskError(
+                    QStringLiteral("Row %1, column %2: the field %3 cannot take this value: %4.")
+                        .arg(r)
+                        .arg(ColumnLetter(kImportColumns[static_cast<size_t>(f)]), column.name, why));
             if (v.isNull()) {
                 // A typed null, so that the driver binds NULL whatever the field.
                 v = column.type == FieldType::Text ? QVariant(QMetaType::fromType<QString>())
@@ -195,8 +201,8 @@ void ImportMeters(QSqlDatabase& db, const Sheet& sheet, const std::function<void
         names << Quoted(columns[static_cast<size_t>(kImportPositions[f])].name);
         marks << QStringLiteral("?");
     }
-    const QString insert =
-        QStringLiteral("INSERT INTO Meter (%1) VALUES (%2)").arg(names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+    const QString insert = QStringLiteral("INSERT INTO Meter (%1) VALUES (%2)")
+                               .arg(names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
 
     if (!db.transaction())
         throw DeskError(QStringLiteral("The table Meter cannot be changed: %1").arg(db.lastError().text()));
@@ -207,7 +213,8 @@ void ImportMeters(QSqlDatabase& db, const Sheet& sheet, const std::function<void
     };
     {
         QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("DELETE FROM Meter"))) fail(QStringLiteral("The table Meter cannot be emptied"), q);
+        if (!q.exec(QStringLiteral("DELETE FROM Meter")))
+            fail(QStringLiteral("The table Meter cannot be emptied"), q);
         if (rows > 0) {
             if (!q.prepare(insert)) fail(QStringLiteral("The meter rows cannot be written"), q);
             for (int f = 0; f < fields; ++f) q.addBindValue(values[static_cast<size_t>(f)]);
@@ -217,7 +224,8 @@ void ImportMeters(QSqlDatabase& db, const Sheet& sheet, const std::function<void
             fail(QStringLiteral("The meter serials cannot be padded"), q);
     }
     if (!db.commit()) {
-        const QString text = QStringLiteral("The table Meter cannot be changed: %1").arg(db.lastError().text());
+        const QString text =
+            QStringLiteral("The table Meter cannot be changed: %1").arg(db.lastError().text());
         db.rollback();
         throw DeskError(text);
     }

@@ -14,7 +14,7 @@ namespace desk {
 
 // An error the operator sees in the error report; its text is the whole message.
 class DeskError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
     explicit DeskError(const QString& text) : std::runtime_error(text.toStdString()) {}
     QString text() const { return QString::fromStdString(what()); }

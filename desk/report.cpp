@@ -17,7 +17,9 @@ QString CompleteReportName(const QString& chosen, int filter_index) {
     return chosen + (filter_index == 1 ? QStringLiteral(".xls") : QStringLiteral(".xlsx"));
 }
 
-QString ReportDateText(const QDateTime& when) { return when.toString(QStringLiteral("dd-MM-yyyy hh:mm:ss")); }
+QString ReportDateText(const QDateTime& when) {
+    return when.toString(QStringLiteral("dd-MM-yyyy hh:mm:ss"));
+}
 
 QString UpperLatin(QString text) {
     for (QChar& ch : text)
@@ -50,9 +52,11 @@ struct Book {
 
 }  // namespace
 
-ReportOutcome WriteReport(const QString& path, const QString& title, const ListContent& list, const QDateTime& when) {
+ReportOutcome WriteReport(const QString& path, const QString& title, const ListContent& list,
+                          const QDateTime& when) {
     const QFileInfo target(path);
-    const QString temp = target.absoluteDir().absoluteFilePath(QStringLiteral(".%1.part").arg(target.fileName()));
+    const QString temp =
+        target.absoluteDir().absoluteFilePath(QStringLiteral(".%1.part").arg(target.fileName()));
     const QByteArray temp_name = QFile::encodeName(temp);
     QFile::remove(temp);
 
@@ -89,14 +93,15 @@ ReportOutcome WriteReport(const QString& path, const QString& title, const ListC
     for (int i = 0; i < n; ++i) {
         QStringList texts{list.captions[i]};
         for (const QStringList& row : list.rows) texts << (i < row.size() ? row[i] : QString());
-        if (worksheet_set_column(ws, static_cast<lxw_col_t>(i), static_cast<lxw_col_t>(i), FittedWidth(texts), nullptr) !=
-            LXW_NO_ERROR)
+        if (worksheet_set_column(ws, static_cast<lxw_col_t>(i), static_cast<lxw_col_t>(i), FittedWidth(texts),
+                                 nullptr) != LXW_NO_ERROR)
             return abandon(ReportOutcome::LayoutOrSaveFailed);
     }
     // Rows are streamed in order (the workbook is written in constant memory): title, date, captions,
     // then every item as text.
     const QByteArray title_text = title.toUtf8();
-    lxw_error e = n > 1 ? worksheet_merge_range(ws, 0, 0, 0, static_cast<lxw_col_t>(n - 1), title_text.constData(), title_format)
+    lxw_error e = n > 1 ? worksheet_merge_range(ws, 0, 0, 0, static_cast<lxw_col_t>(n - 1),
+                                                title_text.constData(), title_format)
                         : worksheet_write_string(ws, 0, 0, title_text.constData(), title_format);
     if (e != LXW_NO_ERROR) return abandon(ReportOutcome::LayoutOrSaveFailed);
     const QByteArray date_text = (QStringLiteral("Fecha de informe:") + ReportDateText(when)).toUtf8();
@@ -104,15 +109,16 @@ ReportOutcome WriteReport(const QString& path, const QString& title, const ListC
         return abandon(ReportOutcome::LayoutOrSaveFailed);
     for (int i = 0; i < n; ++i) {
         const QByteArray text = list.captions[i].toUtf8();
-        if (worksheet_write_string(ws, 3, static_cast<lxw_col_t>(i), text.constData(), caption_format) != LXW_NO_ERROR)
+        if (worksheet_write_string(ws, 3, static_cast<lxw_col_t>(i), text.constData(), caption_format) !=
+            LXW_NO_ERROR)
             return abandon(ReportOutcome::DataRowFailed);
     }
     for (size_t j = 0; j < list.rows.size(); ++j) {
         const QStringList& row = list.rows[j];
         for (int i = 0; i < n; ++i) {
             const QByteArray text = (i < row.size() ? row[i] : QString()).toUtf8();
-            if (worksheet_write_string(ws, static_cast<lxw_row_t>(j + 4), static_cast<lxw_col_t>(i), text.constData(),
-                                       text_format) != LXW_NO_ERROR)
+            if (worksheet_write_string(ws, static_cast<lxw_row_t>(j + 4), static_cast<lxw_col_t>(i),
+                                       text.constData(), text_format) != LXW_NO_ERROR)
                 return abandon(ReportOutcome::DataRowFailed);
         }
     }

@@ -29,7 +29,8 @@ enum class ReportOutcome { Saved, WorkbookUnavailable, DataRowFailed, LayoutOrSa
 // Writes the report: title merged over the list's columns in row 1 (bold, size 14, centred), the
 // date row, the captions in row 4 and every item as text from row 5; columns fitted to their texts.
 // The file is written beside its target and renamed into place only when complete.
-ReportOutcome WriteReport(const QString& path, const QString& title, const ListContent& list, const QDateTime& when);
+ReportOutcome WriteReport(const QString& path, const QString& title, const ListContent& list,
+                          const QDateTime& when);
 
 // Column width (in characters) that fits the given texts.
 double FittedWidth(const QStringList& texts);

@@ -25,24 +25,28 @@ namespace {
 
 // Messages go to the terminal: nobody is there to close a dialog.
 class ConsoleUi final : public desk::DeskUi {
-public:
+  public:
     std::optional<QString> next_open;
     void information(const QString& t) override { say("information", t); }
     void plain(const QString& t) override { say("message", t); }
     void box(const QString& t, const QString& caption, desk::BoxIcon) override { say(caption, t); }
     void errorReport(const QString& t) override { say("error", t); }
-    std::optional<QString> openFile(const QString&, const QString&) override { return std::exchange(next_open, {}); }
+    std::optional<QString> openFile(const QString&, const QString&) override {
+        return std::exchange(next_open, {});
+    }
     std::optional<desk::SaveChoice> saveFile(const QString&, const QString&) override { return std::nullopt; }
 
-private:
+  private:
     static void say(const QString& kind, const QString& text) {
         std::fprintf(stderr, "desk_showcase: %s: %s\n", kind.toUtf8().constData(), text.toUtf8().constData());
     }
 };
 
 class StandInHandheld final : public desk::HandheldLink {
-public:
-    explicit StandInHandheld(QString data) : data_(std::move(data)) { QDir(data_).mkpath(QStringLiteral("handheld")); }
+  public:
+    explicit StandInHandheld(QString data) : data_(std::move(data)) {
+        QDir(data_).mkpath(QStringLiteral("handheld"));
+    }
     int32_t thrdGetHcNum(int32_t, int32_t, char* number) override {
         std::strcpy(number, "SHOW123456789");
         return 0;
@@ -56,7 +60,7 @@ public:
         return QFile::copy(Stored(), target) ? 0 : 1;
     }
 
-private:
+  private:
     static QString Pc(const char* path) { return QString::fromLatin1(path).replace('\\', '/'); }
     QString Stored() const { return QDir(data_).filePath(QStringLiteral("handheld/A.DBF")); }
 
@@ -65,7 +69,8 @@ private:
         namespace dbf = tarvix::dbf;
         dbf::Reader in;
         dbf::Writer out;
-        const std::string src = QFile::encodeName(from).toStdString(), dst = QFile::encodeName(to).toStdString();
+        const std::string src = QFile::encodeName(from).toStdString(),
+                          dst = QFile::encodeName(to).toStdString();
         if (!in.Open(src) || !out.CreateFrom(src, dst)) return false;
         int k = 0;
         while (in.Next()) {
@@ -73,10 +78,18 @@ private:
             for (size_t i = 0; i < in.fields().size(); ++i) (void)out.Set(i, in.Text(i));
             const double base = 1000 + 250.0 * k;
             const std::pair<const char*, std::string> readings[] = {
-                {"PA", std::to_string(base)}, {"A1", std::to_string(base * 0.98)}, {"A2", "12.5"},
-                {"LE", std::to_string(300 + 40 * k)}, {"RE", std::to_string(310 + 40 * k)}, {"RV", "220.4"},
-                {"RC", "5.1"}, {"RD", "2.3"}, {"RDS", "0.4"}, {"CRQ", "2026-12-10"},
-                {"CTM", QStringLiteral("09:%1").arg(k % 60, 2, 10, QLatin1Char('0')).toStdString()}, {"Reason", "OK"}};
+                {"PA", std::to_string(base)},
+                {"A1", std::to_string(base * 0.98)},
+                {"A2", "12.5"},
+                {"LE", std::to_string(300 + 40 * k)},
+                {"RE", std::to_string(310 + 40 * k)},
+                {"RV", "220.4"},
+                {"RC", "5.1"},
+                {"RD", "2.3"},
+                {"RDS", "0.4"},
+                {"CRQ", "2026-12-10"},
+                {"CTM", QStringLiteral("09:%1").arg(k % 60, 2, 10, QLatin1Char('0')).toStdString()},
+                {"Reason", "OK"}};
             for (const auto& [name, value] : readings) (void)out.Set(name, value);
             if (!out.Post()) return false;
             ++k;
@@ -95,14 +108,21 @@ int main(int argc, char** argv) {
     int delay = 1500, page = 1;
     for (int i = 1; i + 1 < argc; i += 2) {
         const QString key = QString::fromLocal8Bit(argv[i]), value = QString::fromLocal8Bit(argv[i + 1]);
-        if (key == QLatin1String("--data")) data = value;
-        else if (key == QLatin1String("--workbook")) workbook = value;
-        else if (key == QLatin1String("--screenshot")) screenshot = value;
-        else if (key == QLatin1String("--delay")) delay = value.toInt();
-        else if (key == QLatin1String("--page")) page = value.toInt();
+        if (key == QLatin1String("--data"))
+            data = value;
+        else if (key == QLatin1String("--workbook"))
+            workbook = value;
+        else if (key == QLatin1String("--screenshot"))
+            screenshot = value;
+        else if (key == QLatin1String("--delay"))
+            delay = value.toInt();
+        else if (key == QLatin1String("--page"))
+            page = value.toInt();
     }
     if (data.isEmpty() || workbook.isEmpty()) {
-        std::fprintf(stderr, "usage: desk_showcase --data DIR --workbook BOOK [--screenshot PNG] [--delay MS] [--page 0|1]\n");
+        std::fprintf(
+            stderr,
+            "usage: desk_showcase --data DIR --workbook BOOK [--screenshot PNG] [--delay MS] [--page 0|1]\n");
         return 2;
     }
     data = QDir(data).absolutePath();
@@ -120,7 +140,8 @@ int main(int argc, char** argv) {
         QTimer::singleShot(delay, [&] {
             QScreen* screen = QGuiApplication::primaryScreen();
             const bool saved = screen && screen->grabWindow(0).save(screenshot, "PNG");
-            std::fprintf(stderr, "desk_showcase: %s %s\n", saved ? "saved" : "could not save", screenshot.toUtf8().constData());
+            std::fprintf(stderr, "desk_showcase: %s %s\n", saved ? "saved" : "could not save",
+                         screenshot.toUtf8().constData());
             QCoreApplication::exit(saved ? 0 : 1);
         });
     });

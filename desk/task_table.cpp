@@ -16,21 +16,25 @@ namespace dbf = tarvix::dbf;
 
 const std::vector<dbf::FieldSpec>& TaskTableFields() {
     static const std::vector<dbf::FieldSpec> fields = {
-        {"nid", 'N', 10, 0},  {"cid", 'C', 20, 0},  {"addres", 'C', 80, 0}, {"mid", 'C', 12, 0},
+        {"nid", 'N', 10, 0},   {"cid", 'C', 20, 0}, {"addres", 'C', 80, 0}, {"mid", 'C', 12, 0},
         {"roter", 'C', 10, 0}, {"lx", 'C', 10, 0},  {"reset", 'C', 20, 0},  {"PA", 'N', 12, 2},
-        {"A1", 'N', 12, 2},   {"A2", 'N', 12, 2},   {"LE", 'N', 12, 2},     {"RE", 'N', 12, 2},
-        {"RV", 'N', 10, 2},   {"RC", 'N', 10, 2},   {"RD", 'N', 12, 2},     {"RDS", 'N', 12, 2},
-        {"CRQ", 'C', 10, 0},  {"CTM", 'C', 8, 0},   {"Reason", 'C', 40, 0},
+        {"A1", 'N', 12, 2},    {"A2", 'N', 12, 2},  {"LE", 'N', 12, 2},     {"RE", 'N', 12, 2},
+        {"RV", 'N', 10, 2},    {"RC", 'N', 10, 2},  {"RD", 'N', 12, 2},     {"RDS", 'N', 12, 2},
+        {"CRQ", 'C', 10, 0},   {"CTM", 'C', 8, 0},  {"Reason", 'C', 40, 0},
     };
     return fields;
 }
 
 namespace {
 
-std::string Local(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string Local(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
 
 // Field values travel as UTF-8 text, as every other text of the desk.
-std::string Bytes(const QString& text) { return text.toUtf8().toStdString(); }
+std::string Bytes(const QString& text) {
+    return text.toUtf8().toStdString();
+}
 
 }  // namespace
 
@@ -47,10 +51,11 @@ void AppendTaskRecords(const QString& path, const std::vector<TaskRecord>& recor
     if (!s) throw DeskError(QString::fromStdString(s.message));
     for (const TaskRecord& r : records) {
         const std::string nid = std::to_string(r.nid);
-        const std::string cid = Bytes(r.cid), addres = Bytes(r.addres), mid = Bytes(r.mid), roter = Bytes(r.roter),
-                          lx = Bytes(r.lx), reset = Bytes(r.reset);
+        const std::string cid = Bytes(r.cid), addres = Bytes(r.addres), mid = Bytes(r.mid),
+                          roter = Bytes(r.roter), lx = Bytes(r.lx), reset = Bytes(r.reset);
         const std::pair<std::string_view, std::string_view> values[] = {
-            {"nid", nid}, {"cid", cid}, {"addres", addres}, {"mid", mid}, {"roter", roter}, {"lx", lx}, {"reset", reset},
+            {"nid", nid},     {"cid", cid}, {"addres", addres}, {"mid", mid},
+            {"roter", roter}, {"lx", lx},   {"reset", reset},
         };
         s = table.Append(values);
         if (!s) {
@@ -68,7 +73,8 @@ void AppendTaskRecords(const QString& path, const std::vector<TaskRecord>& recor
 
 LocalSelect ParseLocalSelect(const QString& statement) {
     static const QRegularExpression form(
-        QStringLiteral(R"(^\s*select\s+(.+?)\s+from\s+([^\s]+)\s+order\s+by\s+([A-Za-z_][A-Za-z0-9_]*)\s*;?\s*$)"),
+        QStringLiteral(
+            R"(^\s*select\s+(.+?)\s+from\s+([^\s]+)\s+order\s+by\s+([A-Za-z_][A-Za-z0-9_]*)\s*;?\s*$)"),
         QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
     const QRegularExpressionMatch m = form.match(statement);
     if (!m.hasMatch()) throw DeskError(QStringLiteral("Invalid use of keyword: %1").arg(statement));
@@ -111,7 +117,8 @@ std::vector<QStringList> RunLocalSelect(const QString& data_dir, const QString& 
         indexes.push_back(i);
     }
     const int key = reader.FieldIndex(select.order_by.toStdString());
-    if (key < 0) throw DeskError(QStringLiteral("Field '%1' not found in table %2.").arg(select.order_by, path));
+    if (key < 0)
+        throw DeskError(QStringLiteral("Field '%1' not found in table %2.").arg(select.order_by, path));
     const char key_type = reader.fields()[static_cast<size_t>(key)].type;
     const bool numeric_key = key_type == 'N' || key_type == 'F';
 

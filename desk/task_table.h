@@ -48,7 +48,8 @@ std::vector<QStringList> RunLocalSelect(const QString& data_dir, const QString& 
 
 // The download's statement, exactly.
 inline constexpr const char* kReadingQueryStatement =
-    "select NID,CID,ADDRES,MID,ROTER,lx,PA,A1,A2,LE,RE,RV,RC,RD,RESET,RDS,CRQ,CTM,Reason from downa.dbf order by nid ";
+    "select NID,CID,ADDRES,MID,ROTER,lx,PA,A1,A2,LE,RE,RV,RC,RD,RESET,RDS,CRQ,CTM,Reason from downa.dbf "
+    "order by nid ";
 
 // Finds a file of the folder by name without regard to case; empty when there is none.
 QString FindFileNoCase(const QString& dir, const QString& name);

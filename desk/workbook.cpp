@@ -16,9 +16,13 @@ int Sheet::slot(int column) const {
     return it == columns_.end() ? -1 : static_cast<int>(it - columns_.begin());
 }
 
-int Sheet::width() const { return columns_.empty() ? cols_ : static_cast<int>(columns_.size()); }
+int Sheet::width() const {
+    return columns_.empty() ? cols_ : static_cast<int>(columns_.size());
+}
 
-bool Sheet::keeps(int column) const { return slot(column) >= 0; }
+bool Sheet::keeps(int column) const {
+    return slot(column) >= 0;
+}
 
 void Sheet::put(int row, int column, CellValue value) {
     if (row < 1 || column < 1 || value.kind == CellValue::Kind::Empty) return;
@@ -60,7 +64,8 @@ namespace {
 CellValue DateFromText(const char* text, bool has_date, bool has_time) {
     int y = 1899, mo = 12, d = 30, h = 0, mi = 0, s = 0;
     if (has_date && has_time) {
-        if (std::sscanf(text, "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) < 3) return CellValue::Text(text);
+        if (std::sscanf(text, "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) < 3)
+            return CellValue::Text(text);
     } else if (has_date) {
         if (std::sscanf(text, "%d-%d-%d", &y, &mo, &d) != 3) return CellValue::Text(text);
     } else if (std::sscanf(text, "%d:%d:%d", &h, &mi, &s) < 2) {
@@ -99,17 +104,29 @@ Sheet ReadXls(const std::string& path, const std::vector<int>& columns) {
             if (freexl_get_cell_value(xls.h, r, c, &v) != FREEXL_OK) continue;
             CellValue value;
             switch (v.type) {
-                case FREEXL_CELL_INT: value = CellValue::Number(v.value.int_value); break;
-                case FREEXL_CELL_DOUBLE: value = CellValue::Number(v.value.double_value); break;
+                case FREEXL_CELL_INT:
+                    value = CellValue::Number(v.value.int_value);
+                    break;
+                case FREEXL_CELL_DOUBLE:
+                    value = CellValue::Number(v.value.double_value);
+                    break;
                 case FREEXL_CELL_TEXT:
                 case FREEXL_CELL_SST_TEXT:
                     // An empty text is no value: the cell counts as empty.
-                    if (v.value.text_value && *v.value.text_value) value = CellValue::Text(v.value.text_value);
+                    if (v.value.text_value && *v.value.text_value)
+                        value = CellValue::Text(v.value.text_value);
                     break;
-                case FREEXL_CELL_DATE: value = DateFromText(v.value.text_value, true, false); break;
-                case FREEXL_CELL_DATETIME: value = DateFromText(v.value.text_value, true, true); break;
-                case FREEXL_CELL_TIME: value = DateFromText(v.value.text_value, false, true); break;
-                default: break;
+                case FREEXL_CELL_DATE:
+                    value = DateFromText(v.value.text_value, true, false);
+                    break;
+                case FREEXL_CELL_DATETIME:
+                    value = DateFromText(v.value.text_value, true, true);
+                    break;
+                case FREEXL_CELL_TIME:
+                    value = DateFromText(v.value.text_value, false, true);
+                    break;
+                default:
+                    break;
             }
             sheet.put(static_cast<int>(r) + 1, c + 1, std::move(value));
         }

@@ -13,8 +13,8 @@ namespace desk {
 struct CellValue {
     enum class Kind { Empty, Text, Number, Boolean, Date };
     Kind kind = Kind::Empty;
-    std::string text;    // Text (UTF-8)
-    double number = 0;   // Number; Date as a serial day count (1900 date system, day 1 = 1900-01-01)
+    std::string text;   // Text (UTF-8)
+    double number = 0;  // Number; Date as a serial day count (1900 date system, day 1 = 1900-01-01)
     bool boolean = false;
 
     static CellValue Text(std::string t) { return {Kind::Text, std::move(t), 0, false}; }
@@ -27,7 +27,7 @@ struct CellValue {
 // The first worksheet, reduced to the columns asked for.  Rows and columns count from 1; the used
 // range ends at the last row and the last column that hold a value.
 class Sheet {
-public:
+  public:
     explicit Sheet(std::vector<int> columns = {}) : columns_(std::move(columns)) {}
 
     int rowCount() const { return rows_; }
@@ -39,9 +39,9 @@ public:
     void put(int row, int column, CellValue value);
     bool keeps(int column) const;
 
-private:
-    std::vector<int> columns_;                    // kept columns; empty means all
-    std::vector<std::vector<CellValue>> data_;    // [row - 1][index of kept column]
+  private:
+    std::vector<int> columns_;                  // kept columns; empty means all
+    std::vector<std::vector<CellValue>> data_;  // [row - 1][index of kept column]
     int rows_ = 0;
     int cols_ = 0;
     int slot(int column) const;
@@ -50,7 +50,7 @@ private:
 
 // Raised when the file is no workbook this program can read, or is damaged.
 class WorkbookError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -39,7 +39,7 @@ struct ZipArchive {
 
 // Streams one part of the archive through a SAX handler.  False when the part does not exist.
 class PartParser {
-public:
+  public:
     using Start = std::function<void(std::string_view, const char**)>;
     using End = std::function<void(std::string_view)>;
     using Text = std::function<void(const char*, int)>;
@@ -51,10 +51,11 @@ public:
     bool Parse(zip_t* z, const std::string& part) {
         zip_int64_t index = zip_name_locate(z, part.c_str(), ZIP_FL_NOCASE);
         if (index < 0) return false;
-        std::unique_ptr<zip_file_t, decltype(&zip_fclose)> file(zip_fopen_index(z, static_cast<zip_uint64_t>(index), 0),
-                                                                 &zip_fclose);
+        std::unique_ptr<zip_file_t, decltype(&zip_fclose)> file(
+            zip_fopen_index(z, static_cast<zip_uint64_t>(index), 0), &zip_fclose);
         if (!file) throw WorkbookError("A part of the workbook cannot be read: " + part);
-        std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> parser(XML_ParserCreate(nullptr), &XML_ParserFree);
+        std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> parser(XML_ParserCreate(nullptr),
+                                                                            &XML_ParserFree);
         XML_SetUserData(parser.get(), this);
         parser_ = parser.get();
         XML_SetElementHandler(
@@ -86,7 +87,7 @@ public:
         return true;
     }
 
-private:
+  private:
     // Exceptions must not cross the C parser: a handler's error stops it and is raised afterwards.
     template <typename F>
     void Guard(F&& f) {
@@ -104,7 +105,8 @@ private:
 
 // Built-in number formats that show a date or a time.
 bool BuiltinDateFormat(int id) {
-    return (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) || (id >= 50 && id <= 58);
+    return (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) ||
+           (id >= 50 && id <= 58);
 }
 
 // A custom format shows a date when it holds a date or time letter outside quotes, escapes and
@@ -124,7 +126,8 @@ bool CustomDateFormat(std::string_view code) {
         } else if (ch == '[') {
             auto close = code.find(']', i);
             std::string_view inner = code.substr(i + 1, close == std::string_view::npos ? 0 : close - i - 1);
-            if (inner == "h" || inner == "hh" || inner == "m" || inner == "mm" || inner == "s" || inner == "ss")
+            if (inner == "h" || inner == "hh" || inner == "m" || inner == "mm" || inner == "s" ||
+                inner == "ss")
                 return true;
             if (close == std::string_view::npos) break;
             i = close;
@@ -200,7 +203,8 @@ Sheet ReadXlsx(const std::string& path, const std::vector<int>& columns) {
         p.on_end = [&](std::string_view name) {
             if (name == "sheets") in_sheets = false;
         };
-        if (!p.Parse(archive.z, "xl/workbook.xml")) throw WorkbookError("The file is not a workbook: " + path);
+        if (!p.Parse(archive.z, "xl/workbook.xml"))
+            throw WorkbookError("The file is not a workbook: " + path);
     }
     if (first_sheet_rel.empty()) throw WorkbookError("The workbook has no worksheet: " + path);
     std::string sheet_part;
@@ -327,7 +331,8 @@ Sheet ReadXlsx(const std::string& path, const std::vector<int>& columns) {
             if (type == "s") {
                 char* end = nullptr;
                 long index = std::strtol(text.c_str(), &end, 10);
-                if (!text.empty() && *end == '\0' && index >= 0 && static_cast<size_t>(index) < shared.size()) {
+                if (!text.empty() && *end == '\0' && index >= 0 &&
+                    static_cast<size_t>(index) < shared.size()) {
                     if (!shared[static_cast<size_t>(index)].empty())
                         value = CellValue::Text(shared[static_cast<size_t>(index)]);
                 } else {
@@ -349,8 +354,10 @@ Sheet ReadXlsx(const std::string& path, const std::vector<int>& columns) {
             }
             sheet.put(row, column, std::move(value));
         };
-        if (!p.Parse(archive.z, sheet_part)) throw WorkbookError("The first worksheet of the workbook is missing: " + path);
-        if (!bad_reference.empty()) throw WorkbookError("The worksheet holds a malformed cell reference: " + bad_reference);
+        if (!p.Parse(archive.z, sheet_part))
+            throw WorkbookError("The first worksheet of the workbook is missing: " + path);
+        if (!bad_reference.empty())
+            throw WorkbookError("The worksheet holds a malformed cell reference: " + bad_reference);
     }
     return sheet;
 }

@@ -19,11 +19,25 @@ using Record = std::map<std::string, std::string>;
 
 Record Reading(int nid) {
     const std::string n = std::to_string(nid);
-    return {{"nid", n},          {"cid", "00" + n},     {"addres", "Calle " + n}, {"mid", "0000000000" + n},
-            {"roter", "R" + n},  {"lx", "L" + n},       {"reset", "S" + n},       {"PA", n + ".25"},
-            {"A1", "1.5"},       {"A2", "-2"},          {"LE", "3"},              {"RE", "4"},
-            {"RV", "220.1"},     {"RC", "5"},           {"RD", "6"},              {"RDS", "7"},
-            {"CRQ", "2024-03-0" + n}, {"CTM", "08:1" + n + ":00"}, {"Reason", "ok " + n}};
+    return {{"nid", n},
+            {"cid", "00" + n},
+            {"addres", "Calle " + n},
+            {"mid", "0000000000" + n},
+            {"roter", "R" + n},
+            {"lx", "L" + n},
+            {"reset", "S" + n},
+            {"PA", n + ".25"},
+            {"A1", "1.5"},
+            {"A2", "-2"},
+            {"LE", "3"},
+            {"RE", "4"},
+            {"RV", "220.1"},
+            {"RC", "5"},
+            {"RD", "6"},
+            {"RDS", "7"},
+            {"CRQ", "2024-03-0" + n},
+            {"CTM", "08:1" + n + ":00"},
+            {"Reason", "ok " + n}};
 }
 
 // The handheld's table appears when the library is called, as GetHcFile writes it.
@@ -35,7 +49,8 @@ void HandBack(Desk& d, const std::vector<Record>& records, const QString& templa
 
 QStringList Row(const QTableWidget* list, int row) {
     QStringList out;
-    for (int c = 0; c < list->columnCount(); ++c) out << (list->item(row, c) ? list->item(row, c)->text() : QString());
+    for (int c = 0; c < list->columnCount(); ++c)
+        out << (list->item(row, c) ? list->item(row, c)->text() : QString());
     return out;
 }
 
@@ -63,7 +78,8 @@ TEST(Download, ListsTheReadingsSortedByNid) {
     const QTableWidget* list = d.form->ListView2;
     ASSERT_EQ(list->columnCount(), 19);
     for (int c = 0; c < 19; ++c) {
-        EXPECT_EQ(list->horizontalHeaderItem(c)->text(), QString::fromLatin1(desk::kReadingColumns[c].caption));
+        EXPECT_EQ(list->horizontalHeaderItem(c)->text(),
+                  QString::fromLatin1(desk::kReadingColumns[c].caption));
         EXPECT_EQ(list->columnWidth(c), desk::kReadingColumns[c].width) << c;
     }
     EXPECT_EQ(list->horizontalHeaderItem(6)->text(), QStringLiteral("Energia Activa "));
@@ -71,8 +87,9 @@ TEST(Download, ListsTheReadingsSortedByNid) {
     EXPECT_TRUE(list->showGrid());
     EXPECT_EQ(list->editTriggers(), QAbstractItemView::NoEditTriggers);
     ASSERT_EQ(list->rowCount(), 3);
-    EXPECT_EQ(Row(list, 0), (QStringList{"1", "001", "Calle 1", "00000000001", "R1", "L1", "1.25", "1.50", "-2.00", "3.00",
-                                         "4.00", "220.10", "5.00", "6.00", "S1", "7.00", "2024-03-01", "08:11:00", "ok 1"}));
+    EXPECT_EQ(Row(list, 0), (QStringList{"1", "001", "Calle 1", "00000000001", "R1", "L1", "1.25", "1.50",
+                                         "-2.00", "3.00", "4.00", "220.10", "5.00", "6.00", "S1", "7.00",
+                                         "2024-03-01", "08:11:00", "ok 1"}));
     EXPECT_EQ(list->item(1, 0)->text(), QStringLiteral("2"));
     EXPECT_EQ(list->item(2, 0)->text(), QStringLiteral("3"));
 }
@@ -128,7 +145,8 @@ TEST(Download, TablesTheQueryCannotRead) {
         Desk d;
         tarvix::dbf::Writer w;
         const QString partial = d.data.file(QStringLiteral("partial.dbf"));
-        ASSERT_TRUE(w.Create(QFile::encodeName(partial).toStdString(), {{"nid", 'N', 5, 0}, {"cid", 'C', 10, 0}}));
+        ASSERT_TRUE(
+            w.Create(QFile::encodeName(partial).toStdString(), {{"nid", 'N', 5, 0}, {"cid", 'C', 10, 0}}));
         ASSERT_TRUE(w.Close());
         HandBack(d, {{{"nid", "1"}}}, partial);
         d.form->DownloadfromHHU1Click();

@@ -37,15 +37,16 @@ int32_t FakeHandheld::thrdGetHcNum(int32_t port, int32_t rate, char* out) {
     return result;
 }
 
-int32_t FakeHandheld::SendFileToHc(int32_t port, int32_t rate, const char* hc, const char* pc, int32_t reserved,
-                                   int32_t overwrite) {
+int32_t FakeHandheld::SendFileToHc(int32_t port, int32_t rate, const char* hc, const char* pc,
+                                   int32_t reserved, int32_t overwrite) {
     calls.push_back({"send", port, rate, hc, pc, reserved, overwrite});
     if (on_send) on_send();
     if (throw_on_send) throw std::runtime_error("the link library failed");
     return send_result;
 }
 
-int32_t FakeHandheld::GetHcFile(int32_t port, int32_t rate, const char* hc, const char* pc, int32_t overwrite) {
+int32_t FakeHandheld::GetHcFile(int32_t port, int32_t rate, const char* hc, const char* pc,
+                                int32_t overwrite) {
     calls.push_back({"get", port, rate, hc, pc, overwrite, 0});
     if (on_get) on_get();
     if (throw_on_get) throw std::runtime_error("the link library failed");
@@ -63,7 +64,8 @@ void ScriptedUi::information(const QString& text) {
     if (on_message) on_message();
 }
 void ScriptedUi::plain(const QString& text) {
-    messages.push_back({"plain", text, desk::ApplicationTitle(QStringLiteral("KELVANORMProgram")), desk::BoxIcon::None});
+    messages.push_back(
+        {"plain", text, desk::ApplicationTitle(QStringLiteral("KELVANORMProgram")), desk::BoxIcon::None});
     if (on_message) on_message();
 }
 void ScriptedUi::box(const QString& text, const QString& caption, desk::BoxIcon icon) {
@@ -91,11 +93,15 @@ std::optional<desk::SaveChoice> ScriptedUi::saveFile(const QString& title, const
     return a;
 }
 
-QString TemplatePath() { return QStringLiteral(DESK_TEMPLATE_PATH); }
+QString TemplatePath() {
+    return QStringLiteral(DESK_TEMPLATE_PATH);
+}
 
 namespace {
 
-QString SourceFile(const QString& relative) { return QDir(QStringLiteral(TARVIX_SOURCE_DIR)).filePath(relative); }
+QString SourceFile(const QString& relative) {
+    return QDir(QStringLiteral(TARVIX_SOURCE_DIR)).filePath(relative);
+}
 
 std::atomic<int> g_connections{0};
 
@@ -133,7 +139,9 @@ DataFolder::DataFolder(bool with_db, bool with_template) {
         throw std::runtime_error("cannot copy the template");
 }
 
-QString DataFolder::file(const QString& name) const { return QDir(dir_.path()).filePath(name); }
+QString DataFolder::file(const QString& name) const {
+    return QDir(dir_.path()).filePath(name);
+}
 
 void DataFolder::exec(const QString& sql) const {
     WithDb(file(QStringLiteral("db.mdb")), [&](QSqlDatabase& db) {
@@ -163,7 +171,9 @@ Desk::Desk(bool with_db, bool with_template) : data(with_db, with_template) {
     form->show();
 }
 
-Desk::~Desk() { form.reset(); }
+Desk::~Desk() {
+    form.reset();
+}
 
 void Desk::import(const QString& workbook) {
     ui.open_answers.push_back(workbook);
@@ -184,17 +194,23 @@ void WriteXlsx(const QString& path, const Rows& rows) {
             const auto col = static_cast<lxw_col_t>(c);
             if (v.isNull()) continue;
             switch (v.typeId()) {
-                case QMetaType::Bool: worksheet_write_boolean(ws, row, col, v.toBool(), nullptr); break;
+                case QMetaType::Bool:
+                    worksheet_write_boolean(ws, row, col, v.toBool(), nullptr);
+                    break;
                 case QMetaType::Int:
                 case QMetaType::LongLong:
-                case QMetaType::Double: worksheet_write_number(ws, row, col, v.toDouble(), nullptr); break;
+                case QMetaType::Double:
+                    worksheet_write_number(ws, row, col, v.toDouble(), nullptr);
+                    break;
                 case QMetaType::QDate: {
                     const QDate d = v.toDate();
                     lxw_datetime dt = {d.year(), d.month(), d.day(), 0, 0, 0};
                     worksheet_write_datetime(ws, row, col, &dt, date);
                     break;
                 }
-                default: worksheet_write_string(ws, row, col, v.toString().toUtf8().constData(), nullptr); break;
+                default:
+                    worksheet_write_string(ws, row, col, v.toString().toUtf8().constData(), nullptr);
+                    break;
             }
         }
     }
@@ -203,13 +219,15 @@ void WriteXlsx(const QString& path, const Rows& rows) {
 
 QByteArray RunPython(const QString& script, const QStringList& args, const QByteArray& input) {
     QProcess p;
-    p.start(QStringLiteral("/usr/bin/python3"), QStringList{SourceFile(QStringLiteral("tests/desk/") + script)} + args);
+    p.start(QStringLiteral("/usr/bin/python3"),
+            QStringList{SourceFile(QStringLiteral("tests/desk/") + script)} + args);
     if (!p.waitForStarted(10000)) throw std::runtime_error("/usr/bin/python3 does not start");
     p.write(input);
     p.closeWriteChannel();
     if (!p.waitForFinished(120000)) throw std::runtime_error("python did not finish");
     if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        throw std::runtime_error(("python " + script + " failed: ").toStdString() + p.readAllStandardError().toStdString());
+        throw std::runtime_error(("python " + script + " failed: ").toStdString() +
+                                 p.readAllStandardError().toStdString());
     return p.readAllStandardOutput();
 }
 
@@ -222,7 +240,8 @@ void WriteXls(const QString& path, const Rows& rows) {
                 cells.append(QJsonValue::Null);
             else if (v.typeId() == QMetaType::Bool)
                 cells.append(v.toBool());
-            else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Double)
+            else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong ||
+                     v.typeId() == QMetaType::Double)
                 cells.append(v.toDouble());
             else if (v.typeId() == QMetaType::QDate)
                 cells.append(QJsonObject{{QStringLiteral("date"), v.toDate().toString(Qt::ISODate)}});
@@ -252,8 +271,9 @@ std::vector<std::map<std::string, std::string>> ReadTable(const QString& path) {
 void WriteTaskTable(const QString& path, const std::vector<std::map<std::string, std::string>>& records,
                     const QString& template_path) {
     tarvix::dbf::Writer writer;
-    auto s = writer.CreateFrom(QFile::encodeName(template_path.isEmpty() ? TemplatePath() : template_path).toStdString(),
-                               QFile::encodeName(path).toStdString());
+    auto s = writer.CreateFrom(
+        QFile::encodeName(template_path.isEmpty() ? TemplatePath() : template_path).toStdString(),
+        QFile::encodeName(path).toStdString());
     if (!s) throw std::runtime_error(s.message);
     for (const auto& record : records) {
         writer.BeginRecord();

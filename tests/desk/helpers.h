@@ -11,9 +11,9 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <ostream>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,13 +22,15 @@
 #include "handheld.h"
 
 // Readable failure output for Qt texts.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace desktest {
 
 // A handheld whose answers the test gives.
 class FakeHandheld : public desk::HandheldLink {
-public:
+  public:
     struct Call {
         std::string what;
         int32_t port, rate;
@@ -39,13 +41,13 @@ public:
     std::deque<int32_t> number_results;  // one per thrdGetHcNum; 1 when run out
     std::string number = "12345678";
     bool throw_on_number = false;
-    std::function<void()> on_number;     // runs when thrdGetHcNum is called
+    std::function<void()> on_number;  // runs when thrdGetHcNum is called
     int32_t send_result = 0;
     bool throw_on_send = false;
-    std::function<void()> on_send;       // runs when SendFileToHc is called (e.g. to keep A.DBF)
+    std::function<void()> on_send;  // runs when SendFileToHc is called (e.g. to keep A.DBF)
     int32_t get_result = 0;
     bool throw_on_get = false;
-    std::function<void()> on_get;        // runs when GetHcFile is called (e.g. to write downa.dbf)
+    std::function<void()> on_get;  // runs when GetHcFile is called (e.g. to write downa.dbf)
 
     int32_t thrdGetHcNum(int32_t port, int32_t rate, char* out) override;
     int32_t SendFileToHc(int32_t port, int32_t rate, const char* hc, const char* pc, int32_t reserved,
@@ -56,7 +58,7 @@ public:
 
 // Dialogs answered from a script; every message is recorded.
 class ScriptedUi : public desk::DeskUi {
-public:
+  public:
     struct Message {
         std::string kind;  // "information", "plain", "box", "error"
         QString text, caption;
@@ -81,7 +83,7 @@ public:
 
 // A data folder with an empty db.mdb and the template B.DBF.
 class DataFolder {
-public:
+  public:
     DataFolder(bool with_db = true, bool with_template = true);
     QString path() const { return dir_.path(); }
     QString file(const QString& name) const;
@@ -89,7 +91,7 @@ public:
     std::vector<QVariantList> meterRows() const;
     void exec(const QString& sql) const;
 
-private:
+  private:
     QTemporaryDir dir_;
 };
 

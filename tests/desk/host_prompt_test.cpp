@@ -1,4 +1,6 @@
 // The library's message boxes shown by the desk.
+#include "host_prompt.h"
+
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -7,7 +9,6 @@
 #include <QTimer>
 #include <thread>
 
-#include "host_prompt.h"
 #include "tarvix.h"
 
 extern "C" int32_t tarvix_host_prompt(const char* text, const char* caption, uint32_t style);
@@ -15,7 +16,8 @@ extern "C" int32_t tarvix_host_prompt(const char* text, const char* caption, uin
 namespace {
 
 TEST(HostPrompt, LibraryTextsInEveryEncodingTheyCome) {
-    EXPECT_EQ(desk::LibraryText("Folder with the same name exists"), QStringLiteral("Folder with the same name exists"));
+    EXPECT_EQ(desk::LibraryText("Folder with the same name exists"),
+              QStringLiteral("Folder with the same name exists"));
     EXPECT_EQ(desk::LibraryText("\xe8\xbf\x9e\xe6\x8e\xa5"), QStringLiteral("\u8fde\u63a5"));  // UTF-8
     EXPECT_EQ(desk::LibraryText("\xc1\xac\xbd\xd3"), QStringLiteral("\u8fde\u63a5"));          // GBK
     EXPECT_EQ(desk::LibraryText(nullptr), QString());
@@ -47,7 +49,8 @@ struct BoxAnswer {
 TEST(HostPrompt, QuestionsAndNoticesAsDialogs) {
     BoxAnswer yes{QMessageBox::Yes, {}, {}, {}, {}};
     yes.arm();
-    EXPECT_EQ(tarvix_host_prompt("Overwrite?", "Caption", TARVIX_MB_YESNO | TARVIX_MB_ICONQUESTION), TARVIX_ID_YES);
+    EXPECT_EQ(tarvix_host_prompt("Overwrite?", "Caption", TARVIX_MB_YESNO | TARVIX_MB_ICONQUESTION),
+              TARVIX_ID_YES);
     EXPECT_EQ(yes.text, QStringLiteral("Overwrite?"));
     EXPECT_EQ(yes.caption, QStringLiteral("Caption"));
     EXPECT_EQ(yes.icon, QMessageBox::Question);

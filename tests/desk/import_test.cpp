@@ -24,18 +24,32 @@ namespace {
 const QString kImported = QStringLiteral("Data has been imported\uFF01");
 
 Rows Heading() {
-    return {{QStringLiteral("NID"), QStringLiteral("Cliente"), QStringLiteral("Direccion"), QStringLiteral("Medidor"),
-             QStringLiteral("Ruta"), QStringLiteral("Tipo"), QStringLiteral("G"), QStringLiteral("H"), QStringLiteral("I"),
-             QStringLiteral("J"), QStringLiteral("K"), QStringLiteral("L"), QStringLiteral("M"), QStringLiteral("Reset")}};
+    return {{QStringLiteral("NID"), QStringLiteral("Cliente"), QStringLiteral("Direccion"),
+             QStringLiteral("Medidor"), QStringLiteral("Ruta"), QStringLiteral("Tipo"), QStringLiteral("G"),
+             QStringLiteral("H"), QStringLiteral("I"), QStringLiteral("J"), QStringLiteral("K"),
+             QStringLiteral("L"), QStringLiteral("M"), QStringLiteral("Reset")}};
 }
 
-std::vector<QVariant> MeterRow(int nid, const QVariant& meterid, const QVariant& reset = QStringLiteral("R")) {
-    return {nid,   QStringLiteral("C%1").arg(nid), QStringLiteral("Calle %1").arg(nid), meterid, QStringLiteral("7"),
-            QStringLiteral("T"), QStringLiteral("junk"), QStringLiteral("junk"), 1, 2, 3, 4, QStringLiteral("junk"), reset};
+std::vector<QVariant> MeterRow(int nid, const QVariant& meterid,
+                               const QVariant& reset = QStringLiteral("R")) {
+    return {nid,
+            QStringLiteral("C%1").arg(nid),
+            QStringLiteral("Calle %1").arg(nid),
+            meterid,
+            QStringLiteral("7"),
+            QStringLiteral("T"),
+            QStringLiteral("junk"),
+            QStringLiteral("junk"),
+            1,
+            2,
+            3,
+            4,
+            QStringLiteral("junk"),
+            reset};
 }
 
 class ImportBoth : public ::testing::TestWithParam<const char*> {
-protected:
+  protected:
     QTemporaryDir books;
     QString write(const Rows& rows, const QString& base = QStringLiteral("meters")) {
         const QString path = books.filePath(base + QLatin1Char('.') + GetParam());
@@ -71,7 +85,8 @@ TEST_P(ImportBoth, ThreeRowsFillMeterAndTheGrid) {
     EXPECT_EQ(meter[0][3].toString(), QStringLiteral("000000012345"));  // a whole number as "12345", padded
     EXPECT_EQ(meter[0][4].toString(), QStringLiteral("7"));
     EXPECT_EQ(meter[0][5].toString(), QStringLiteral("T"));
-    for (int p = 6; p <= 13; ++p) EXPECT_EQ(meter[0][p].toDouble(), 0.0) << "position " << p << " takes its default";
+    for (int p = 6; p <= 13; ++p)
+        EXPECT_EQ(meter[0][p].toDouble(), 0.0) << "position " << p << " takes its default";
     EXPECT_EQ(meter[0][14].toString(), QStringLiteral("R"));
     EXPECT_EQ(meter[1][3].toString(), QStringLiteral("ABCDEFGHIJKL"));
     EXPECT_EQ(meter[2][3].toString(), QStringLiteral("000000000123"));
@@ -82,7 +97,8 @@ TEST_P(ImportBoth, ThreeRowsFillMeterAndTheGrid) {
     EXPECT_EQ(model->record(0).value(QStringLiteral("NID")).toInt(), 1);
     EXPECT_EQ(model->record(2).value(QStringLiteral("NID")).toInt(), 3);
     QHeaderView* header = d.form->DBGrid2->horizontalHeader();
-    const char* titles[] = {"Order number", "Nro de Cliente", "Direccion", "Serie de Medidor", "Ruta", "RESET", "Tipos de"};
+    const char* titles[] = {"Order number", "Nro de Cliente", "Direccion", "Serie de Medidor",
+                            "Ruta",         "RESET",          "Tipos de"};
     const int widths[] = {75, 100, 200, 100, 50, 100, header->defaultSectionSize()};
     for (int visual = 0; visual < 7; ++visual) {
         const int logical = header->logicalIndex(visual);
@@ -220,14 +236,16 @@ TEST(Import, MissingOrUnfitDatabase) {
         Desk d(/*with_db=*/false);
         d.import(book);
         ASSERT_EQ(d.ui.lastKind(), "error");
-        EXPECT_TRUE(d.ui.last().startsWith(QStringLiteral("Could not find file"))) << d.ui.last().toStdString();
+        EXPECT_TRUE(d.ui.last().startsWith(QStringLiteral("Could not find file")))
+            << d.ui.last().toStdString();
         EXPECT_FALSE(QFile::exists(d.data.file(QStringLiteral("db.mdb")))) << "opening never creates db.mdb";
         EXPECT_FALSE(d.form->ProgressBar3->isVisible());
     }
     {
         Desk d;
         d.data.exec(QStringLiteral("DROP TABLE Meter"));
-        d.data.exec(QStringLiteral("CREATE TABLE Meter (NID INTEGER, clientid TEXT, address TEXT, meterid TEXT)"));
+        d.data.exec(
+            QStringLiteral("CREATE TABLE Meter (NID INTEGER, clientid TEXT, address TEXT, meterid TEXT)"));
         d.import(book);
         ASSERT_EQ(d.ui.lastKind(), "error");
         EXPECT_TRUE(d.ui.last().contains(QStringLiteral("at least 15"))) << d.ui.last().toStdString();
@@ -277,7 +295,8 @@ TEST(CellConversion, AsTheDataLayerConverts) {
         {CellValue::Boolean(true), FieldType::Text, QStringLiteral("True"), false},
         {CellValue::Boolean(true), FieldType::Integer, -1, false},
         {CellValue::Date(desk::DateSerial(2024, 3, 5)), FieldType::Text, QStringLiteral("2024-03-05"), false},
-        {CellValue::Date(desk::DateSerial(2024, 3, 5, 8, 30, 0)), FieldType::Text, QStringLiteral("2024-03-05 08:30:00"), false},
+        {CellValue::Date(desk::DateSerial(2024, 3, 5, 8, 30, 0)), FieldType::Text,
+         QStringLiteral("2024-03-05 08:30:00"), false},
         {CellValue::Text(" 42 "), FieldType::Integer, 42, false},
         {CellValue::Text("2.5"), FieldType::Integer, 2, false},  // half to even
         {CellValue::Number(3.5), FieldType::Integer, 4, false},
@@ -318,8 +337,9 @@ TEST(Import, PaddingAndGridFailuresAreReported) {
     {
         Desk d;
         d.data.exec(QStringLiteral("INSERT INTO Meter (NID, meterid) VALUES (9, 'kept')"));
-        d.data.exec(QStringLiteral(
-            "CREATE TRIGGER no_padding BEFORE UPDATE ON Meter BEGIN SELECT RAISE(ABORT, 'padding refused'); END"));
+        d.data.exec(
+            QStringLiteral("CREATE TRIGGER no_padding BEFORE UPDATE ON Meter BEGIN SELECT RAISE(ABORT, "
+                           "'padding refused'); END"));
         d.import(book);
         ASSERT_EQ(d.ui.lastKind(), "error");
         EXPECT_TRUE(d.ui.last().contains(QStringLiteral("padding refused"))) << d.ui.last().toStdString();

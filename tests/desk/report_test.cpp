@@ -1,4 +1,6 @@
 // "Export data to excel": the report workbook, read back with openpyxl.
+#include "report.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -12,7 +14,6 @@
 
 #include "form1.h"
 #include "helpers.h"
-#include "report.h"
 
 using desktest::Desk;
 
@@ -26,7 +27,8 @@ QJsonObject ReadBack(const QString& path) {
         QFile::remove(readable);
         EXPECT_TRUE(QFile::copy(path, readable));
     }
-    return QJsonDocument::fromJson(desktest::RunPython(QStringLiteral("read_report.py"), {readable})).object();
+    return QJsonDocument::fromJson(desktest::RunPython(QStringLiteral("read_report.py"), {readable}))
+        .object();
 }
 
 // A window whose list shows the given rows (as a download leaves it).
@@ -39,7 +41,8 @@ void Fill(Desk& d, const std::vector<QStringList>& rows) {
 }
 
 QStringList Item(int nid, const QString& mid) {
-    QStringList row{QString::number(nid), QStringLiteral("0042"), QStringLiteral("Calle \u00d1and\u00fa 5"), mid};
+    QStringList row{QString::number(nid), QStringLiteral("0042"), QStringLiteral("Calle \u00d1and\u00fa 5"),
+                    mid};
     while (row.size() < 19) row << QStringLiteral("v%1").arg(row.size());
     return row;
 }
@@ -55,7 +58,8 @@ TEST(Report, LayoutReadBack) {
 
     const QString file = chosen + QStringLiteral(".xlsx");
     ASSERT_EQ(d.ui.messages.size(), 1u);
-    EXPECT_EQ(d.ui.last(), QStringLiteral("Data has been successfully exported to\uFF1A") + desk::UpperLatin(file));
+    EXPECT_EQ(d.ui.last(),
+              QStringLiteral("Data has been successfully exported to\uFF1A") + desk::UpperLatin(file));
     EXPECT_EQ(d.ui.messages.back().caption, QStringLiteral("Prompt"));
     EXPECT_EQ(d.ui.messages.back().icon, desk::BoxIcon::Information);
     EXPECT_EQ(d.ui.save_titles.back(), QStringLiteral("Save to"));
@@ -84,7 +88,8 @@ TEST(Report, LayoutReadBack) {
 
     const QJsonArray captions = r["captions"].toArray();
     ASSERT_EQ(captions.size(), 19);
-    for (int c = 0; c < 19; ++c) EXPECT_EQ(captions[c].toString(), QString::fromLatin1(desk::kReadingColumns[c].caption));
+    for (int c = 0; c < 19; ++c)
+        EXPECT_EQ(captions[c].toString(), QString::fromLatin1(desk::kReadingColumns[c].caption));
     EXPECT_EQ(r["caption_size"].toDouble(), 10.0);
 
     const QJsonArray rows = r["rows"].toArray();
@@ -119,7 +124,8 @@ TEST(Report, EmptyListNamesAndCancel) {
     EXPECT_TRUE(r["rows"].toArray().isEmpty());
 
     const size_t before = d.ui.messages.size();
-    EXPECT_FALSE(d.form->ExportListViewToExcel(d.form->ListView2, QStringLiteral("x")));  // no answer: cancelled
+    EXPECT_FALSE(
+        d.form->ExportListViewToExcel(d.form->ListView2, QStringLiteral("x")));  // no answer: cancelled
     EXPECT_EQ(d.ui.messages.size(), before);
 
     struct Case {
@@ -128,13 +134,17 @@ TEST(Report, EmptyListNamesAndCancel) {
         const char* completed;
     };
     const Case cases[] = {
-        {"report", 1, "report.xls"},         {"report", 2, "report.xlsx"},       {"report.xls", 2, "report.xls"},
-        {"report.xlsx", 1, "report.xlsx"},   {"report.XLS", 1, "report.XLS.xls"}, {"a.b", 2, "a.b.xlsx"},
+        {"report", 1, "report.xls"},         {"report", 2, "report.xlsx"},
+        {"report.xls", 2, "report.xls"},     {"report.xlsx", 1, "report.xlsx"},
+        {"report.XLS", 1, "report.XLS.xls"}, {"a.b", 2, "a.b.xlsx"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(desk::CompleteReportName(QString::fromLatin1(c.chosen), c.filter), QString::fromLatin1(c.completed));
-    EXPECT_EQ(desk::UpperLatin(QStringLiteral("/tmp/r\u00e9port.xlsx")), QStringLiteral("/TMP/R\u00e9PORT.XLSX"));
-    EXPECT_EQ(desk::ReportDateText(QDateTime(QDate(2024, 3, 5), QTime(7, 8, 9))), QStringLiteral("05-03-2024 07:08:09"));
+        EXPECT_EQ(desk::CompleteReportName(QString::fromLatin1(c.chosen), c.filter),
+                  QString::fromLatin1(c.completed));
+    EXPECT_EQ(desk::UpperLatin(QStringLiteral("/tmp/r\u00e9port.xlsx")),
+              QStringLiteral("/TMP/R\u00e9PORT.XLSX"));
+    EXPECT_EQ(desk::ReportDateText(QDateTime(QDate(2024, 3, 5), QTime(7, 8, 9))),
+              QStringLiteral("05-03-2024 07:08:09"));
 }
 
 TEST(Report, SaveFailureKeepsAnEarlierFileAndSaysSo) {

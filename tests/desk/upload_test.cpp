@@ -16,12 +16,24 @@ using desktest::Rows;
 namespace {
 
 Rows Meters(int count, int first_nid = 1) {
-    Rows rows = {{"NID", "clientid", "address", "meterid", "ROTER", "lx", "G", "H", "I", "J", "K", "L", "M", "RESET"}};
+    Rows rows = {
+        {"NID", "clientid", "address", "meterid", "ROTER", "lx", "G", "H", "I", "J", "K", "L", "M", "RESET"}};
     for (int i = 0; i < count; ++i) {
         const int nid = first_nid + i;
-        rows.push_back({nid, QStringLiteral("0%1").arg(nid), QStringLiteral("Av. Siempre Viva %1").arg(nid),
-                        QString::number(nid * 7), QStringLiteral("R%1").arg(nid % 3), QStringLiteral("lx%1").arg(nid),
-                        {}, {}, {}, {}, {}, {}, {}, QStringLiteral("reset%1").arg(nid)});
+        rows.push_back({nid,
+                        QStringLiteral("0%1").arg(nid),
+                        QStringLiteral("Av. Siempre Viva %1").arg(nid),
+                        QString::number(nid * 7),
+                        QStringLiteral("R%1").arg(nid % 3),
+                        QStringLiteral("lx%1").arg(nid),
+                        {},
+                        {},
+                        {},
+                        {},
+                        {},
+                        {},
+                        {},
+                        QStringLiteral("reset%1").arg(nid)});
     }
     return rows;
 }
@@ -69,9 +81,9 @@ TEST(Upload, ThreeRowsBecomeTheTaskTable) {
         EXPECT_EQ(r.at("addres"), "Av. Siempre Viva " + std::to_string(nid));
         EXPECT_EQ(r.at("mid"), QStringLiteral("%1").arg(nid * 7, 12, 10, QLatin1Char('0')).toStdString());
         EXPECT_EQ(r.at("roter"), "R" + std::to_string(nid % 3));
-        EXPECT_EQ(r.at("lx"), "lx" + std::to_string(nid));         // lx from the grid's lx column
-        EXPECT_EQ(r.at("reset"), "reset" + std::to_string(nid));   // reset from RESET, shown before lx
-        EXPECT_EQ(r.at("PA"), "");                                 // reading fields stay blank
+        EXPECT_EQ(r.at("lx"), "lx" + std::to_string(nid));        // lx from the grid's lx column
+        EXPECT_EQ(r.at("reset"), "reset" + std::to_string(nid));  // reset from RESET, shown before lx
+        EXPECT_EQ(r.at("PA"), "");                                // reading fields stay blank
         EXPECT_EQ(r.at("Reason"), "");
     }
     // The table keeps the template's structure and stays in the folder.
@@ -163,7 +175,8 @@ TEST(Upload, BeforeAnyImportTheClosedGridIsReported) {
     EXPECT_EQ(d.ui.last(), QStringLiteral("Cannot perform this operation on a closed dataset"));
     EXPECT_EQ(d.hc.count("send"), 0);
     EXPECT_FALSE(d.form->ProgressBar3->isVisible());
-    EXPECT_TRUE(desktest::ReadTable(d.data.file(QStringLiteral("A.DBF"))).empty()) << "the template copy was made";
+    EXPECT_TRUE(desktest::ReadTable(d.data.file(QStringLiteral("A.DBF"))).empty())
+        << "the template copy was made";
 }
 
 TEST(Upload, ATemplateWithoutAFieldIsReportedAndTheTableClosed) {
@@ -172,12 +185,17 @@ TEST(Upload, ATemplateWithoutAFieldIsReportedAndTheTableClosed) {
     QFile::remove(d.data.file(QStringLiteral("B.DBF")));
     tarvix::dbf::Writer w;
     ASSERT_TRUE(w.Create(QFile::encodeName(d.data.file(QStringLiteral("B.DBF"))).toStdString(),
-                         {{"nid", 'N', 10, 0}, {"cid", 'C', 20, 0}, {"addres", 'C', 40, 0}, {"mid", 'C', 12, 0},
-                          {"roter", 'C', 10, 0}, {"lx", 'C', 10, 0}}));
+                         {{"nid", 'N', 10, 0},
+                          {"cid", 'C', 20, 0},
+                          {"addres", 'C', 40, 0},
+                          {"mid", 'C', 12, 0},
+                          {"roter", 'C', 10, 0},
+                          {"lx", 'C', 10, 0}}));
     ASSERT_TRUE(w.Close());
     d.form->ddfs1Click();
     EXPECT_EQ(d.ui.lastKind(), "error");
-    EXPECT_TRUE(d.ui.last().contains(QStringLiteral("reset"), Qt::CaseInsensitive)) << d.ui.last().toStdString();
+    EXPECT_TRUE(d.ui.last().contains(QStringLiteral("reset"), Qt::CaseInsensitive))
+        << d.ui.last().toStdString();
     EXPECT_EQ(d.hc.count("send"), 0);
     EXPECT_FALSE(d.form->ProgressBar3->isVisible());
     // Closed on the error path: the table reads back whole, without half-written records.
@@ -189,8 +207,8 @@ TEST(Upload, ShippedTemplateFitsTheHandheld) {
     ASSERT_TRUE(t.Open(QFile::encodeName(desktest::TemplatePath()).toStdString()));
     EXPECT_EQ(t.header().version, 0x03);
     EXPECT_EQ(t.record_count(), 0u);
-    const char* needed[] = {"nid", "cid",  "addres", "mid", "roter", "lx", "reset", "PA",  "A1",  "A2",
-                            "LE",  "RE",   "RV",     "RC",  "RD",    "RDS", "CRQ",  "CTM", "Reason"};
+    const char* needed[] = {"nid", "cid", "addres", "mid", "roter", "lx",  "reset", "PA",  "A1",    "A2",
+                            "LE",  "RE",  "RV",     "RC",  "RD",    "RDS", "CRQ",   "CTM", "Reason"};
     for (const char* name : needed) EXPECT_GE(t.FieldIndex(name), 0) << name;
     for (const auto& f : t.fields()) {
         EXPECT_TRUE(f.type == 'C' || f.type == 'N') << f.name;

@@ -76,7 +76,7 @@ struct ConnectCase {
     std::vector<int32_t> results;
     std::string number;
     bool ok;
-    int port;       // HandheldPort afterwards
+    int port;  // HandheldPort afterwards
     int calls;
     QString caption;
 };
@@ -110,7 +110,8 @@ TEST(Connect, AttemptsCaptionsAndMessages) {
         EXPECT_EQ(d.form->windowTitle(), c.caption);
         ASSERT_EQ(d.ui.messages.size(), 1u);
         EXPECT_EQ(d.ui.lastKind(), "information");
-        EXPECT_EQ(d.ui.last(), c.ok ? QStringLiteral("The connection is successful") : QStringLiteral("Connect fail\uFF01"));
+        EXPECT_EQ(d.ui.last(), c.ok ? QStringLiteral("The connection is successful")
+                                    : QStringLiteral("Connect fail\uFF01"));
         // A failed connect shows "Not connect!" only after the message was closed.
         if (!c.ok) {
             EXPECT_EQ(captions_at_message.front(), QStringLiteral("Connecting........."));
@@ -138,7 +139,8 @@ TEST(Connect, FailureAfterSuccessKeepsThePortAndAnErrorEndsTheProbe) {
 }
 
 TEST(Window, ApplicationTitleAndProcessNames) {
-    EXPECT_EQ(desk::ApplicationTitle(QStringLiteral("KELVANORMProgram.exe")), QStringLiteral("Kelvanormprogram"));
+    EXPECT_EQ(desk::ApplicationTitle(QStringLiteral("KELVANORMProgram.exe")),
+              QStringLiteral("Kelvanormprogram"));
     EXPECT_EQ(desk::ApplicationTitle(QStringLiteral("KELVANORMProgram")), QStringLiteral("Kelvanormprogram"));
     struct Case {
         const char* image;

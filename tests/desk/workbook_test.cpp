@@ -1,4 +1,6 @@
 // The workbook readers: both formats, every cell kind, the used range and damaged files.
+#include "workbook.h"
+
 #include <gtest/gtest.h>
 
 #include <QDate>
@@ -8,24 +10,25 @@
 #include <QTemporaryDir>
 
 #include "helpers.h"
-#include "workbook.h"
 
 using desk::CellValue;
 using desktest::Rows;
 
 namespace desk {
 void PrintTo(const CellValue& v, std::ostream* os) {
-    *os << "{kind " << static_cast<int>(v.kind) << ", text \"" << v.text << "\", number " << v.number << ", boolean "
-        << v.boolean << "}";
+    *os << "{kind " << static_cast<int>(v.kind) << ", text \"" << v.text << "\", number " << v.number
+        << ", boolean " << v.boolean << "}";
 }
 }  // namespace desk
 
 namespace {
 
-std::string Local(const QString& p) { return QFile::encodeName(p).toStdString(); }
+std::string Local(const QString& p) {
+    return QFile::encodeName(p).toStdString();
+}
 
 class BothFormats : public ::testing::TestWithParam<const char*> {
-protected:
+  protected:
     QTemporaryDir dir;
     QString write(const Rows& rows) {
         const QString path = dir.filePath(QStringLiteral("book.") + GetParam());
@@ -50,7 +53,8 @@ TEST_P(BothFormats, CellKindsAndUsedRange) {
     EXPECT_EQ(sheet.columnCount(), 6);
     EXPECT_EQ(sheet.cell(1, 1), CellValue::Text("NID"));
     EXPECT_EQ(sheet.cell(2, 1), CellValue::Number(1));
-    EXPECT_EQ(sheet.cell(2, 2), CellValue::Text("Ana \xc3\x91u\xc3\xb1" "ez \xe4\xb8\xad"));
+    EXPECT_EQ(sheet.cell(2, 2), CellValue::Text("Ana \xc3\x91u\xc3\xb1"
+                                                "ez \xe4\xb8\xad"));
     if (QString::fromLatin1(GetParam()) == QLatin1String("xlsx")) {
         EXPECT_EQ(sheet.cell(2, 3), CellValue::Boolean(true));
         EXPECT_EQ(sheet.cell(3, 3), CellValue::Boolean(false));
@@ -102,20 +106,23 @@ TEST(XlsxReader, InlineStringsFormulasAndRelocatedSheet) {
         R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets><sheet name="B" sheetId="2" r:id="rId7"/><sheet name="A" sheetId="1" r:id="rId1"/></sheets></workbook>)");
     put("xl/_rels/workbook.xml.rels",
         R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Target="worksheets/sheet1.xml" Type="x"/><Relationship Id="rId7" Target="/xl/worksheets/other.xml" Type="x"/></Relationships>)");
-    put("xl/worksheets/sheet1.xml", R"(<worksheet><sheetData><row r="1"><c r="A1"><v>99</v></c></row></sheetData></worksheet>)");
+    put("xl/worksheets/sheet1.xml",
+        R"(<worksheet><sheetData><row r="1"><c r="A1"><v>99</v></c></row></sheetData></worksheet>)");
     put("xl/worksheets/other.xml",
         R"(<x:worksheet xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><x:sheetData>)"
         R"(<x:row r="2"><x:c r="B2" t="inlineStr"><x:is><x:r><x:t>ab</x:t></x:r><x:r><x:t>c</x:t></x:r></x:is></x:c>)"
         R"(<x:c r="C2" t="str"><x:f>A1&amp;"x"</x:f><x:v>7x</x:v></x:c><x:c r="D2"><x:f>1+1</x:f><x:v>2</x:v></x:c>)"
         R"(<x:c r="E2" t="e"><x:v>#N/A</x:v></x:c><x:c r="F2" s="0"/></x:row></x:sheetData></x:worksheet>)");
     const QString book = dir.filePath(QStringLiteral("made.xlsx"));
-    ASSERT_EQ(QProcess::execute(QStringLiteral("/bin/sh"),
-                                {QStringLiteral("-c"), QStringLiteral("cd '%1' && /usr/bin/python3 -c \"import zipfile,os;"
-                                                                      "z=zipfile.ZipFile('%2','w');"
-                                                                      "[z.write(os.path.join(d,f),os.path.relpath(os.path.join(d,f),'.'))"
-                                                                      " for d,_,fs in os.walk('.') for f in fs]\"")
-                                                           .arg(folder, book)}),
-              0);
+    ASSERT_EQ(
+        QProcess::execute(QStringLiteral("/bin/sh"),
+                          {QStringLiteral("-c"),
+                           QStringLiteral("cd '%1' && /usr/bin/python3 -c \"import zipfile,os;"
+                                          "z=zipfile.ZipFile('%2','w');"
+                                          "[z.write(os.path.join(d,f),os.path.relpath(os.path.join(d,f),'.'))"
+                                          " for d,_,fs in os.walk('.') for f in fs]\"")
+                               .arg(folder, book)}),
+        0);
     const desk::Sheet sheet = desk::ReadFirstSheet(Local(book));
     EXPECT_EQ(sheet.rowCount(), 2);
     EXPECT_EQ(sheet.columnCount(), 5);  // F2 has no value
@@ -138,10 +145,11 @@ TEST(WorkbookReader, RefusesWhatIsNoWorkbook) {
     EXPECT_THROW(desk::ReadFirstSheet(file("empty.xls", "")), desk::WorkbookError);
     EXPECT_THROW(desk::ReadFirstSheet(file("zip.xlsx", QByteArray("PK\x03\x04", 4) + QByteArray(60, 'x'))),
                  desk::WorkbookError);
-    EXPECT_THROW(desk::ReadFirstSheet(
-                     file("cfb.xls", QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + QByteArray(504, '\0'))),
+    EXPECT_THROW(desk::ReadFirstSheet(file(
+                     "cfb.xls", QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + QByteArray(504, '\0'))),
                  desk::WorkbookError);
-    EXPECT_THROW(desk::ReadFirstSheet(Local(dir.filePath(QStringLiteral("missing.xlsx")))), desk::WorkbookError);
+    EXPECT_THROW(desk::ReadFirstSheet(Local(dir.filePath(QStringLiteral("missing.xlsx")))),
+                 desk::WorkbookError);
 
     // A truncated real workbook.
     const QString good = dir.filePath(QStringLiteral("good.xlsx"));

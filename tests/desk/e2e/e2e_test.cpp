@@ -29,7 +29,7 @@ struct FamilyCase {
 };
 
 class DeskOnHandheld : public ::testing::TestWithParam<FamilyCase> {
-protected:
+  protected:
     void SetUp() override {
         hhsim::Config config;
         config.family = GetParam().family;
@@ -75,10 +75,22 @@ TEST_P(DeskOnHandheld, ConnectImportUploadDownloadExport) {
     // Import five meters (workbook order is not NID order).
     QTemporaryDir books;
     const QString book = books.filePath(QStringLiteral("meters.xlsx"));
-    desktest::Rows rows = {{"NID", "cliente", "direccion", "medidor", "ruta", "tipo", "", "", "", "", "", "", "", "reset"}};
+    desktest::Rows rows = {
+        {"NID", "cliente", "direccion", "medidor", "ruta", "tipo", "", "", "", "", "", "", "", "reset"}};
     for (int nid : {4, 2, 5, 1, 3})
-        rows.push_back({nid, QStringLiteral("C%1").arg(nid), QStringLiteral("Calle %1").arg(nid), QString::number(nid * 111),
-                        QStringLiteral("R%1").arg(nid), QStringLiteral("T%1").arg(nid), {}, {}, {}, {}, {}, {}, {},
+        rows.push_back({nid,
+                        QStringLiteral("C%1").arg(nid),
+                        QStringLiteral("Calle %1").arg(nid),
+                        QString::number(nid * 111),
+                        QStringLiteral("R%1").arg(nid),
+                        QStringLiteral("T%1").arg(nid),
+                        {},
+                        {},
+                        {},
+                        {},
+                        {},
+                        {},
+                        {},
                         QStringLiteral("S%1").arg(nid)});
     desktest::WriteXlsx(book, rows);
     ui.open_answers.push_back(book);
@@ -100,7 +112,8 @@ TEST_P(DeskOnHandheld, ConnectImportUploadDownloadExport) {
         if (!filled) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ASSERT_TRUE(filled) << "the handheld filled in no readings";
-    const QString stored = QDir(QString::fromStdString(sim->StorePath().string())).filePath(QStringLiteral("KELVANHB/A.DBF"));
+    const QString stored =
+        QDir(QString::fromStdString(sim->StorePath().string())).filePath(QStringLiteral("KELVANHB/A.DBF"));
     const QByteArray on_handheld = FileBytes(stored);
     ASSERT_FALSE(on_handheld.isEmpty()) << stored.toStdString();
     if (GetParam().family == hhsim::Family::ByteFrame) {
@@ -115,7 +128,8 @@ TEST_P(DeskOnHandheld, ConnectImportUploadDownloadExport) {
     ASSERT_EQ(form->ListView2->rowCount(), 5) << ui.last().toStdString();
     for (int r = 0; r < 5; ++r) {
         EXPECT_EQ(form->ListView2->item(r, 0)->text(), QString::number(r + 1));
-        EXPECT_EQ(form->ListView2->item(r, 3)->text(), QStringLiteral("%1").arg((r + 1) * 111, 12, 10, QLatin1Char('0')));
+        EXPECT_EQ(form->ListView2->item(r, 3)->text(),
+                  QStringLiteral("%1").arg((r + 1) * 111, 12, 10, QLatin1Char('0')));
         EXPECT_EQ(form->ListView2->item(r, 14)->text(), QStringLiteral("S%1").arg(r + 1));
         EXPECT_FALSE(form->ListView2->item(r, 6)->text().isEmpty()) << "PA filled in on the handheld";
         EXPECT_FALSE(form->ListView2->item(r, 16)->text().isEmpty()) << "CRQ filled in on the handheld";
