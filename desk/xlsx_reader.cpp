@@ -103,6 +103,9 @@ class PartParser {
     std::exception_ptr failure_;
 };
 
+constexpr int kMaxRows = 1048576;
+constexpr int kMaxColumns = 16384;
+
 // Built-in number formats that show a date or a time.
 bool BuiltinDateFormat(int id) {
     return (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) ||
@@ -147,17 +150,17 @@ bool ParseReference(const char* ref, int& row, int& column) {
     const char* p = ref;
     while (*p >= 'A' && *p <= 'Z') {
         c = c * 26 + (*p - 'A' + 1);
-        if (c > 16384) return false;
+        if (c > kMaxColumns) return false;
         ++p;
     }
     if (p == ref) return false;
     const char* digits = p;
     while (*p >= '0' && *p <= '9') {
         r = r * 10 + (*p - '0');
-        if (r > 1048576) return false;
+        if (r > kMaxRows) return false;
         ++p;
     }
-    if (p == digits || *p) return false;
+    if (p == digits || *p || r == 0) return false;
     row = r;
     column = c;
     return true;
@@ -190,11 +193,16 @@ Sheet ReadXlsx(const std::string& path, const std::vector<int>& columns) {
 
     // The first sheet of the workbook and the part that holds it.
     std::string first_sheet_rel;
+    bool date1904 = false;  // serials counted from 1904-01-01 instead of 1900
     {
         PartParser p;
         bool in_sheets = false;
         p.on_start = [&](std::string_view name, const char** attrs) {
             if (name == "sheets") in_sheets = true;
+            if (name == "workbookPr") {
+                const char* d1904 = Attribute(attrs, "date1904");
+                date1904 = d1904 && (std::strcmp(d1904, "1") == 0 || std::strcmp(d1904, "true") == 0);
+            }
             if (in_sheets && name == "sheet" && first_sheet_rel.empty()) {
                 const char* id = Attribute(attrs, "id");
                 first_sheet_rel = id ? id : "";
@@ -286,6 +294,7 @@ Sheet ReadXlsx(const std::string& path, const std::vector<int>& columns) {
             if (name == "row") {
                 const char* r = Attribute(attrs, "r");
                 row = r ? std::atoi(r) : row + 1;
+                if (row < 1 || row > kMaxRows) throw WorkbookError("The worksheet holds a row out of range");
                 column = 0;
             } else if (name == "c") {
                 in_cell = true;
@@ -301,6 +310,7 @@ Sheet ReadXlsx(const std::string& path, const std::vector<int>& columns) {
                     column = cc;
                 } else {
                     ++column;
+                    if (column > kMaxColumns) throw WorkbookError("The worksheet holds a column out of range");
                 }
                 const char* t = Attribute(attrs, "t");
                 type = t ? t : "n";
@@ -350,7 +360,7 @@ Sheet ReadXlsx(const std::string& path, const std::vector<int>& columns) {
             } else if (ParseNumber(text, number)) {
                 bool is_date = style >= 0 && static_cast<size_t>(style) < date_style.size() &&
                                date_style[static_cast<size_t>(style)];
-                value = is_date ? CellValue::Date(number) : CellValue::Number(number);
+                value = is_date ? CellValue::Date(date1904 ? number + 1462 : number) : CellValue::Number(number);
             }
             sheet.put(row, column, std::move(value));
         };

@@ -6,6 +6,8 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <map>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -164,6 +166,64 @@ TEST(WorkbookReader, DateSerialCountsAsSpreadsheetsDo) {
     EXPECT_EQ(desk::DateSerial(1900, 3, 1), 61);
     EXPECT_EQ(desk::DateSerial(2024, 3, 5), 45356);
     EXPECT_DOUBLE_EQ(desk::DateSerial(2024, 3, 5, 12, 0, 0), 45356.5);
+}
+
+}  // namespace
+
+namespace {
+
+// Zips the given parts (name -> content) into a workbook file.
+QString ZipParts(const QTemporaryDir& dir, const QString& name, const std::map<QString, QByteArray>& parts) {
+    const QString folder = dir.filePath(name + QStringLiteral(".parts"));
+    for (const auto& [part, content] : parts) {
+        const QString path = folder + QLatin1Char('/') + part;
+        QDir().mkpath(QFileInfo(path).path());
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+    const QString book = dir.filePath(name);
+    EXPECT_EQ(QProcess::execute(QStringLiteral("/usr/bin/python3"),
+                                {QStringLiteral("-c"),
+                                 QStringLiteral("import zipfile,os,sys\n"
+                                                "z=zipfile.ZipFile(sys.argv[2],'w')\n"
+                                                "for d,_,fs in os.walk(sys.argv[1]):\n"
+                                                "  for f in fs:\n"
+                                                "    p=os.path.join(d,f); z.write(p,os.path.relpath(p,sys.argv[1]))\n"),
+                                 folder, book}),
+              0);
+    return book;
+}
+
+std::map<QString, QByteArray> MinimalParts(const QByteArray& workbook_pr, const QByteArray& sheet_data) {
+    return {
+        {"xl/workbook.xml", "<workbook xmlns:r=\"r\">" + workbook_pr +
+                                "<sheets><sheet name=\"A\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+        {"xl/_rels/workbook.xml.rels",
+         "<Relationships><Relationship Id=\"rId1\" Target=\"worksheets/sheet1.xml\"/></Relationships>"},
+        {"xl/styles.xml", "<styleSheet><cellXfs count=\"2\"><xf numFmtId=\"0\"/><xf numFmtId=\"14\"/></cellXfs></styleSheet>"},
+        {"xl/worksheets/sheet1.xml", "<worksheet><sheetData>" + sheet_data + "</sheetData></worksheet>"},
+    };
+}
+
+TEST(XlsxReader, Dates1904AndRowsOutOfRange) {
+    QTemporaryDir dir;
+    const QByteArray cells = "<row r=\"1\"><c r=\"A1\" s=\"1\"><v>0</v></c><c r=\"B1\"><v>0</v></c></row>";
+    const desk::Sheet s1904 =
+        desk::ReadFirstSheet(Local(ZipParts(dir, "d1904.xlsx", MinimalParts("<workbookPr date1904=\"1\"/>", cells))));
+    EXPECT_EQ(s1904.cell(1, 1), CellValue::Date(desk::DateSerial(1904, 1, 1)));
+    EXPECT_EQ(s1904.cell(1, 2), CellValue::Number(0));
+    const desk::Sheet s1900 = desk::ReadFirstSheet(Local(ZipParts(dir, "d1900.xlsx", MinimalParts("", cells))));
+    EXPECT_EQ(s1900.cell(1, 1), CellValue::Date(0));
+
+    // Rows and columns past a sheet's limits are refused instead of being allocated.
+    for (const char* bad : {"<row r=\"5000000\"><c><v>1</v></c></row>", "<row r=\"0\"><c><v>1</v></c></row>",
+                            "<row r=\"1\"><c r=\"A0\"><v>1</v></c></row>",
+                            "<row r=\"1\"><c r=\"ZZZZ1\"><v>1</v></c></row>"}) {
+        static int n = 0;
+        const QString name = QStringLiteral("bad%1.xlsx").arg(++n);
+        EXPECT_THROW(desk::ReadFirstSheet(Local(ZipParts(dir, name, MinimalParts("", bad)))), desk::WorkbookError) << bad;
+    }
 }
 
 }  // namespace
