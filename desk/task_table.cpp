@@ -49,10 +49,22 @@ void AppendTaskRecords(const QString& path, const std::vector<TaskRecord>& recor
     dbf::Writer table;
     dbf::Status s = table.OpenForAppend(Local(path));
     if (!s) throw DeskError(QString::fromStdString(s.message));
+    // A text longer than its field is cut at a character boundary, never inside a character.
+    auto fit = [&table](std::string_view field, const QString& text) {
+        std::string bytes = Bytes(text);
+        const int i = table.FieldIndex(field);
+        if (i < 0) return bytes;
+        const dbf::Field& f = table.header().fields[static_cast<size_t>(i)];
+        if (f.type == 'N' || f.type == 'F' || bytes.size() <= f.length) return bytes;
+        size_t cut = f.length;
+        while (cut > 0 && (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80) --cut;
+        bytes.resize(cut);
+        return bytes;
+    };
     for (const TaskRecord& r : records) {
         const std::string nid = std::to_string(r.nid);
-        const std::string cid = Bytes(r.cid), addres = Bytes(r.addres), mid = Bytes(r.mid),
-                          roter = Bytes(r.roter), lx = Bytes(r.lx), reset = Bytes(r.reset);
+        const std::string cid = fit("cid", r.cid), addres = fit("addres", r.addres), mid = fit("mid", r.mid),
+                          roter = fit("roter", r.roter), lx = fit("lx", r.lx), reset = fit("reset", r.reset);
         const std::pair<std::string_view, std::string_view> values[] = {
             {"nid", nid},     {"cid", cid}, {"addres", addres}, {"mid", mid},
             {"roter", roter}, {"lx", lx},   {"reset", reset},

@@ -220,3 +220,22 @@ TEST(Upload, ShippedTemplateFitsTheHandheld) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TaskTable, LongTextsAreCutAtCharacterBoundaries) {
+    QTemporaryDir dir;
+    const QString table = dir.filePath(QStringLiteral("A.DBF"));
+    ASSERT_TRUE(QFile::copy(desktest::TemplatePath(), table));
+    desk::TaskRecord r;
+    r.nid = 1;
+    r.addres = QString(79, QLatin1Char('a')) + QStringLiteral("\u00d1\u00d1");  // the field holds 80 bytes
+    r.mid = QStringLiteral("000000000123");
+    desk::AppendTaskRecords(table, {r});
+    const auto back = desktest::ReadTable(table);
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back[0].at("addres"), std::string(79, 'a'));
+    EXPECT_EQ(back[0].at("mid"), "000000000123");
+}
+
+}  // namespace
