@@ -20,12 +20,12 @@ using Record = std::map<std::string, std::string>;
 Record Reading(int nid) {
     const std::string n = std::to_string(nid);
     return {{"nid", n},
-            {"cid", "00" + n},
-            {"addres", "Calle " + n},
-            {"mid", "0000000000" + n},
-            {"roter", "R" + n},
-            {"lx", "L" + n},
-            {"reset", "S" + n},
+            {"cid", std::string("00") + n},
+            {"addres", std::string("Calle ") + n},
+            {"mid", std::string("0000000000") + n},
+            {"roter", std::string("R") + n},
+            {"lx", std::string("L") + n},
+            {"reset", std::string("S") + n},
             {"PA", n + ".25"},
             {"A1", "1.5"},
             {"A2", "-2"},
@@ -35,9 +35,9 @@ Record Reading(int nid) {
             {"RC", "5"},
             {"RD", "6"},
             {"RDS", "7"},
-            {"CRQ", "2024-03-0" + n},
-            {"CTM", "08:1" + n + ":00"},
-            {"Reason", "ok " + n}};
+            {"CRQ", std::string("2024-03-0") + n},
+            {"CTM", std::string("08:1") + n + ":00"},
+            {"Reason", std::string("ok ") + n}};
 }
 
 // The handheld's table appears when the library is called, as GetHcFile writes it.

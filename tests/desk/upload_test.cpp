@@ -77,13 +77,14 @@ TEST(Upload, ThreeRowsBecomeTheTaskTable) {
         const auto& r = sent[static_cast<size_t>(i)];
         const int nid = i + 1;
         EXPECT_EQ(r.at("nid"), std::to_string(nid));
-        EXPECT_EQ(r.at("cid"), "0" + std::to_string(nid));
-        EXPECT_EQ(r.at("addres"), "Av. Siempre Viva " + std::to_string(nid));
+        EXPECT_EQ(r.at("cid"), std::string("0") + std::to_string(nid));
+        EXPECT_EQ(r.at("addres"), std::string("Av. Siempre Viva ") + std::to_string(nid));
         EXPECT_EQ(r.at("mid"), QStringLiteral("%1").arg(nid * 7, 12, 10, QLatin1Char('0')).toStdString());
-        EXPECT_EQ(r.at("roter"), "R" + std::to_string(nid % 3));
-        EXPECT_EQ(r.at("lx"), "lx" + std::to_string(nid));        // lx from the grid's lx column
-        EXPECT_EQ(r.at("reset"), "reset" + std::to_string(nid));  // reset from RESET, shown before lx
-        EXPECT_EQ(r.at("PA"), "");                                // reading fields stay blank
+        EXPECT_EQ(r.at("roter"), std::string("R") + std::to_string(nid % 3));
+        EXPECT_EQ(r.at("lx"), std::string("lx") + std::to_string(nid));  // lx from the grid's lx column
+        EXPECT_EQ(r.at("reset"),
+                  std::string("reset") + std::to_string(nid));  // reset from RESET, shown before lx
+        EXPECT_EQ(r.at("PA"), "");                              // reading fields stay blank
         EXPECT_EQ(r.at("Reason"), "");
     }
     // The table keeps the template's structure and stays in the folder.

@@ -7,9 +7,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <map>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <map>
 
 #include "helpers.h"
 
@@ -162,6 +162,16 @@ TEST(WorkbookReader, RefusesWhatIsNoWorkbook) {
     EXPECT_THROW(desk::ReadFirstSheet(file("half.xlsx", half)), desk::WorkbookError);
 }
 
+TEST(WorkbookReader, ChosenByContentNotByName) {
+    QTemporaryDir dir;
+    const QString xls_named_xlsx = dir.filePath(QStringLiteral("really-biff.xlsx"));
+    desktest::WriteXls(xls_named_xlsx, {{QStringLiteral("a"), 7}});
+    const QString xlsx_named_xls = dir.filePath(QStringLiteral("really-zip.xls"));
+    desktest::WriteXlsx(xlsx_named_xls, {{QStringLiteral("b"), 8}});
+    EXPECT_EQ(desk::ReadFirstSheet(Local(xls_named_xlsx)).cell(1, 2), CellValue::Number(7));
+    EXPECT_EQ(desk::ReadFirstSheet(Local(xlsx_named_xls)).cell(1, 1), CellValue::Text("b"));
+}
+
 TEST(WorkbookReader, DateSerialCountsAsSpreadsheetsDo) {
     EXPECT_EQ(desk::DateSerial(1900, 3, 1), 61);
     EXPECT_EQ(desk::DateSerial(2024, 3, 5), 45356);
@@ -183,25 +193,28 @@ QString ZipParts(const QTemporaryDir& dir, const QString& name, const std::map<Q
         f.write(content);
     }
     const QString book = dir.filePath(name);
-    EXPECT_EQ(QProcess::execute(QStringLiteral("/usr/bin/python3"),
-                                {QStringLiteral("-c"),
-                                 QStringLiteral("import zipfile,os,sys\n"
-                                                "z=zipfile.ZipFile(sys.argv[2],'w')\n"
-                                                "for d,_,fs in os.walk(sys.argv[1]):\n"
-                                                "  for f in fs:\n"
-                                                "    p=os.path.join(d,f); z.write(p,os.path.relpath(p,sys.argv[1]))\n"),
-                                 folder, book}),
+    EXPECT_EQ(QProcess::execute(
+                  QStringLiteral("/usr/bin/python3"),
+                  {QStringLiteral("-c"),
+                   QStringLiteral("import zipfile,os,sys\n"
+                                  "z=zipfile.ZipFile(sys.argv[2],'w')\n"
+                                  "for d,_,fs in os.walk(sys.argv[1]):\n"
+                                  "  for f in fs:\n"
+                                  "    p=os.path.join(d,f); z.write(p,os.path.relpath(p,sys.argv[1]))\n"),
+                   folder, book}),
               0);
     return book;
 }
 
 std::map<QString, QByteArray> MinimalParts(const QByteArray& workbook_pr, const QByteArray& sheet_data) {
     return {
-        {"xl/workbook.xml", "<workbook xmlns:r=\"r\">" + workbook_pr +
-                                "<sheets><sheet name=\"A\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+        {"xl/workbook.xml",
+         "<workbook xmlns:r=\"r\">" + workbook_pr +
+             "<sheets><sheet name=\"A\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
         {"xl/_rels/workbook.xml.rels",
          "<Relationships><Relationship Id=\"rId1\" Target=\"worksheets/sheet1.xml\"/></Relationships>"},
-        {"xl/styles.xml", "<styleSheet><cellXfs count=\"2\"><xf numFmtId=\"0\"/><xf numFmtId=\"14\"/></cellXfs></styleSheet>"},
+        {"xl/styles.xml",
+         "<styleSheet><cellXfs count=\"2\"><xf numFmtId=\"0\"/><xf numFmtId=\"14\"/></cellXfs></styleSheet>"},
         {"xl/worksheets/sheet1.xml", "<worksheet><sheetData>" + sheet_data + "</sheetData></worksheet>"},
     };
 }
@@ -209,20 +222,23 @@ std::map<QString, QByteArray> MinimalParts(const QByteArray& workbook_pr, const 
 TEST(XlsxReader, Dates1904AndRowsOutOfRange) {
     QTemporaryDir dir;
     const QByteArray cells = "<row r=\"1\"><c r=\"A1\" s=\"1\"><v>0</v></c><c r=\"B1\"><v>0</v></c></row>";
-    const desk::Sheet s1904 =
-        desk::ReadFirstSheet(Local(ZipParts(dir, "d1904.xlsx", MinimalParts("<workbookPr date1904=\"1\"/>", cells))));
+    const desk::Sheet s1904 = desk::ReadFirstSheet(
+        Local(ZipParts(dir, "d1904.xlsx", MinimalParts("<workbookPr date1904=\"1\"/>", cells))));
     EXPECT_EQ(s1904.cell(1, 1), CellValue::Date(desk::DateSerial(1904, 1, 1)));
     EXPECT_EQ(s1904.cell(1, 2), CellValue::Number(0));
-    const desk::Sheet s1900 = desk::ReadFirstSheet(Local(ZipParts(dir, "d1900.xlsx", MinimalParts("", cells))));
+    const desk::Sheet s1900 =
+        desk::ReadFirstSheet(Local(ZipParts(dir, "d1900.xlsx", MinimalParts("", cells))));
     EXPECT_EQ(s1900.cell(1, 1), CellValue::Date(0));
 
     // Rows and columns past a sheet's limits are refused instead of being allocated.
-    for (const char* bad : {"<row r=\"5000000\"><c><v>1</v></c></row>", "<row r=\"0\"><c><v>1</v></c></row>",
-                            "<row r=\"1\"><c r=\"A0\"><v>1</v></c></row>",
-                            "<row r=\"1\"><c r=\"ZZZZ1\"><v>1</v></c></row>"}) {
+    for (const char* bad :
+         {"<row r=\"5000000\"><c><v>1</v></c></row>", "<row r=\"0\"><c><v>1</v></c></row>",
+          "<row r=\"1\"><c r=\"A0\"><v>1</v></c></row>", "<row r=\"1\"><c r=\"ZZZZ1\"><v>1</v></c></row>"}) {
         static int n = 0;
         const QString name = QStringLiteral("bad%1.xlsx").arg(++n);
-        EXPECT_THROW(desk::ReadFirstSheet(Local(ZipParts(dir, name, MinimalParts("", bad)))), desk::WorkbookError) << bad;
+        EXPECT_THROW(desk::ReadFirstSheet(Local(ZipParts(dir, name, MinimalParts("", bad)))),
+                     desk::WorkbookError)
+            << bad;
     }
 }
 
