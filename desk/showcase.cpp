@@ -1,10 +1,12 @@
 // desk_showcase: the desk's window on a simulated handheld of its own, driven through import, connect,
 // upload and download without an operator, for screenshots and for trying the window out.
 //
-//   desk_showcase --data DIR --workbook BOOK [--screenshot PNG] [--delay MS] [--page 0|1]
+//   desk_showcase --data DIR --workbook BOOK [--screenshot PNG] [--delay MS] [--page 0|1] [--handheld library]
 //
 // DIR must hold db.mdb and B.DBF.  The stand-in handheld keeps the uploaded table in DIR/handheld/,
-// fills its reading fields, and hands it back on the download.  With --screenshot the whole screen
+// fills its reading fields, and hands it back on the download.  With "--handheld library" the window
+// talks to a real (or simulated) handheld through libtarvix instead; DIR must then be the current
+// folder, where the library puts and takes the task tables.  With --screenshot the whole screen
 // is saved after the delay and the program ends; without it the window stays open.
 #include <QApplication>
 #include <QDir>
@@ -106,6 +108,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QString data, workbook, screenshot;
     int delay = 1500, page = 1;
+    bool library = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         const QString key = QString::fromLocal8Bit(argv[i]), value = QString::fromLocal8Bit(argv[i + 1]);
         if (key == QLatin1String("--data"))
@@ -127,7 +130,12 @@ int main(int argc, char** argv) {
     }
     data = QDir(data).absolutePath();
     ConsoleUi ui;
-    StandInHandheld hc(data);
+    StandInHandheld stand_in(data);
+    if (library && QDir(data) != QDir::current()) {
+        std::fprintf(stderr, "desk_showcase: with --handheld library, run in the data folder\n");
+        return 2;
+    }
+    desk::HandheldLink& hc = library ? desk::TarvixLink() : static_cast<desk::HandheldLink&>(stand_in);
     desk::TForm1 form(hc, ui, data, data);
     form.show();
     QTimer::singleShot(100, [&] {
