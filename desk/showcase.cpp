@@ -121,6 +121,8 @@ int main(int argc, char** argv) {
             delay = value.toInt();
         else if (key == QLatin1String("--page"))
             page = value.toInt();
+        else if (key == QLatin1String("--handheld"))
+            library = value == QLatin1String("library");
     }
     if (data.isEmpty() || workbook.isEmpty()) {
         std::fprintf(

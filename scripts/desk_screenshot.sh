@@ -41,6 +41,7 @@ if [ "$handheld" != stand-in ]; then
   mode="--handheld library"
 fi
 cd "$work"
+echo "desk_screenshot: handheld $handheld $mode" >&2
 # shellcheck disable=SC2086
 xvfb-run -a -s "-screen 0 1280x720x24" \
   "$showcase" --data "$work" --workbook "$work/meters.xlsx" --screenshot "$out" --delay 1500 --page "$page" $mode
