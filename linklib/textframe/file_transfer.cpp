@@ -2,7 +2,9 @@
 #include <cstring>
 #include <string>
 
+#include "api/link_state.h"
 #include "common/codes.h"
+#include "common/messages.h"
 #include "common/records.h"
 #include "platform/files.h"
 #include "platform/prompt.h"
@@ -11,7 +13,6 @@
 #include "textframe/link_status.h"
 #include "textframe/short_name.h"
 #include "textframe/textframe.h"
-#include "textframe/tf_texts.h"
 #include "textframe/workers.h"
 
 namespace tarvix::tf {
@@ -40,7 +41,7 @@ int32_t Finish() {
 bool ShouldAsk(int32_t mode) { return static_cast<uint32_t>(mode) >= 2; }
 
 bool Ask(const std::string& text) {
-    return platform::AskYesNo(text.c_str(), PromptText("msg01"), TARVIX_MB_ICONQUESTION);
+    return platform::AskYesNo(text.c_str(), Prompt(TfPrompt::Attention).c_str(), TARVIX_MB_ICONQUESTION);
 }
 
 bool CommandWithNumber(uint8_t sub_command, uint32_t value) {
@@ -66,7 +67,7 @@ int32_t TextFrame::SendFileToHc(const char* hc_name, const char* pc_path, int32_
     platform::File file;
     if (!file.Open(platform::PcPath(pc_path), "rb")) return Fail(ErrCreateFile);
     std::string name = hc_name != nullptr && hc_name[0] != '\0' ? std::string(hc_name) : NameFromPath(pc_path);
-    if (g_device_kind.load() == 4) {
+    if (DeviceKind == 4) {
         // The 8.3 rule is defined for names of up to 64 characters; a longer one is not guessed at.
         if (name.size() > kShortNameInputLimit) return Fail(ErrBadName);
         name = MakeShortName(name);
@@ -82,13 +83,13 @@ int32_t TextFrame::SendFileToHc(const char* hc_name, const char* pc_path, int32_
     const bool exists = found == ResultOk;
     if (exists && entry.kind != kKindFile) return Fail(ErrCreateFile);
     if (exists && overwrite == 0) return Finish();
-    if (exists && ShouldAsk(overwrite) && !Ask(name + PromptText("msg00"))) return Finish();
+    if (exists && ShouldAsk(overwrite) && !Ask(name + Prompt(TfPrompt::Overwrite))) return Finish();
 
     const std::optional<uint64_t> size = file.Size();
     if (!size.has_value()) return Fail(ErrCreateFile);
     const uint64_t length = *size;
     if (length > kLargestFile) return Fail(ErrDiskFull);
-    if (g_device_kind.load() == 4 && length >= kVariant4SizeLimit) {
+    if (DeviceKind == 4 && length >= kVariant4SizeLimit) {
         SetLinkStatus(StatusFailed, 0);
         return ResultFailed;
     }
@@ -101,7 +102,7 @@ int32_t TextFrame::SendFileToHc(const char* hc_name, const char* pc_path, int32_
     const uint64_t free_space = GetLe32(answer);
     const uint64_t available = exists ? free_space + LoadField<uint32_t>(&entry.size) + kUploadReserve : free_space;
     if (available < length + kUploadReserve) {
-        ShowOnHandheld(PromptText("msg018"));
+        ShowOnHandheld(Prompt(TfPrompt::NoMemory).c_str());
         return Fail(ErrDiskFull);
     }
     if (!CommandWithNumber(SubUpload, Status().autopak.load() != 0 ? kAutopakFlag : 0)) return Fail(ErrOperation);
@@ -129,13 +130,14 @@ int32_t TextFrame::GetHcFile(const char* hc_path, const char* pc_path, int32_t o
 
     if (target.empty()) return Fail(ErrBadParam);
     if (platform::IsDirectory(target)) {
-        platform::ShowMessageBox(PromptText("msg027"), PromptText("msg01"), TARVIX_MB_OK | TARVIX_MB_ICONERROR);
+        platform::ShowMessageBox(Prompt(TfPrompt::FolderExists).c_str(), Prompt(TfPrompt::Attention).c_str(),
+                                 TARVIX_MB_OK | TARVIX_MB_ICONERROR);
         return Fail(ErrCreateFile);
     }
     if (target.back() == '/') return Fail(ErrBadParam);
     if (platform::FileExists(target)) {
         if (overwrite == 0) return Finish();
-        if (ShouldAsk(overwrite) && !Ask(shown + PromptText("msg00"))) return Finish();
+        if (ShouldAsk(overwrite) && !Ask(shown + Prompt(TfPrompt::Overwrite))) return Finish();
     }
 
     // The file arrives beside the target and replaces it only when all of it came: a failed
@@ -160,7 +162,7 @@ int32_t TextFrame::DelHcFile(const char* hc_path, int32_t confirm) {
     const int32_t found = LookUpClaimed(hc_path, &entry);
     if (found == ResultFailed) return ResultFailed;
     if (found == ResultNotFound) return Fail(ErrFileNotFound);
-    if (ShouldAsk(confirm) && !Ask(std::string(PromptText("msg014")) + hc_path + "??")) return Finish();
+    if (ShouldAsk(confirm) && !Ask(Prompt(TfPrompt::DeleteFile) + hc_path + "??")) return Finish();
     uint8_t status = 0;
     if (!HcCommand(CmdFile, SubDelete, &status) || status != 0) return Fail(ErrOperation);
     return Finish();

@@ -1,6 +1,7 @@
 // Opening, testing and finding the text-frame link, the handheld's number, and the raw exports.
 #include <cstring>
 
+#include "api/link_state.h"
 #include "common/codes.h"
 #include "textframe/commands.h"
 #include "textframe/frame_transfer.h"
@@ -97,8 +98,8 @@ int32_t TextFrame::DetectLink(int32_t* port, int32_t* rate, uint8_t* mode) {
         }
     }
     if (!found) return 1;
-    if (g_device_kind.load() != 4 && *port != 0 && ProbeDeviceKind(*this, *port, *rate) == 0) {
-        g_device_kind.store(4);
+    if (DeviceKind != 4 && *port != 0 && ProbeDeviceKind(*this, *port, *rate) == 0) {
+        DeviceKind = 4;
     }
     if (mode != nullptr) *mode = 3;
     return 0;
@@ -165,7 +166,6 @@ void TextFrame::ThrdStop() {
 void Attach() {
     AllocFrameBuffer();
     Usb().Setup();
-    LoadSettings();
 }
 
 void Detach() {

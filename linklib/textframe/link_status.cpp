@@ -14,7 +14,6 @@ LinkStatus& Status() {
 }
 
 std::atomic<int32_t> g_rescue_percent{0};
-std::atomic<uint8_t> g_device_kind{4};
 
 int32_t SetLinkStatus(int32_t status, int32_t code) {
     LinkStatus& s = Status();

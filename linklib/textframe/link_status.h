@@ -26,9 +26,6 @@ struct LinkStatus {
 
 LinkStatus& Status();
 
-// Variant of the text-frame handheld, 4 or 3 (4 at load).
-extern std::atomic<uint8_t> g_device_kind;
-
 // The data rescue's own percentage (thrdQueryPercent_Ex in mode 3).
 extern std::atomic<int32_t> g_rescue_percent;
 
