@@ -13,6 +13,8 @@ namespace {
 constexpr uint32_t kUnboundedReadLimitMs = 60000;
 // Waits are cut into slices so that the stop flag is seen promptly.
 constexpr uint32_t kSliceMs = 20;
+// A purge reads away at most this many buffers of stale input (a babbling line cannot hold it).
+constexpr size_t kMaxDropRounds = 64;
 
 }  // namespace
 
@@ -57,9 +59,17 @@ bool SerialLine::Write(const uint8_t* data, size_t size) {
 void SerialLine::Purge() {
     if (IsOpen()) {
         port_->TakeLineErrors();
-        port_->Purge();
+        DropInput();
     }
     read_ = fill_ = 0;
+}
+
+void SerialLine::DropInput() {
+    // Only what came in is dropped.  Flushing the output side as well could swallow an answer byte we
+    // wrote a moment ago that the other end has not read yet (a pseudo-terminal holds it until then).
+    for (size_t rounds = 0; rounds < kMaxDropRounds; ++rounds) {
+        if (port_->ReadAvailable(buffer_.data(), buffer_.size()) == 0) break;
+    }
 }
 
 bool SerialLine::TakeBuffered(uint8_t* out) {
@@ -74,7 +84,7 @@ void SerialLine::Refill() {
     if (!IsOpen()) return;
     // Bytes that came with a framing, parity or overrun error cannot be trusted: drop them.
     if (port_->TakeLineErrors()) {
-        port_->Purge();
+        DropInput();
         return;
     }
     fill_ = port_->ReadAvailable(buffer_.data(), buffer_.size());

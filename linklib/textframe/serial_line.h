@@ -41,6 +41,7 @@ public:
 
 private:
     bool TakeBuffered(uint8_t* out);
+    void DropInput();
     void Refill();
 
     std::unique_ptr<platform::SerialPort> port_;
