@@ -88,7 +88,9 @@ TEST(FrameDecoder, Outcomes) {
     // Only upper-case letters are check digits.
     std::string lower = Encode(3, "\x01");
     for (size_t i = lower.size() - 4; i < lower.size(); ++i) lower[i] = static_cast<char>(std::tolower(lower[i]));
-    if (lower != Encode(3, "\x01")) EXPECT_EQ(Decode(lower).Finish(), FrameDecoder::BadCheck);
+    if (lower != Encode(3, "\x01")) {
+        EXPECT_EQ(Decode(lower).Finish(), FrameDecoder::BadCheck);
+    }
 }
 
 TEST(FrameDecoder, UnusualEscapes) {
