@@ -113,6 +113,8 @@ protected:
     // Starts the handheld and puts it on COMn.
     hhsim::Simulator& StartSim(int com = 1, hhsim::Config config = {}) {
         config.family = hhsim::Family::TextFrame;
+        // The handheld sends again before the library gives up waiting, as a real one does.
+        config.ack_timeout_ms = 150;
         sim_ = std::make_unique<hhsim::Simulator>(config);
         std::string error;
         EXPECT_TRUE(sim_->Start(&error)) << error;
