@@ -76,7 +76,8 @@ int main(int argc, char** argv) {
     std::vector<char> content(size);
     std::mt19937 rng(1);
     for (char& c : content) c = static_cast<char>(rng());
-    std::ofstream(work / "up.bin", std::ios::binary).write(content.data(), static_cast<std::streamsize>(size));
+    std::ofstream(work / "up.bin", std::ios::binary)
+        .write(content.data(), static_cast<std::streamsize>(size));
 
     int status = 0;
     double t0 = WallSeconds(), c0 = CpuSeconds();

@@ -11,7 +11,9 @@
 namespace tarvix::tf {
 namespace {
 
-bool OverUsb() { return Status().port.load() == 0; }
+bool OverUsb() {
+    return Status().port.load() == 0;
+}
 
 bool SendPacket(const std::array<uint8_t, kPacketSize>& packet, const LinkTimeouts* timeouts) {
     uint32_t sent = 0;
@@ -74,7 +76,8 @@ bool LinkSendData(const uint8_t* data, uint32_t size, uint32_t* moved, const Lin
 }
 
 bool LinkReceiveData(uint8_t* buffer, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts) {
-    return OverUsb() ? Usb().ReceiveMemory(buffer, size, moved) : ComReceiveMemory(buffer, size, moved, timeouts);
+    return OverUsb() ? Usb().ReceiveMemory(buffer, size, moved)
+                     : ComReceiveMemory(buffer, size, moved, timeouts);
 }
 
 bool LinkSendStream(platform::File& file, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts) {

@@ -62,9 +62,11 @@ bool HcCommand(uint8_t command, uint8_t sub_command, uint8_t* status, uint16_t l
                const uint8_t* data = nullptr, const LinkTimeouts* timeouts = nullptr);
 
 // One data transfer over the open link (USB when its port is 0, else the serial frames).
-bool LinkSendData(const uint8_t* data, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts = nullptr);
+bool LinkSendData(const uint8_t* data, uint32_t size, uint32_t* moved,
+                  const LinkTimeouts* timeouts = nullptr);
 bool LinkReceiveData(uint8_t* buffer, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts = nullptr);
-bool LinkSendStream(platform::File& file, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts = nullptr);
+bool LinkSendStream(platform::File& file, uint32_t size, uint32_t* moved,
+                    const LinkTimeouts* timeouts = nullptr);
 bool LinkReceiveStream(platform::File& file, uint32_t size, uint32_t* moved,
                        const LinkTimeouts* timeouts = nullptr);
 

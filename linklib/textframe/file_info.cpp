@@ -29,7 +29,9 @@ int Field(const char* text, size_t offset, size_t width) {
     return static_cast<int>(std::strtol(field, nullptr, 10));
 }
 
-int FloorHalf(int value) { return value >= 0 ? value / 2 : -((-value + 1) / 2); }
+int FloorHalf(int value) {
+    return value >= 0 ? value / 2 : -((-value + 1) / 2);
+}
 
 int32_t Fail(uint32_t code) {
     SetLinkStatus(StatusFailed, static_cast<int32_t>(code));
@@ -38,7 +40,8 @@ int32_t Fail(uint32_t code) {
 
 bool SendText(const std::string& text) {
     uint32_t sent = 0;
-    return LinkSendData(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()), &sent) &&
+    return LinkSendData(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()),
+                        &sent) &&
            sent == text.size();
 }
 
@@ -46,7 +49,8 @@ bool SendText(const std::string& text) {
 int32_t ReceiveInfoReply(HcFileRecord* record) {
     uint8_t reply[kFileInfoReplySize] = {};
     uint32_t received = 0;
-    if (!LinkReceiveData(reply, sizeof reply, &received) || received != sizeof reply) return Fail(ErrReceiveFail);
+    if (!LinkReceiveData(reply, sizeof reply, &received) || received != sizeof reply)
+        return Fail(ErrReceiveFail);
     return ParseFileInfoReply(reply, record) ? ResultOk : ResultNotFound;
 }
 
@@ -174,9 +178,13 @@ int32_t TextFrame::HcSetDir(const char* folder) {
     return ResultOk;
 }
 
-int32_t TextFrame::HcDelDir(const char* folder) { return FolderCommand(folder, SubRemoveDir); }
+int32_t TextFrame::HcDelDir(const char* folder) {
+    return FolderCommand(folder, SubRemoveDir);
+}
 
-int32_t TextFrame::HcMakeDir(const char* folder) { return FolderCommand(folder, SubMakeDir); }
+int32_t TextFrame::HcMakeDir(const char* folder) {
+    return FolderCommand(folder, SubMakeDir);
+}
 
 int32_t TextFrame::GetHcDirInfo(const char* pattern, const char* list_file, int32_t* count, int32_t* total,
                                 int32_t names_only) {

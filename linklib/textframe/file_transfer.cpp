@@ -38,7 +38,9 @@ int32_t Finish() {
 }
 
 // Overwrite mode as the family reads it: 0 keep, 1 overwrite, anything else (unsigned) asks.
-bool ShouldAsk(int32_t mode) { return static_cast<uint32_t>(mode) >= 2; }
+bool ShouldAsk(int32_t mode) {
+    return static_cast<uint32_t>(mode) >= 2;
+}
 
 bool Ask(const std::string& text) {
     return platform::AskYesNo(text.c_str(), Prompt(TfPrompt::Attention).c_str(), TARVIX_MB_ICONQUESTION);
@@ -57,8 +59,12 @@ void ShowOnHandheld(const char* text) {
               reinterpret_cast<const uint8_t*>(text));
 }
 
-int32_t SendFileBody(const WorkerArgs& a) { return TextFrame().SendFileToHc(a.name.c_str(), a.path.c_str(), a.mode); }
-int32_t GetFileBody(const WorkerArgs& a) { return TextFrame().GetHcFile(a.name.c_str(), a.path.c_str(), a.mode); }
+int32_t SendFileBody(const WorkerArgs& a) {
+    return TextFrame().SendFileToHc(a.name.c_str(), a.path.c_str(), a.mode);
+}
+int32_t GetFileBody(const WorkerArgs& a) {
+    return TextFrame().GetHcFile(a.name.c_str(), a.path.c_str(), a.mode);
+}
 
 }  // namespace
 
@@ -66,7 +72,8 @@ int32_t TextFrame::SendFileToHc(const char* hc_name, const char* pc_path, int32_
     if (pc_path == nullptr || pc_path[0] == '\0') return Fail(ErrBadParam);
     platform::File file;
     if (!file.Open(platform::PcPath(pc_path), "rb")) return Fail(ErrCreateFile);
-    std::string name = hc_name != nullptr && hc_name[0] != '\0' ? std::string(hc_name) : NameFromPath(pc_path);
+    std::string name =
+        hc_name != nullptr && hc_name[0] != '\0' ? std::string(hc_name) : NameFromPath(pc_path);
     if (DeviceKind == 4) {
         // The 8.3 rule is defined for names of up to 64 characters; a longer one is not guessed at.
         if (name.size() > kShortNameInputLimit) return Fail(ErrBadName);
@@ -97,15 +104,18 @@ int32_t TextFrame::SendFileToHc(const char* hc_name, const char* pc_path, int32_
     if (!HcCommand(CmdFile, SubFreeSpace, nullptr)) return Fail(ErrOperation);
     uint8_t answer[4] = {};
     uint32_t received = 0;
-    if (!LinkReceiveData(answer, sizeof answer, &received) || received != sizeof answer) return Fail(ErrReceiveFail);
+    if (!LinkReceiveData(answer, sizeof answer, &received) || received != sizeof answer)
+        return Fail(ErrReceiveFail);
     // In 64 bits: a 32-bit sum wraps and lets a file through that the handheld cannot hold.
     const uint64_t free_space = GetLe32(answer);
-    const uint64_t available = exists ? free_space + LoadField<uint32_t>(&entry.size) + kUploadReserve : free_space;
+    const uint64_t available =
+        exists ? free_space + LoadField<uint32_t>(&entry.size) + kUploadReserve : free_space;
     if (available < length + kUploadReserve) {
         ShowOnHandheld(Prompt(TfPrompt::NoMemory).c_str());
         return Fail(ErrDiskFull);
     }
-    if (!CommandWithNumber(SubUpload, Status().autopak.load() != 0 ? kAutopakFlag : 0)) return Fail(ErrOperation);
+    if (!CommandWithNumber(SubUpload, Status().autopak.load() != 0 ? kAutopakFlag : 0))
+        return Fail(ErrOperation);
     uint32_t sent = 0;
     if (!file.Seek(0) || !LinkSendStream(file, static_cast<uint32_t>(length), &sent) || sent != length) {
         return Fail(ErrSendFail);

@@ -8,7 +8,8 @@ constexpr std::array<uint16_t, 256> MakeCrcTable() {
     for (uint32_t i = 0; i < 256; ++i) {
         uint16_t crc = static_cast<uint16_t>(i << 8);
         for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 0x8000) != 0 ? static_cast<uint16_t>((crc << 1) ^ 0x1021) : static_cast<uint16_t>(crc << 1);
+            crc = (crc & 0x8000) != 0 ? static_cast<uint16_t>((crc << 1) ^ 0x1021)
+                                      : static_cast<uint16_t>(crc << 1);
         }
         table[i] = crc;
     }
@@ -51,7 +52,8 @@ void FormatHex(uint32_t value, size_t digits, uint8_t* out) {
 uint32_t ParseHex(const uint8_t* in, size_t digits) {
     uint32_t value = 0;
     for (size_t i = 0; i < digits; ++i) {
-        const uint32_t digit = (in[i] >= '0' && in[i] <= '9') ? in[i] - '0' : static_cast<uint32_t>(in[i] - 55);
+        const uint32_t digit =
+            (in[i] >= '0' && in[i] <= '9') ? in[i] - '0' : static_cast<uint32_t>(in[i] - 55);
         value += digit << (4 * i);
     }
     return value;
@@ -78,7 +80,9 @@ size_t EncodeFrame(uint32_t number, const uint8_t* payload, size_t size, uint8_t
     return n + kCheckDigits;
 }
 
-void FrameDecoder::Reset() { *this = FrameDecoder(); }
+void FrameDecoder::Reset() {
+    *this = FrameDecoder();
+}
 
 void FrameDecoder::Feed(uint8_t byte) {
     any_byte_ = true;

@@ -25,7 +25,8 @@ constexpr uint32_t kLastBlock = 0xFFFFFFFFu;
 constexpr uint32_t kAbortBlock = 0;
 
 // The fixed frame that abandons a transfer: block 0, no payload.
-constexpr std::array<uint8_t, 14> kAbortFrame = {'#', '0', '0', '0', '0', '0', '0', '0', '0', '$', '1', '0', 'C', '6'};
+constexpr std::array<uint8_t, 14> kAbortFrame = {'#', '0', '0', '0', '0', '0', '0',
+                                                 '0', '0', '$', '1', '0', 'C', '6'};
 
 uint16_t Crc16Step(uint16_t crc, uint8_t byte);
 uint16_t Crc16(const uint8_t* data, size_t size, uint16_t crc = 0);
@@ -44,7 +45,7 @@ size_t EncodeFrame(uint32_t number, const uint8_t* payload, size_t size, uint8_t
 // when the line stays quiet (or, once the frame looks complete, when no further byte is already
 // waiting).  A '#' anywhere starts a new frame.
 class FrameDecoder {
-public:
+  public:
     enum class State { Awaiting, Sequence, Payload, Check, Complete, Discarding };
     enum Outcome : int { Ok = 0, Nothing = 1, BadCheck = 5, Garbled = 7 };
 
@@ -61,7 +62,7 @@ public:
     const uint8_t* payload() const { return stored_.data() + kSequenceDigits; }
     size_t payload_size() const { return stored_size_ - kSequenceDigits; }
 
-private:
+  private:
     State state_ = State::Awaiting;
     bool any_byte_ = false;
     bool escape_ = false;

@@ -26,7 +26,14 @@ enum TransferResult : int {
 };
 
 // Frame send outcomes.
-enum SendOutcome : int { SentAck = 0, SentNoAnswer = 1, SentNak = 3, SentWriteFailed = 4, SentAbort = 8, SendFailed = 10 };
+enum SendOutcome : int {
+    SentAck = 0,
+    SentNoAnswer = 1,
+    SentNak = 3,
+    SentWriteFailed = 4,
+    SentAbort = 8,
+    SendFailed = 10
+};
 // Data frame receive outcomes.
 enum ReceiveOutcome : int { Accepted = 0, Aborted = 2, ReceiveStopped = 8, ReceiveFailed = 9 };
 
@@ -105,7 +112,8 @@ int ReceiveFrame() {
         if (read != ReadByteOk) return decoder.Finish();
         decoder.Feed(byte);
         // A frame counts as complete only when nothing further already waits behind its check.
-        timeout = decoder.state() == codec::FrameDecoder::State::Complete ? kNoWait : GetTiming().byte_timeout_ms;
+        timeout =
+            decoder.state() == codec::FrameDecoder::State::Complete ? kNoWait : GetTiming().byte_timeout_ms;
     }
     return codec::FrameDecoder::Garbled;
 }
@@ -174,7 +182,8 @@ bool NextBlock() {
         } else {
             t.block_length = kMaxPayload;
         }
-        if (!t.memory && t.block_length > 0 && t.file->Read(g_buffers->block, t.block_length) != t.block_length) {
+        if (!t.memory && t.block_length > 0 &&
+            t.file->Read(g_buffers->block, t.block_length) != t.block_length) {
             SetResult(FileFailure);
             return false;
         }
@@ -328,13 +337,21 @@ int32_t TransferPercent() {
     return static_cast<int32_t>(std::min<uint64_t>((uint64_t{number} - 1) * 100 / count, 99));
 }
 
-std::atomic<bool>& StopFlag() { return g_stop; }
+std::atomic<bool>& StopFlag() {
+    return g_stop;
+}
 
-void StopSerialTransfer() { g_stop.store(true); }
+void StopSerialTransfer() {
+    g_stop.store(true);
+}
 
-uint32_t UpdateCount() { return g_update_count.load(); }
+uint32_t UpdateCount() {
+    return g_update_count.load();
+}
 
-void ResetUpdateCount() { g_update_count.store(0); }
+void ResetUpdateCount() {
+    g_update_count.store(0);
+}
 
 bool AllocFrameBuffer() {
     Line().WatchStop(&g_stop);

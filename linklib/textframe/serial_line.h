@@ -18,7 +18,7 @@ constexpr uint32_t kNoWait = 0xFFFFFFFFu;
 enum ReadResult : int { ReadByteOk = 0, ReadTimeout = 1, ReadStopped = 8 };
 
 class SerialLine {
-public:
+  public:
     // Opens COMn (the device path comes from the platform's port map) at one of the family's rates.
     bool Open(int port, uint32_t baud_rate);
     void Close();
@@ -39,7 +39,7 @@ public:
     // Tests: run the line over a port of their own.
     void UsePort(std::unique_ptr<platform::SerialPort> port) { port_ = std::move(port); }
 
-private:
+  private:
     bool TakeBuffered(uint8_t* out);
     void DropInput();
     void Refill();

@@ -14,14 +14,18 @@ std::atomic<const Timing*> g_timing{&g_default_timing};
 
 }  // namespace
 
-const Timing& GetTiming() { return *g_timing.load(); }
+const Timing& GetTiming() {
+    return *g_timing.load();
+}
 
 void SetTiming(const Timing& timing) {
     g_installed = timing;
     g_timing.store(&g_installed);
 }
 
-void ResetTiming() { g_timing.store(&g_default_timing); }
+void ResetTiming() {
+    g_timing.store(&g_default_timing);
+}
 
 LinkTimeouts DefaultTimeouts() {
     const Timing& t = GetTiming();

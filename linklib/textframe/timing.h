@@ -16,9 +16,9 @@ struct LinkTimeouts {
 struct Timing {
     uint32_t default_timeout_ms = 1000;  // the record a command or transfer gets when none is given
     uint32_t default_attempts = 3;
-    uint32_t byte_timeout_ms = 500;      // between the bytes of one frame
-    uint32_t receive_attempts = 3;       // receives of one awaited data frame
-    uint32_t write_base_ms = 1000;       // a write may take this plus write_per_byte_ms per byte
+    uint32_t byte_timeout_ms = 500;  // between the bytes of one frame
+    uint32_t receive_attempts = 3;   // receives of one awaited data frame
+    uint32_t write_base_ms = 1000;   // a write may take this plus write_per_byte_ms per byte
     uint32_t write_per_byte_ms = 2;
     uint32_t status_reply_timeout_ms = 1000;  // the 3-byte status reply of a command
     // 0: the adapttime setting; otherwise the link test's time-out in its place.

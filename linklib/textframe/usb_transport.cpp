@@ -7,7 +7,7 @@ namespace {
 
 // No text-frame USB device can be opened here: every transfer fails as a failed device open does.
 class NoUsbDevice final : public UsbTransport {
-public:
+  public:
     bool SendMemory(const uint8_t*, uint32_t, uint32_t* moved) override { return Fail(moved); }
     bool ReceiveMemory(uint8_t*, uint32_t, uint32_t* moved) override { return Fail(moved); }
     bool SendStream(platform::File&, uint32_t, uint32_t* moved) override { return Fail(moved); }
@@ -15,7 +15,7 @@ public:
     int32_t Percent() override { return 0; }
     void Stop() override {}
 
-private:
+  private:
     static bool Fail(uint32_t* moved) {
         if (moved != nullptr) *moved = 0;
         return false;
@@ -27,8 +27,12 @@ std::atomic<UsbTransport*> g_usb{&g_no_usb};
 
 }  // namespace
 
-UsbTransport& Usb() { return *g_usb.load(); }
+UsbTransport& Usb() {
+    return *g_usb.load();
+}
 
-void SetUsbTransport(UsbTransport* transport) { g_usb.store(transport != nullptr ? transport : &g_no_usb); }
+void SetUsbTransport(UsbTransport* transport) {
+    g_usb.store(transport != nullptr ? transport : &g_no_usb);
+}
 
 }  // namespace tarvix::tf

@@ -11,7 +11,7 @@
 namespace tarvix::tf {
 
 class UsbTransport {
-public:
+  public:
     virtual ~UsbTransport() = default;
     // Library start and stop: buffers and the first device open.
     virtual void Setup() {}

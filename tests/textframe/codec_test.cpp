@@ -87,7 +87,8 @@ TEST(FrameDecoder, Outcomes) {
     }
     // Only upper-case letters are check digits.
     std::string lower = Encode(3, "\x01");
-    for (size_t i = lower.size() - 4; i < lower.size(); ++i) lower[i] = static_cast<char>(std::tolower(lower[i]));
+    for (size_t i = lower.size() - 4; i < lower.size(); ++i)
+        lower[i] = static_cast<char>(std::tolower(lower[i]));
     if (lower != Encode(3, "\x01")) {
         EXPECT_EQ(Decode(lower).Finish(), FrameDecoder::BadCheck);
     }
@@ -124,7 +125,8 @@ TEST(CommandPacket, LayoutAndStatusReplies) {
     EXPECT_EQ(std::vector<uint8_t>(packet.begin() + 9, packet.end()), std::vector<uint8_t>(15, 0));
 
     for (int sub = 0; sub < 64; ++sub) {
-        const bool expected = sub == 2 || sub == 3 || sub == 4 || sub == 5 || sub == 12 || sub == 13 || sub == 33;
+        const bool expected =
+            sub == 2 || sub == 3 || sub == 4 || sub == 5 || sub == 12 || sub == 13 || sub == 33;
         EXPECT_EQ(HasStatusReply(CmdFile, static_cast<uint8_t>(sub)), expected) << sub;
         EXPECT_TRUE(HasStatusReply(CmdUploadEnd, static_cast<uint8_t>(sub)));
     }

@@ -8,7 +8,7 @@ namespace tarvix::tftest {
 namespace {
 
 class FoldersTest : public SimTest {
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         StartSim(1);

@@ -35,7 +35,7 @@ using Bytes = std::vector<uint8_t>;
 
 // The library as a loading program gets it: started once for the whole test program.
 class LibraryEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override { LibraryAttach(); }
     void TearDown() override { LibraryDetach(); }
 };
@@ -60,7 +60,7 @@ inline Bytes ReadFile(const fs::path& path) {
 inline const char* kNoDevice = "/nonexistent/tarvix-tty";
 
 class SimTest : public ::testing::Test {
-protected:
+  protected:
     // Waits short enough to keep failing paths quick, long enough for a loaded machine.
     static tf::Timing TestTiming() {
         tf::Timing t;
@@ -73,9 +73,8 @@ protected:
 
     void SetUp() override {
         old_cwd_ = fs::current_path();
-        work_ = fs::temp_directory_path() /
-                ("tarvix-tf-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        work_ = fs::temp_directory_path() / ("tarvix-tf-" + std::to_string(::getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(work_);
         fs::create_directories(work_);
         fs::current_path(work_);

@@ -11,7 +11,7 @@ namespace {
 constexpr const char* kHcName = "\\KELVANHB\\A.DBF";
 
 class TransferTest : public SimTest {
-protected:
+  protected:
     void SetUp() override {
         SimTest::SetUp();
         StartSim(1);
@@ -58,8 +58,12 @@ TEST_F(TransferTest, UploadOverwriteModes) {
         bool asked;
     };
     const Case cases[] = {
-        {0, TARVIX_ID_YES, false, false}, {1, TARVIX_ID_NO, true, false}, {2, TARVIX_ID_YES, true, true},
-        {2, TARVIX_ID_NO, false, true},   {3, 0, false, true},            {-1, TARVIX_ID_YES, true, true},
+        {0, TARVIX_ID_YES, false, false},
+        {1, TARVIX_ID_NO, true, false},
+        {2, TARVIX_ID_YES, true, true},
+        {2, TARVIX_ID_NO, false, true},
+        {3, 0, false, true},
+        {-1, TARVIX_ID_YES, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "mode " << c.mode << " answer " << c.answer);
@@ -135,8 +139,8 @@ TEST_F(TransferTest, DownloadModesAndFolderClash) {
         int32_t answer;
         bool replaced;
     };
-    for (const Case& c : {Case{0, TARVIX_ID_YES, false}, Case{1, TARVIX_ID_NO, true}, Case{2, TARVIX_ID_YES, true},
-                          Case{2, TARVIX_ID_NO, false}, Case{5, 0, false}}) {
+    for (const Case& c : {Case{0, TARVIX_ID_YES, false}, Case{1, TARVIX_ID_NO, true},
+                          Case{2, TARVIX_ID_YES, true}, Case{2, TARVIX_ID_NO, false}, Case{5, 0, false}}) {
         SCOPED_TRACE(::testing::Message() << "mode " << c.mode);
         WriteFile(work_ / "downa.dbf", previous);
         AnswerAlways(c.answer);
@@ -192,7 +196,8 @@ TEST_F(TransferTest, RecoverableLineFaults) {
     ASSERT_EQ(SendFileToHc(0, 0, kHcName, ".\\A.DBF", 0, 1), 0);
     EXPECT_EQ(ReadFile(HcFile()), content);
 
-    Plan({FaultOn(hhsim::Fault::Kind::CorruptCheck, 80, 3, 2), FaultOn(hhsim::Fault::Kind::RepeatFrame, 80, 3, 4)});
+    Plan({FaultOn(hhsim::Fault::Kind::CorruptCheck, 80, 3, 2),
+          FaultOn(hhsim::Fault::Kind::RepeatFrame, 80, 3, 4)});
     ASSERT_EQ(GetHcFile(0, 0, kHcName, ".\\back.bin", 1), 0);
     EXPECT_EQ(ReadFile(work_ / "back.bin"), content);
 }
@@ -207,7 +212,8 @@ TEST_F(TransferTest, StatusRepliesMustBeWhole) {
     short_reply.value = 2;
     hhsim::Fault wrong_status = FaultOn(hhsim::Fault::Kind::WrongStatus, 16, 0);
     wrong_status.value = 3;
-    for (const Case& c : {Case{"two-byte reply", short_reply}, Case{"other sub-command", FaultOn(hhsim::Fault::Kind::WrongEcho, 80, 2)},
+    for (const Case& c : {Case{"two-byte reply", short_reply},
+                          Case{"other sub-command", FaultOn(hhsim::Fault::Kind::WrongEcho, 80, 2)},
                           Case{"non-zero status", wrong_status}}) {
         SCOPED_TRACE(c.what);
         Plan({c.fault});
