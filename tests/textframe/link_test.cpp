@@ -54,16 +54,26 @@ TEST_F(LinkTest, NothingAnswersAndNothingChanges) {
     EXPECT_EQ(TestHcLink(), 2);
 }
 
-TEST_F(LinkTest, WrongRateIsNoAnswer) {
-    // On a handheld that answers at another rate, a port that opens is tried at each rate in turn.
-    hhsim::Config config;
-    config.baud = 9600;
-    StartSim(1, config);
-    ASSERT_EQ(AdPortAndRate(nullptr, nullptr), 0);
-    EXPECT_EQ(LinkPort, 1);
-    EXPECT_EQ(LinkRate, 9600);
-    EXPECT_EQ(ComInit(1, 19200), 0);  // not one of the family's rates
-    EXPECT_EQ(TestHcLink(), 2);
+TEST_F(LinkTest, WrongRatesAreNoAnswer) {
+    // A port that opens is tried at each rate in turn; a handheld hears only its own rate.
+    struct Case {
+        int com;
+        unsigned rate;
+    };
+    for (const Case& c : {Case{4, 57600}, Case{1, 9600}}) {
+        SCOPED_TRACE(c.rate);
+        hhsim::Config config;
+        config.baud = c.rate;
+        StartSim(c.com, config);
+        ResetLinkState();
+        ASSERT_EQ(AdPortAndRate(nullptr, nullptr), 0);
+        EXPECT_EQ(LinkPort, c.com);
+        EXPECT_EQ(LinkRate, static_cast<int32_t>(c.rate));
+        ComRelease();
+        sim().Stop();
+        SetPort(c.com, kNoDevice);
+    }
+    ResetLinkState();
 }
 
 TEST_F(LinkTest, DeviceKindProbe) {
@@ -113,6 +123,8 @@ TEST_F(LinkTest, HandheldNumber) {
 
 TEST_F(LinkTest, RawExports) {
     StartSim(1);
+    EXPECT_EQ(ComInit(1, 19200), 0);  // not one of the family's rates
+    EXPECT_EQ(TestHcLink(), 2);
     ASSERT_EQ(ComInit(1, 115200), 1);
     EXPECT_EQ(ComInit(1, 115200), 1);  // already open: nothing is done
     EXPECT_EQ(SendCmd(15, 0, 99), 0);
