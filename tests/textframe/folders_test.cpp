@@ -166,6 +166,8 @@ TEST_F(FoldersTest, ChangeFolderCarriesTheAuthorityByte) {
         tf::Status().authority.store(authority);
         sim().ClearRecords();
         ASSERT_EQ(HcSetDir(0, 0, "\\APP"), 0);
+        // The handheld notes a command after it has answered it.
+        ASSERT_TRUE(sim().WaitEvent("command:80/21", std::chrono::seconds(5)));
         bool seen = false;
         for (const hhsim::CommandRecord& c : sim().Commands()) {
             if (c.command == 80 && c.sub == 21) {

@@ -26,12 +26,14 @@ TEST_F(LinkTest, FindsTheHandheldOnItsPortAndRate) {
     EXPECT_EQ(LinkPort, 3);
     EXPECT_EQ(LinkRate, 38400);
     // The probes at 115200 and 57600 went unanswered: the handheld hears only its own rate.
+    ASSERT_TRUE(sim().WaitEvent("command:15/0", std::chrono::seconds(5)));
     EXPECT_EQ(sim().Counter("command:15/0"), 1);
     EXPECT_EQ(TestHcLink(), 0);
 
     // The next detection tries the saved pair first and finds it at once.
     sim().ClearRecords();
     ASSERT_EQ(AdPortAndRate(nullptr, nullptr), 0);
+    ASSERT_TRUE(sim().WaitEvent("command:15/0", std::chrono::seconds(5)));
     EXPECT_EQ(sim().Counter("command:15/0"), 1);
     EXPECT_EQ(TestHcLink(), 0);
 }
