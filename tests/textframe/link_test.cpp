@@ -147,6 +147,27 @@ TEST_F(LinkTest, RawExports) {
     EXPECT_EQ(in[2].number, 0xFFFFFFFFu);
     EXPECT_EQ(in[2].payload, Bytes(data.begin() + 512, data.end()));
 
+    // Block boundaries: the last block carries the rest, and an empty send is one empty last frame.
+    struct Split {
+        size_t size;
+        std::vector<uint32_t> numbers;
+    };
+    for (const Split& split : {Split{0, {0xFFFFFFFFu}}, Split{256, {0xFFFFFFFFu}}, Split{257, {1, 0xFFFFFFFFu}}}) {
+        SCOPED_TRACE(split.size);
+        sim().ClearRecords();
+        const Bytes bytes = RandomBytes(split.size, 6);
+        EXPECT_EQ(Send_Data(bytes.data(), static_cast<int32_t>(bytes.size())), 0);
+        std::vector<uint32_t> numbers;
+        Bytes carried;
+        for (const auto& f : sim().Frames()) {
+            if (!f.inbound) continue;
+            numbers.push_back(f.number);
+            carried.insert(carried.end(), f.payload.begin(), f.payload.end());
+        }
+        EXPECT_EQ(numbers, split.numbers);
+        EXPECT_EQ(carried, bytes);
+    }
+
     // The number query leaves its answer on the line for Receive_Data.
     EXPECT_EQ(SendCmd(80, 25, 0), 0);
     char buffer[32] = {};
