@@ -127,7 +127,8 @@ int32_t TextFrame::ThrdGetHcNum(char* number) {
 }
 
 int32_t TextFrame::SendData(const uint8_t* data, uint32_t length) {
-    if (data == nullptr && length > 0) return 1;
+    // A length that came in negative would send whatever lies behind the caller's buffer.
+    if ((data == nullptr && length > 0) || length > 0x7FFFFFFFu) return 1;
     uint32_t sent = 0;
     return LinkSendData(data, length, &sent) && sent == length ? 0 : 1;
 }

@@ -137,6 +137,8 @@ TEST_F(LinkTest, RawExports) {
     sim().ClearRecords();
     EXPECT_EQ(Send_Data(data.data(), static_cast<int32_t>(data.size())), 0);
     EXPECT_EQ(Get_Update_Count(0), 3);
+    EXPECT_EQ(Send_Data(data.data(), -1), 1);
+    EXPECT_EQ(Get_Update_Count(0), 3);
     std::vector<hhsim::FrameRecord> in;
     for (const auto& f : sim().Frames()) {
         if (f.inbound) in.push_back(f);
