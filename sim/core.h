@@ -40,6 +40,9 @@ Bytes BuildFrame(std::uint16_t number, const std::uint8_t* data, std::size_t siz
 // ---- packed numbers: two characters per byte, first in the high half (odd lengths start with 0xD)
 void PackDigits(const std::string& text, std::uint8_t* out);
 
+// The system block: Type, ManufactureDate, ID, versions, flash model and memory size texts.
+Bytes SystemBlock(const Config& config, std::size_t size, bool textframe);
+
 // ---- the pseudo-terminal line
 class Line {
   public:

@@ -341,12 +341,7 @@ void TextFrameHandheld::Handle(int command, int sub, const Bytes& data) {
         return;
     }
     if (command == 74) {
-        // The system block: the model code first, then the number; the rest is left zero.
-        Bytes block(152, 0);
-        std::copy_n(c_.config.model.begin(), std::min<std::size_t>(c_.config.model.size(), 16),
-                    block.begin());
-        std::copy_n(c_.config.number.begin(), std::min<std::size_t>(c_.config.number.size(), 16),
-                    block.begin() + 16);
+        Bytes block = SystemBlock(c_.config, 152, true);
         reply(block);
         return;
     }
