@@ -464,6 +464,8 @@ void ByteFrameHandheld::HandleFileOp(int sub, const CommandRecord& cmd) {
 
 void ByteFrameHandheld::Handle(const CommandRecord& cmd) {
     const std::uint8_t* arg = cmd.data.data();
+    // The completion byte is owed only to a deletion that follows the feature query (with its name).
+    if (cmd.command != 80 || (cmd.sub != 1 && cmd.sub != 4 && cmd.sub != 27)) feature_asked_ = false;
     switch (cmd.command) {
         case 13:
         case 15:

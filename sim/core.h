@@ -73,6 +73,8 @@ class Line {
     void ApplyNoise(Bytes& bytes, bool inbound);
     void PaceUntil(std::chrono::steady_clock::time_point& free_at, std::size_t count);
 
+    static constexpr int kExclusiveSliceMs = 20;
+    bool privileged_ = false;
     int master_ = -1;
     int slave_ = -1;  // held open so that the master never sees a hang-up between the library's opens
     int wake_[2] = {-1, -1};

@@ -2,6 +2,7 @@
 // the PC side made on the slave, so that a PC talking at another rate is not understood, as on a wire.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -99,6 +100,7 @@ bool Line::Open(unsigned rate, std::string* error) {
     int flags = fcntl(master_, F_GETFL);
     fcntl(master_, F_SETFL, flags | O_NONBLOCK);
     baud = rate;
+    privileged_ = geteuid() == 0;
     return true;
 }
 
@@ -177,6 +179,13 @@ Line::Read Line::ReadByte(std::uint8_t& byte, int timeout_ms) {
                 wait = static_cast<int>(left.count());
             }
         }
+        if (!privileged_) {
+            // The PC side's exclusive-open flag outlives its close while this end holds the slave, and
+            // would refuse its next open (only a privileged process passes it): clear it between looks.
+            // The PC's flock still keeps a second program out.
+            ioctl(slave_, TIOCNXCL);
+            if (wait < 0 || wait > kExclusiveSliceMs) wait = kExclusiveSliceMs;
+        }
         pollfd fds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
         int n = ::poll(fds, 2, wait);
         if (n < 0 && errno == EINTR) continue;
@@ -201,7 +210,7 @@ Line::Read Line::ReadByte(std::uint8_t& byte, int timeout_ms) {
             // No PC side at the moment; wait in small slices rather than spin on the hang-up.
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        if (wait == 0) return kTimeout;
+        if (timeout_ms >= 0 && std::chrono::steady_clock::now() >= deadline) return kTimeout;
     }
 }
 

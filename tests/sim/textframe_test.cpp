@@ -1,5 +1,6 @@
 // The text-frame handheld over a real pseudo-terminal, driven with raw bytes from the PC's side.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 
 #include <filesystem>
 #include <fstream>
@@ -219,6 +220,25 @@ TEST_F(TextFrameSim, IgnoresAPcAtAnotherRate) {
     slow.Write(hhsim::tf::BuildFrame(0xFFFFFFFF, Packet(15, 0).data(), 24));
     EXPECT_EQ(slow.ReadByte(200), std::nullopt);
     EXPECT_EQ(sim_->CommandCount(), 0u);
+}
+
+TEST_F(TextFrameSim, PortReopensAfterAnExclusiveOpen) {
+    // The PC side opens its port exclusively and closes it between operations; the next open must work
+    // also for an unprivileged user.
+    for (int round = 0; round < 2; ++round) {
+        pc_.reset();
+        int fd = ::open(sim_->SlavePath().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        ioctl(fd, TIOCEXCL);
+        ::close(fd);
+        // Unprivileged, the handheld clears the flag between its looks at the line (within 20 ms).
+        auto deadline = std::chrono::steady_clock::now() + 1s;
+        do {
+            pc_ = std::make_unique<simtest::PtyClient>(sim_->SlavePath());
+        } while (!pc_->ok() && std::chrono::steady_clock::now() < deadline);
+        ASSERT_TRUE(pc_->ok());
+        Command(15, 0);
+    }
 }
 
 TEST_F(TextFrameSim, FaultPlanShapesTheAnswers) {
