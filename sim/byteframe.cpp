@@ -504,11 +504,11 @@ void ByteFrameHandheld::Handle(const CommandRecord& cmd) {
             return;
         }
         case 73: {
-            std::lock_guard lock(c_.mutex);
-            c_.shown_text = Text(arg, 20);
-            c_.events.push_back("shown:" + c_.shown_text);
-            ++c_.counters["shown"];
-            c_.changed.notify_all();
+            {
+                std::lock_guard lock(c_.mutex);
+                c_.shown_text = Text(arg, 20);
+            }
+            c_.Event("shown:" + Text(arg, 20));
             return;
         }
         case 74: {

@@ -336,8 +336,11 @@ void TextFrameHandheld::Handle(int command, int sub, const Bytes& data) {
         return;
     }
     if (command == 73) {
-        std::lock_guard lock(c_.mutex);
-        c_.shown_text = Text(data);
+        {
+            std::lock_guard lock(c_.mutex);
+            c_.shown_text = Text(data);
+        }
+        c_.Event("shown:" + Text(data));
         return;
     }
     if (command == 74) {
