@@ -575,9 +575,15 @@ void ByteFrameHandheld::Serve() {
             if (fault.kind == Fault::Kind::Nak) Answer(kBadCheck);
             continue;
         }
-        Answer(kAccepted);
         c_.RecordCommand(cmd);
-        Handle(cmd);
+        // A command that nothing follows takes effect before its acknowledgement, so that whoever
+        // sees the PC's call return also sees its effect.
+        bool immediate = cmd.command == 13 || cmd.command == 15 || cmd.command == 53 || cmd.command == 73 ||
+                         (cmd.command == 80 && (cmd.sub == 12 || cmd.sub == 13 || cmd.sub == 21 ||
+                                                (cmd.sub == 4 && !feature_asked_)));
+        if (immediate) Handle(cmd);
+        Answer(kAccepted);
+        if (!immediate) Handle(cmd);
     }
 }
 

@@ -102,6 +102,7 @@ bool ParseFault(const std::string& spec, hhsim::Fault& f) {
 
 int main(int argc, char** argv) {
     hhsim::Config config;
+    config.initial_folders = {"\\KELVANHB"};  // the demo handheld has its application folder
     hhsim::FaultPlan plan;
     std::string link;
     for (int i = 1; i < argc; ++i) {

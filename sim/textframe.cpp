@@ -520,11 +520,15 @@ void TextFrameHandheld::Serve() {
             if (fault.kind == Fault::Kind::Nak) Answer(kNak);
             continue;
         }
-        Answer(kAck);
         int command = cmd.command, sub = cmd.sub;
         Bytes data = cmd.data;
         c_.RecordCommand(std::move(cmd));
-        Handle(command, sub, data);
+        // A command that nothing follows takes effect before its acknowledgement, so that whoever
+        // sees the PC's call return also sees its effect.
+        bool immediate = command == 15 || command == 73 || (command == 80 && sub == 21);
+        if (immediate) Handle(command, sub, data);
+        Answer(kAck);
+        if (!immediate) Handle(command, sub, data);
     }
 }
 

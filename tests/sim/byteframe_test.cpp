@@ -153,10 +153,6 @@ TEST_F(ByteFrameSim, UploadWithCrcThenDownloadAndFind) {
     EXPECT_EQ(reply[82], '-');
     EXPECT_EQ(reply[90], ':');
     Command(80, 15);
-    reply = ReceiveData();  // the application folder
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(&reply[100])), "\\KELVANHB");
-    EXPECT_EQ(reply[113], 4);
-    Command(80, 15);
     reply = ReceiveData();
     EXPECT_EQ(reply[0], 0xFF);
     EXPECT_EQ(reply[1], 0xFF);

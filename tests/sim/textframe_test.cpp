@@ -136,7 +136,11 @@ TEST_F(TextFrameSim, StoresUploadAndReturnsIt) {
     for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i * 7);
     content[3] = '#';
     content[300] = '$';
-    Upload("\\KELVANHB\\A.DBF", content);  // the application folder is there from the start
+    Command(80, 11);
+    SendData(B("\\KELVANHB"));
+    Command(80, 13);
+    ExpectStatus(80, 13);
+    Upload("\\KELVANHB\\A.DBF", content);
     ASSERT_TRUE(sim_->WaitEvent("stored:\\KELVANHB\\A.DBF", 1s));
     std::ifstream in(sim_->StorePath() / "KELVANHB" / "A.DBF", std::ios::binary);
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), content);
