@@ -152,8 +152,14 @@ bool ByteFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first) {
         c_.Record(std::move(rec));
         if (!line_.Write(out)) return false;
         std::uint8_t answer = 0;
-        auto r = line_.ReadByte(answer, c_.config.ack_timeout_ms);
+        auto r = line_.ReadByte(answer, c_.config.ack_timeout_ms, true);
         if (r == Line::kStopped) return false;
+        if (r == Line::kPcClosed) {
+            // The PC closed its port: it took the frame or gave it up; a repeat would only meet its
+            // next open as a stale answer.
+            c_.Event("pc-closed");
+            return false;
+        }
         if (r == Line::kTimeout) continue;
         if (answer == kAccepted) return true;
         if (answer == '#' || answer == kTooLong) {
