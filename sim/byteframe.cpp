@@ -73,6 +73,7 @@ class ByteFrameHandheld {
     Line& line_;
     bool crc_next_ = false;  // the next file stream carries the CRC
     bool feature_asked_ = false;
+    bool format_next_ = false;
     std::uint8_t last_result_ = 0;
     Bytes message_ = Bytes(48, 0);
     std::chrono::seconds clock_offset_{0};
@@ -449,6 +450,10 @@ void ByteFrameHandheld::HandleFileOp(int sub, const CommandRecord& cmd) {
             }
             return;
         case 40: {
+            if (!format_next_) {
+                SendData(Bytes(24, 0));  // flash information: nothing to rescue
+                return;
+            }
             // Format: the store is emptied, then the one completion byte.
             std::error_code ec;
             for (const auto& e : std::filesystem::directory_iterator(s.Root(), ec)) {
@@ -470,7 +475,10 @@ void ByteFrameHandheld::HandleFileOp(int sub, const CommandRecord& cmd) {
 
 void ByteFrameHandheld::Handle(const CommandRecord& cmd) {
     const std::uint8_t* arg = cmd.data.data();
-    // The completion byte is owed only to a deletion that follows the feature query (with its name).
+    // The completion byte is owed only to a deletion that follows the feature query (with its name);
+    // a flash command right after the feature query is a format, any other one asks for the rescue
+    // information.
+    format_next_ = feature_asked_ && cmd.command == 80 && cmd.sub == 40;
     if (cmd.command != 80 || (cmd.sub != 1 && cmd.sub != 4 && cmd.sub != 27)) feature_asked_ = false;
     switch (cmd.command) {
         case 13:

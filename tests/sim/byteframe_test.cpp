@@ -264,3 +264,22 @@ TEST_F(ByteFrameSim, FillsReadingsOfAnArrivedTaskTable) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ByteFrameSim, FlashCommandFormatsOnlyAfterTheFeatureQuery) {
+    {
+        std::ofstream out(sim_->StorePath() / "KEEP.TXT");
+        out << "kept";
+    }
+    Command(80, 40);
+    EXPECT_EQ(ReceiveData(), Bytes(24, 0));  // rescue information: nothing to rescue
+    EXPECT_TRUE(std::filesystem::exists(sim_->StorePath() / "KEEP.TXT"));
+    Command(80, 27);
+    EXPECT_EQ(ReceiveData(), Bytes{0x80});
+    Command(80, 40);
+    EXPECT_EQ(ReceiveData(), Bytes{0});
+    EXPECT_TRUE(std::filesystem::is_empty(sim_->StorePath()));
+}
+
+}  // namespace
