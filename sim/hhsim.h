@@ -57,19 +57,25 @@ struct FaultPlan {
 
 struct Config {
     Family family = Family::TextFrame;
-    std::string model = "R9M";          // answer to the device-kind query (text-frame)
-    std::string number = "HC20250001";  // the handheld's number, 8 to 15 characters
+    std::string model = "R9M";  // answer to the device-kind query (text-frame)
+    std::string number =
+        "HC2025001";  // the handheld's number: 8 to 15 characters (text-frame), at most 9 (byte-frame)
     std::uint32_t free_space = 64u * 1024u * 1024u;
     std::uint32_t bad_space = 0;
     unsigned baud = 115200;       // the rate the handheld answers at; 0 answers at any rate
     std::filesystem::path store;  // folder holding the handheld's files; empty: a fresh temporary
     bool keep_store = false;      // a temporary store is removed at Stop() unless this is set
     std::string start_folder = "\\";
+    // Folders the handheld has from the start (made in the store when missing).  The program hhsim
+    // starts with the application folder "\\KELVANHB", where the desk puts the task table.
+    std::vector<std::string> initial_folders;
     bool pace = false;  // pace the line at the baud rate (10 bits per byte) in both directions
     // Byte-frame answers
-    std::string version = "HHV 6.10";  // answer to the firmware-version query; starts with digits "61"
-    std::uint8_t crc_mode = 'Z';       // answer to the check-mode query: 'Z' asks for the CRC
-    std::uint8_t feature = 0x01;       // answer to the feature query
+    std::string version = "BFHH-V 61";  // firmware-version answer; its characters from the 8th on: 61
+    std::uint8_t crc_mode = 'Z';        // answer to the check-mode query: 'Z' asks for the CRC
+    int feature = 0x80;                 // answer to the feature query; -1: no answer
+    std::string manufacture_date = "2024-01-15";
+    std::string software_version = "TF 2.31";
     // Fill the reading fields of a task table after it has arrived (empty: never).  Compared with the
     // name part of the stored file without regard to case.
     std::string fill_readings;
@@ -78,8 +84,8 @@ struct Config {
     int ack_timeout_ms = 1000;   // for the answer byte after each frame it sends
     int send_attempts = 3;       // sends of one frame
     int data_timeout_ms = 4000;  // for the first byte of a data frame it awaits
-    // Status bytes answered by text-frame commands, by "command/sub" (for example "80/4" -> 1);
-    // overrides the handheld's own verdict.
+    // Status bytes by "command/sub" (for example "80/4" -> 1), overriding the handheld's own verdict:
+    // the text-frame status reply of that command, or the byte-frame result byte it leaves for SubResult.
     std::map<std::string, std::uint8_t> forced_status;
 };
 

@@ -88,6 +88,24 @@ void Simulator::Core::AfterStore(const fs::path& stored) {
     Event(filled >= 0 ? "filled:" + stored.filename().string() : "fill-failed:" + stored.filename().string());
 }
 
+Bytes SystemBlock(const Config& config, std::size_t size, bool textframe) {
+    Bytes block(std::max<std::size_t>(size, 160), 0);
+    auto put = [&](std::size_t at, const std::string& text, std::size_t width) {
+        std::copy_n(text.begin(), std::min(text.size(), width - 1), block.begin() + static_cast<long>(at));
+    };
+    put(0, config.model, 16);
+    put(16, config.manufacture_date, 16);
+    put(32, config.number, 16);
+    // The byte-frame block has the drive-E indicator at 80 (zero: no drive E); the text-frame one its
+    // software version.
+    if (textframe) put(80, config.software_version, 32);
+    put(112, "3", 8);
+    put(120, "64", 16);
+    put(136, "8192", 16);
+    block.resize(size);
+    return block;
+}
+
 // ---- Simulator ----
 
 Simulator::Simulator(Config config) : core_(std::make_unique<Core>(std::move(config))) {}
@@ -117,6 +135,9 @@ bool Simulator::Start(std::string* error) {
         }
     }
     c.store.SetRoot(c.store_path);
+    for (const auto& folder : c.config.initial_folders) {
+        if (!c.store.IsFolder(folder)) c.store.MakeDir(folder);
+    }
     c.store.current = c.store.Absolute(c.config.start_folder);
     if (c.store.current.empty() || !c.store.IsFolder(c.store.current)) c.store.current = "\\";
     c.free_space = c.config.free_space;
