@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "sim_fixture.h"
+#include "textframe/frame_transfer.h"
 
 namespace tarvix::tftest {
 namespace {
@@ -179,6 +180,21 @@ TEST_F(LinkTest, RawExports) {
     EXPECT_EQ(std::string(buffer), sim().config().number);
     EXPECT_EQ(ComRelease(), 1);
     EXPECT_EQ(TestHcLink(), 2);
+}
+
+TEST_F(LinkTest, WithoutFrameBuffersNothingIsSent) {
+    // A library whose buffers could not be allocated at start fails its transfers instead of
+    // writing through a missing buffer.
+    StartSim(1);
+    tf::FreeFrameBuffer();
+    ASSERT_EQ(ComInit(1, 115200), 1);
+    const Bytes data = RandomBytes(10, 1);
+    EXPECT_EQ(Send_Data(data.data(), 10), 1);
+    EXPECT_EQ(sim().Counter("frames-in"), 0);
+    ComRelease();
+    ASSERT_TRUE(tf::AllocFrameBuffer());
+    ASSERT_EQ(ComInit(1, 115200), 1);
+    EXPECT_EQ(Send_Data(data.data(), 10), 0);
 }
 
 }  // namespace
