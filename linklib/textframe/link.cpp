@@ -117,11 +117,12 @@ int32_t TextFrame::ThrdGetHcNum(char* number) {
     }
     uint32_t received = 0;
     const bool ok = LinkReceiveData(reinterpret_cast<uint8_t*>(number), 15, &received);
+    // Terminated also on failure: a caller that prints the buffer anyway stays inside it.
+    number[received] = '\0';
     if (!ok || received < 8) {
         SetLinkStatus(StatusFailed, ErrReceiveFail);
         return ResultFailed;
     }
-    number[received] = '\0';
     SetLinkStatus(StatusIdle, 0);
     return ResultOk;
 }
