@@ -483,6 +483,7 @@ Status Writer::Create(const std::string& path, const std::vector<FieldSpec>& fie
         uint8_t* d = raw.data() + kTableHeaderSize + kDescriptorSize * i;
         std::memcpy(d, f.name.data(), f.name.size());
         d[11] = static_cast<uint8_t>(f.type);
+        PutLe16(d + 12, static_cast<uint16_t>(record_length));  // the field's place in the record
         d[16] = f.length;
         d[17] = f.decimals;
         record_length += f.length;

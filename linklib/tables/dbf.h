@@ -168,7 +168,8 @@ class Writer {
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
 
-    // A new version-3 table with the given fields and no records.
+    // A new version-3 table with the given fields and no records (each descriptor holds the field's
+    // offset in the record in bytes 12-13; the other reserved bytes are zero).
     Status Create(const std::string& path, const std::vector<FieldSpec>& fields);
     // A new table with the header and descriptors of the table at `template_path` (its version, reserved
     // bytes and any area after the descriptors kept as they are) and no records.
