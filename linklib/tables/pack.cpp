@@ -19,15 +19,6 @@ size_t MinimumHeader(uint8_t version, size_t m) {
     return version == kDbVersion30 ? 32 * m + 296 : 32 * m + 33;
 }
 
-// Writes to `name` through a replacement file; a file of the same name in another letter case is
-// removed first so that one copy remains.
-bool OpenReplacing(platform::ReplacementFile& file) {
-    if (auto existing = platform::FindExisting(file.target()); existing && *existing != file.target()) {
-        platform::RemoveFile(*existing);
-    }
-    return file.Open();
-}
-
 // Work buffer as the handheld tools size it: as large as it can be had, falling by 2048 bytes.
 std::unique_ptr<uint8_t[]> GetWorkBuffer(size_t limit, size_t& size) {
     for (size = std::min(limit, kWorkBufferSize) / 2048 * 2048; size >= 2048; size -= 2048) {
@@ -203,8 +194,8 @@ int32_t TablePacker::bfPackTable(const std::string& path) {
 
     if (plan.side_file) {
         platform::ReplacementFile dbi(dbi_name_);
-        if (!OpenReplacing(dbi) ||
-            dbi.file().Write(head.data(), plan.side_file_length) != plan.side_file_length || !dbi.Commit()) {
+        if (!dbi.Open() || dbi.file().Write(head.data(), plan.side_file_length) != plan.side_file_length ||
+            !dbi.Commit()) {
             return Fail(PackFailure::WriteFailed, dbi_name_ + " cannot be written");
         }
         wrote_dbi_ = true;
@@ -214,7 +205,7 @@ int32_t TablePacker::bfPackTable(const std::string& path) {
     }
 
     platform::ReplacementFile dbc(dbc_name_);
-    if (!OpenReplacing(dbc) ||
+    if (!dbc.Open() ||
         dbc.file().Write(plan.packed_header.data(), plan.packed_header.size()) != plan.packed_header.size()) {
         return Fail(PackFailure::WriteFailed, dbc_name_ + " cannot be written");
     }

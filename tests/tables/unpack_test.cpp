@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/messages.h"
 #include "platform/prompt.h"
 #include "tables/table_files.h"
 
@@ -54,6 +55,10 @@ class UnpackTest : public TableDir {
   protected:
     void SetUp() override {
         TableDir::SetUp();
+        tarvix::bf::LoadMessages();
+        format_box_ = tarvix::bf::Prompt(tarvix::bf::BfPrompt::ErrorCaption) + "|" +
+                      tarvix::bf::Prompt(tarvix::bf::BfPrompt::DbfFormat) + "|0";
+        ASSERT_GT(format_box_.size(), 4u);
         tarvix::platform::SetPromptHandler([this](const char* text, const char* caption, uint32_t style) {
             boxes_.push_back(std::string(caption) + "|" + text + "|" + std::to_string(style));
             return TARVIX_ID_OK;
@@ -70,9 +75,8 @@ class UnpackTest : public TableDir {
     Bytes Table() { return Slurp(At("downa.dbf")); }
 
     std::vector<std::string> boxes_;
+    std::string format_box_;  // caption msg06, text msg08, an OK button
 };
-
-const std::string kFormatBox = "Error|.DBF file format error|0";
 
 TEST(UnpackCodes, NumericCodesBack) {
     struct Case {
@@ -223,7 +227,7 @@ TEST_F(UnpackTest, MalformedTablesAreRefusedAndKept) {
         EXPECT_EQ(Unpack(bytes, unpacker), UnpackBadFormat);
         EXPECT_EQ(unpacker.result(), UnpackBadFormat);
         EXPECT_FALSE(unpacker.detail().empty());
-        EXPECT_EQ(boxes_, std::vector<std::string>{kFormatBox});
+        EXPECT_EQ(boxes_, std::vector<std::string>{format_box_});
         EXPECT_EQ(Listing(), std::vector<std::string>{"downa.dbf"});
         EXPECT_EQ(Table(), bytes);
     }
@@ -236,7 +240,7 @@ TEST_F(UnpackTest, RecordTooLongForTheWorkBufferIsRefusedAndKept) {
     TableUnpacker unpacker;
     unpacker.set_work_buffer_limit(2048);
     EXPECT_EQ(Unpack(p, unpacker), UnpackBadFormat);
-    EXPECT_EQ(boxes_, std::vector<std::string>{kFormatBox});
+    EXPECT_EQ(boxes_, std::vector<std::string>{format_box_});
     EXPECT_EQ(Table(), p);
     // With the full work buffer it fits.
     TableUnpacker big;
