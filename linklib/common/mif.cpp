@@ -96,7 +96,8 @@ int32_t ReadIniValue(const char* section, const char* key, const char* default_v
                      size_t max_length, const char* path) {
     if (out == nullptr) return 0;
     const std::string wanted_key = Capitals(key == nullptr ? "" : key);
-    const std::string wanted_section = "[" + Capitals(section == nullptr ? "" : section) + "]";
+    std::string wanted_section = "[";
+    wanted_section.append(Capitals(section == nullptr ? "" : section)).push_back(']');
 
     platform::File file;
     if (path == nullptr || !file.Open(path, "rb")) {
