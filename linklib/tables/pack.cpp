@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "common/codes.h"
 #include "common/records.h"
 #include "platform/files.h"
 
@@ -51,6 +52,25 @@ const char* PackFailureName(PackFailure failure) {
             return "packed file cannot be written";
     }
     return "unknown";
+}
+
+uint32_t PackErrorCode(PackFailure failure) {
+    switch (failure) {
+        case PackFailure::None:
+            return ErrNone;
+        case PackFailure::CannotOpen:
+            return ErrFileNotFound;
+        case PackFailure::ReadFailed:
+            return ErrReadFile;
+        case PackFailure::WriteFailed:
+            return ErrWriteFile;
+        case PackFailure::BadHeader:
+        case PackFailure::TooManyRecords:
+        case PackFailure::NoRoom:
+        case PackFailure::ShortTable:
+            return ErrBadFile;
+    }
+    return ErrBadFile;
 }
 
 PackFailure PlanPacking(std::span<const uint8_t> header, PackPlan& plan, std::string& detail) {

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "common/codes.h"
 #include "tables/table_files.h"
 
 using namespace tarvix::tables;
@@ -343,6 +344,7 @@ TEST_F(PackTest, MissingTableWritesNothing) {
     TablePacker packer;
     EXPECT_EQ(packer.bfPackTable(At("none.dbf")), 1);
     EXPECT_EQ(packer.failure(), PackFailure::CannotOpen);
+    EXPECT_EQ(PackErrorCode(packer.failure()), tarvix::ErrFileNotFound);  // what the upload stores
     EXPECT_TRUE(Listing().empty());
     EXPECT_EQ(packer.bfPackTable(""), 1);
 }
