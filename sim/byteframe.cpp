@@ -64,8 +64,8 @@ class ByteFrameHandheld {
     void Answer(std::uint8_t b) { line_.Write(Bytes{b}); }
     void SendAbort(bool crc);
     void Handle(const CommandRecord& cmd);
-    void HandleFile(int sub, const CommandRecord& cmd);
-    void HandleFileOp(int sub, const CommandRecord& cmd);
+    void HandleFile(int sub);
+    void HandleFileOp(int sub);
     Bytes FindReply();
     static bool LooksLikeCommand(const RxFrame& f);
     void Unread(const Bytes& raw) {
@@ -302,15 +302,15 @@ Bytes ByteFrameHandheld::FindReply() {
     return reply;
 }
 
-void ByteFrameHandheld::HandleFile(int sub, const CommandRecord& cmd) {
-    HandleFileOp(sub, cmd);
+void ByteFrameHandheld::HandleFile(int sub) {
+    HandleFileOp(sub);
     // A result byte forced by the configuration stands for the handheld's own verdict.
     auto key = "80/" + std::to_string(sub);
     if (auto it = c_.config.forced_status.find(key); it != c_.config.forced_status.end())
         last_result_ = it->second;
 }
 
-void ByteFrameHandheld::HandleFileOp(int sub, const CommandRecord& cmd) {
+void ByteFrameHandheld::HandleFileOp(int sub) {
     Store& s = c_.store;
     Bytes in;
     switch (sub) {
@@ -447,7 +447,6 @@ void ByteFrameHandheld::HandleFileOp(int sub, const CommandRecord& cmd) {
             SendData(Bytes(4096, 0xFF));
             return;
         default:
-            (void)cmd;
             return;
     }
 }
@@ -519,7 +518,7 @@ void ByteFrameHandheld::Handle(const CommandRecord& cmd) {
             SendData(Bytes{c_.config.crc_mode}, false, false);
             return;
         case 80:
-            HandleFile(cmd.sub, cmd);
+            HandleFile(cmd.sub);
             return;
         default:
             return;
