@@ -12,6 +12,8 @@ namespace hhsim {
 
 namespace {
 
+using FrameFault = Simulator::Core::FrameFault;
+
 constexpr int kByteTimeoutMs = 500;     // inside a frame
 constexpr int kSecondCheckByteMs = 25;  // a frame with the sum has no second check byte
 constexpr std::uint8_t kAccepted = 0;
@@ -60,9 +62,10 @@ class ByteFrameHandheld {
     bool SendData(const Bytes& data, bool crc = false, bool counted = true);
     bool ReceiveData(Bytes& out, bool crc = false);
     void Answer(std::uint8_t b) { line_.Write(Bytes{b}); }
+    void SendAbort(bool crc);
     void Handle(const CommandRecord& cmd);
-    void HandleFile(int sub, const CommandRecord& cmd);
-    void HandleFileOp(int sub, const CommandRecord& cmd);
+    void HandleFile(int sub);
+    void HandleFileOp(int sub);
     Bytes FindReply();
     static bool LooksLikeCommand(const RxFrame& f);
     void Unread(const Bytes& raw) {
@@ -181,44 +184,18 @@ bool ByteFrameHandheld::SendData(const Bytes& data, bool crc, bool counted) {
         bool last = rest <= kBlock;
         std::size_t len = last ? rest : kBlock;
         std::uint16_t num = last ? bf::kLast : number;
-        bool corrupt = false, repeat = false;
-        if (counted) {
-            if (!c_.PauseHere()) return false;
-            Fault f;
-            if (c_.Fire({Fault::Kind::CorruptCheck, Fault::Kind::RepeatFrame, Fault::Kind::SkipNumber,
-                         Fault::Kind::EarlyLast, Fault::Kind::AbortFrame},
-                        &f)) {
-                switch (f.kind) {
-                    case Fault::Kind::AbortFrame: {
-                        Bytes abort = bf::BuildFrame(0, nullptr, 0, crc);
-                        FrameRecord rec;
-                        rec.inbound = false;
-                        rec.raw = abort;
-                        c_.Record(std::move(rec));
-                        line_.Write(abort);
-                        std::uint8_t answer;
-                        line_.ReadByte(answer, c_.config.ack_timeout_ms);
-                        c_.Event("abort-sent");
-                        return false;
-                    }
-                    case Fault::Kind::SkipNumber:
-                        num = static_cast<std::uint16_t>(number + 1);
-                        break;
-                    case Fault::Kind::EarlyLast:
-                        num = bf::kLast;
-                        last = true;
-                        break;
-                    case Fault::Kind::CorruptCheck:
-                        corrupt = true;
-                        break;
-                    case Fault::Kind::RepeatFrame:
-                        repeat = true;
-                        break;
-                    default:
-                        break;
-                }
-            }
+        FrameFault fault = FrameFault::None;
+        if (counted && !c_.NextOutboundFault(fault)) return false;
+        if (fault == FrameFault::Abort) {
+            SendAbort(crc);
+            return false;
         }
+        if (fault == FrameFault::SkipNumber) num = static_cast<std::uint16_t>(number + 1);
+        if (fault == FrameFault::EarlyLast) {
+            num = bf::kLast;
+            last = true;
+        }
+        bool corrupt = fault == FrameFault::CorruptCheck, repeat = fault == FrameFault::Repeat;
         Bytes frame = bf::BuildFrame(num, data.data() + off, len, crc);
         if (!SendFrame(frame, corrupt)) return false;
         if (repeat && !SendFrame(frame, false)) return false;
@@ -226,6 +203,18 @@ bool ByteFrameHandheld::SendData(const Bytes& data, bool crc, bool counted) {
         off += kBlock;
         ++number;
     }
+}
+
+void ByteFrameHandheld::SendAbort(bool crc) {
+    Bytes abort = bf::BuildFrame(0, nullptr, 0, crc);
+    FrameRecord rec;
+    rec.inbound = false;
+    rec.raw = abort;
+    c_.Record(std::move(rec));
+    line_.Write(abort);
+    std::uint8_t answer;
+    line_.ReadByte(answer, c_.config.ack_timeout_ms, true);  // the PC answers it, or has closed
+    c_.Event("abort-sent");
 }
 
 bool ByteFrameHandheld::LooksLikeCommand(const RxFrame& f) {
@@ -313,15 +302,15 @@ Bytes ByteFrameHandheld::FindReply() {
     return reply;
 }
 
-void ByteFrameHandheld::HandleFile(int sub, const CommandRecord& cmd) {
-    HandleFileOp(sub, cmd);
+void ByteFrameHandheld::HandleFile(int sub) {
+    HandleFileOp(sub);
     // A result byte forced by the configuration stands for the handheld's own verdict.
     auto key = "80/" + std::to_string(sub);
     if (auto it = c_.config.forced_status.find(key); it != c_.config.forced_status.end())
         last_result_ = it->second;
 }
 
-void ByteFrameHandheld::HandleFileOp(int sub, const CommandRecord& cmd) {
+void ByteFrameHandheld::HandleFileOp(int sub) {
     Store& s = c_.store;
     Bytes in;
     switch (sub) {
@@ -349,12 +338,7 @@ void ByteFrameHandheld::HandleFileOp(int sub, const CommandRecord& cmd) {
             crc_next_ = false;
             Bytes file;
             if (!s.Read(s.name, file)) {
-                // Nothing to send: the handheld abandons the stream with block 0.
-                Bytes abort = bf::BuildFrame(0, nullptr, 0, crc);
-                line_.Write(abort);
-                std::uint8_t answer;
-                line_.ReadByte(answer, c_.config.ack_timeout_ms);
-                c_.Event("abort-sent");
+                SendAbort(crc);  // nothing to send: the stream is abandoned with block 0
                 return;
             }
             if (SendData(file, crc)) c_.Event("sent:" + s.Absolute(s.name));
@@ -409,12 +393,7 @@ void ByteFrameHandheld::HandleFileOp(int sub, const CommandRecord& cmd) {
         }
         case 23: {
             Bytes b;
-            std::uint32_t free_space;
-            {
-                std::lock_guard lock(c_.mutex);
-                free_space = c_.free_space;
-            }
-            PutBe32(b, free_space);
+            PutBe32(b, c_.FreeSpace());
             SendData(b);
             return;
         }
@@ -468,7 +447,6 @@ void ByteFrameHandheld::HandleFileOp(int sub, const CommandRecord& cmd) {
             SendData(Bytes(4096, 0xFF));
             return;
         default:
-            (void)cmd;
             return;
     }
 }
@@ -540,7 +518,7 @@ void ByteFrameHandheld::Handle(const CommandRecord& cmd) {
             SendData(Bytes{c_.config.crc_mode}, false, false);
             return;
         case 80:
-            HandleFile(cmd.sub, cmd);
+            HandleFile(cmd.sub);
             return;
         default:
             return;

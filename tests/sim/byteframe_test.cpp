@@ -283,3 +283,19 @@ TEST_F(ByteFrameSim, FlashCommandFormatsOnlyAfterTheFeatureQuery) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ByteFrameSim, CommandBlockWhereCrcDataWasDueEndsTheUpload) {
+    SetName("G.BIN");
+    ChooseCrc();
+    Command(80, 2);
+    EXPECT_EQ(Send(1, Bytes(256, 'g'), true), std::optional<std::uint8_t>(0));
+    Command(15, 0);  // with the sum: not file data
+    Command(80, 22);
+    EXPECT_EQ(ReceiveData(), Bytes{1});  // the upload failed
+    EXPECT_TRUE(sim_->WaitEvent("data-abandoned", 1s));
+    EXPECT_FALSE(std::filesystem::exists(sim_->StorePath() / "G.BIN"));
+}
+
+}  // namespace
