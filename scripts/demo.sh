@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
 # Sets up this machine (Debian 12), builds everything and runs the desk's whole job on the simulated
-# handheld.
+# handheld:
+#   scripts/demo.sh [text|byte]
+# With a display the desk opens on the simulated handheld (COM1), with an empty db.mdb, the template
+# B.DBF and a sample workbook meters.xlsx in its data folder build/release/desk-demo.  Without one the
+# desk is driven through connect, import, upload and download under Xvfb and a screenshot of the
+# filled reading list is saved.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+family=${1:-text}
 if command -v apt-get >/dev/null 2>&1 && [ "$(id -u)" = 0 ]; then
   apt-get update -qq
   xargs -a .ci/packages apt-get install -y -qq --no-install-recommends >/dev/null
 fi
 cmake --preset release >/dev/null
 cmake --build --preset release -j"$(nproc)"
-# A host program loads the library and runs a detection with nothing attached.
-TARVIX_COM1=/nonexistent TARVIX_COM2=/nonexistent TARVIX_COM3=/nonexistent TARVIX_COM4=/nonexistent \
-  TARVIX_SHM_NAME="tarvix-demo-$$" build/release/tests/boundary/c_host
+if [ -n "${DISPLAY:-}" ]; then
+  exec scripts/desk_demo.sh build/release "$family"
+fi
+scripts/desk_screenshot.sh build/release "build/release/desk-demo-$family.png" 1 "$family"

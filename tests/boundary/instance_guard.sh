@@ -8,10 +8,10 @@ trap 'rm -rf "$work"' EXIT
 export TARVIX_SHM_NAME="tarvix-test-guard-$$"
 export TARVIX_COM1=/nonexistent TARVIX_COM2=/nonexistent TARVIX_COM3=/nonexistent TARVIX_COM4=/nonexistent
 export XDG_RUNTIME_DIR="$work"
-fail() { echo "FAIL: $*"; exit 1; }
+fail() { echo "FAIL: $*"; for f in "$work"/*.out "$work"/many.* "$work"/race.*; do [ -e "$f" ] && echo "$f: $(tr "\n" " " < "$f")"; done; exit 1; }
 
 wait_for_line() {  # file
-  for _ in $(seq 1 500); do [ -s "$1" ] && return 0; sleep 0.01; done
+  for _ in $(seq 1 3000); do [ -s "$1" ] && return 0; sleep 0.01; done
   fail "no output in $1"
 }
 
