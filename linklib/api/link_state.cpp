@@ -1,0 +1,62 @@
+#include "api/link_state.h"
+
+#include "api/families.h"
+#include "byteframe/byteframe.h"
+#include "common/codes.h"
+#include "textframe/textframe.h"
+
+namespace tarvix {
+
+int32_t LinkPort = 1;
+int32_t LinkRate = 115200;
+uint8_t LinkMode = ModeTextFrame;
+uint8_t DeviceKind = 4;
+
+void ResetLinkState() {
+    LinkPort = 1;
+    LinkRate = 115200;
+    LinkMode = ModeTextFrame;
+    DeviceKind = 4;
+}
+
+namespace {
+
+tf::TextFrame g_text_frame;
+bf::ByteFrame g_byte_frame;
+TextFrameFamily* g_tf = &g_text_frame;
+ByteFrameFamily* g_bf = &g_byte_frame;
+
+// One family's turn: its scan, then for the text-frame family the re-open of the link it found.
+// 0 answered and ready, 1 nothing answered, 2 answered but the link could not be opened again.
+int32_t TryFamily(bool byte_frame) {
+    if (byte_frame) return Bf().DetectLink(&LinkPort, &LinkRate, &LinkMode) == 0 ? 0 : 1;
+    if (Tf().DetectLink(&LinkPort, &LinkRate, &LinkMode) != 0) return 1;
+    return Tf().ComInit(LinkPort & 0xFFFF, LinkRate) == 1 ? 0 : 2;
+}
+
+}  // namespace
+
+TextFrameFamily& Tf() { return *g_tf; }
+ByteFrameFamily& Bf() { return *g_bf; }
+
+void SetFamilies(TextFrameFamily* tf, ByteFrameFamily* bf) {
+    g_tf = tf != nullptr ? tf : &g_text_frame;
+    g_bf = bf != nullptr ? bf : &g_byte_frame;
+}
+
+bool BackgroundWorkRuns() { return Tf().WorkerRunning() || Bf().WorkerRunning(); }
+
+int32_t DetectHandheld(int32_t* port, int32_t* rate, uint8_t* mode) {
+    const bool first_byte_frame = IsByteFrameMode(LinkMode);
+    int32_t outcome = TryFamily(first_byte_frame);
+    // A handheld that answered but whose link would not open again ends the detection: the other
+    // family is not tried.
+    if (outcome == 1) outcome = TryFamily(!first_byte_frame);
+    if (outcome != 0) return 1;
+    if (port != nullptr) *port = LinkPort;
+    if (rate != nullptr) *rate = LinkRate;
+    if (mode != nullptr) *mode = LinkMode;
+    return 0;
+}
+
+}  // namespace tarvix

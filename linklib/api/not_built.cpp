@@ -1,0 +1,127 @@
+// Family operations that are not built yet.  Each answers ResultFailed with ErrModuleCall stored as
+// the family's last error and changes nothing else.  A definition leaves this file when its
+// operation is built in its family's directory.
+#include "byteframe/byteframe.h"
+#include "byteframe/transfer_status.h"
+#include "common/codes.h"
+#include "textframe/link_status.h"
+#include "textframe/textframe.h"
+
+namespace tarvix {
+namespace {
+
+int32_t TfNotBuilt() {
+    tf::Status().last_error.store(ErrModuleCall);
+    return ResultFailed;
+}
+
+int32_t BfNotBuilt() {
+    bf::SetErrorCode(ErrModuleCall);
+    return ResultFailed;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Text-frame family
+// ---------------------------------------------------------------------------------------------
+namespace tf {
+
+int32_t TextFrame::DetectLink(int32_t*, int32_t*, uint8_t*) { return TfNotBuilt(); }
+int32_t TextFrame::ComInit(int32_t, int32_t) { TfNotBuilt(); return 0; }
+void TextFrame::ComRelease() {}
+int32_t TextFrame::TestHcLink() { return TfNotBuilt(); }
+int32_t TextFrame::ThrdGetHcNum(char*) { return TfNotBuilt(); }
+int32_t TextFrame::SendData(const uint8_t*, uint32_t) { return TfNotBuilt(); }
+int32_t TextFrame::ReceiveData(uint8_t*, uint32_t, int32_t*) { return TfNotBuilt(); }
+int32_t TextFrame::SendCmd(uint8_t, uint8_t) { return TfNotBuilt(); }
+int32_t TextFrame::GetUpdateCount(uint8_t) { TfNotBuilt(); return 0; }
+int32_t TextFrame::GetHcFileInfo(const char*, HcFileRecord*) { return TfNotBuilt(); }
+int32_t TextFrame::GetHcNextFileInfo(HcFileRecord*) { return TfNotBuilt(); }
+int32_t TextFrame::GetHcDirInfo(const char*, const char*, int32_t*, int32_t*, int32_t) { return TfNotBuilt(); }
+int32_t TextFrame::SendFileToHc(const char*, const char*, int32_t) { return TfNotBuilt(); }
+int32_t TextFrame::GetHcFile(const char*, const char*, int32_t) { return TfNotBuilt(); }
+int32_t TextFrame::DelHcFile(const char*, int32_t) { return TfNotBuilt(); }
+int32_t TextFrame::DelHcMif(const char*, int32_t) { return TfNotBuilt(); }
+int32_t TextFrame::HcMakeDir(const char*) { return TfNotBuilt(); }
+int32_t TextFrame::HcDelDir(const char*) { return TfNotBuilt(); }
+int32_t TextFrame::HcSetDir(const char*) { return TfNotBuilt(); }
+int32_t TextFrame::HcGetCurDir(char*) { return TfNotBuilt(); }
+int32_t TextFrame::ThrdSendFileToHc(const char*, const char*, int32_t) { return TfNotBuilt(); }
+int32_t TextFrame::ThrdGetHcFile(const char*, const char*, int32_t) { return TfNotBuilt(); }
+int32_t TextFrame::ThrdSendMifToHc(const char*, int32_t) { return TfNotBuilt(); }
+int32_t TextFrame::ThrdGetHcMif(const char*, int32_t) { return TfNotBuilt(); }
+int32_t TextFrame::HcRescue(int32_t, int32_t, const char*) { return TfNotBuilt(); }
+int32_t TextFrame::ThrdQueryPercent() { return 0; }
+void TextFrame::ThrdStop() {}
+int32_t TextFrame::SetHcDateTime(const HcDate*, const HcTime*) { return TfNotBuilt(); }
+int32_t TextFrame::GetHcDateTime(char*) { return TfNotBuilt(); }
+int32_t TextFrame::GetHcSysInfo(const char*, void*) { return TfNotBuilt(); }
+int32_t TextFrame::HcShowInfo(const char*) { return TfNotBuilt(); }
+int32_t TextFrame::SendMsgToHc(const char*) { return TfNotBuilt(); }
+int32_t TextFrame::GetHcMsg(const char*) { return TfNotBuilt(); }
+int32_t TextFrame::GetErrorMsg(uint32_t, char*) { return ResultFailed; }
+void TextFrame::ConvertLanguage() {}
+void Attach() {}
+void Detach() {}
+
+}  // namespace tf
+
+// ---------------------------------------------------------------------------------------------
+// Byte-frame family
+// ---------------------------------------------------------------------------------------------
+namespace bf {
+
+int32_t ByteFrame::DetectLink(int32_t*, int32_t*, uint8_t*) { return BfNotBuilt(); }
+int32_t ByteFrame::ProbeLink(int32_t, int32_t, char*) { return BfNotBuilt(); }
+int32_t ByteFrame::TestHcLink(int32_t, int32_t) { return BfNotBuilt(); }
+int32_t ByteFrame::ReceiveByte(uint8_t*) { BfNotBuilt(); return 1; }
+int32_t ByteFrame::SendByte(uint8_t) { BfNotBuilt(); return 0; }
+int32_t ByteFrame::ComInit(int32_t, int32_t) { BfNotBuilt(); return -1; }
+int32_t ByteFrame::ComRelease() { return 0; }
+int32_t ByteFrame::IsComInited() { return 0; }
+int32_t ByteFrame::SendData(const uint8_t*, uint32_t) { return BfNotBuilt(); }
+int32_t ByteFrame::ReceiveData(uint8_t*, uint32_t, int32_t*) { return BfNotBuilt(); }
+int32_t ByteFrame::HcSetExitTime(uint32_t, uint32_t) { return 0; }
+int32_t ByteFrame::SendCommandBlock(uint8_t, uint8_t, uint8_t) { return BfNotBuilt(); }
+int32_t ByteFrame::SendUsbCommand(uint8_t, uint8_t, const uint8_t*, uint16_t) { return BfNotBuilt(); }
+int32_t ByteFrame::UpdateCount(uint8_t) { return 0; }
+int32_t ByteFrame::GetHcFileInfo(int32_t, int32_t, const char*, HcFileEntry*) { return BfNotBuilt(); }
+int32_t ByteFrame::GetHcNextFileInfo(int32_t, int32_t, HcFileEntry*) { return BfNotBuilt(); }
+int32_t ByteFrame::GetHcDirInfo(int32_t, int32_t, const char*, const char*, int32_t*, int32_t*, int32_t) {
+    return BfNotBuilt();
+}
+int32_t ByteFrame::GetHcDirInfoEx(int32_t, int32_t, const char*, const char*, int32_t*, int32_t*, int32_t) {
+    return BfNotBuilt();
+}
+int32_t ByteFrame::SendFileToHc(int32_t, int32_t, const char*, const char*, int32_t, int32_t) { return BfNotBuilt(); }
+int32_t ByteFrame::GetHcFile(int32_t, int32_t, const char*, const char*, int32_t) { return BfNotBuilt(); }
+int32_t ByteFrame::DelHcFile(int32_t, int32_t, const char*, int32_t) { return BfNotBuilt(); }
+int32_t ByteFrame::DelHcMif(int32_t, int32_t, const char*, int32_t) { return BfNotBuilt(); }
+int32_t ByteFrame::HcMakeDir(int32_t, int32_t, const char*) { return BfNotBuilt(); }
+int32_t ByteFrame::HcDelDir(int32_t, int32_t, const char*) { return BfNotBuilt(); }
+int32_t ByteFrame::HcSetDir(int32_t, int32_t, const char*) { return BfNotBuilt(); }
+int32_t ByteFrame::HcGetCurDir(int32_t, int32_t, char*) { return BfNotBuilt(); }
+int32_t ByteFrame::ThrdSendFileToHc(int32_t, int32_t, const char*, const char*, int32_t, int32_t) {
+    return BfNotBuilt();
+}
+int32_t ByteFrame::ThrdGetHcFile(int32_t, int32_t, const char*, const char*, int32_t) { return BfNotBuilt(); }
+int32_t ByteFrame::ThrdSendMifToHc(int32_t, int32_t, const char*, int32_t, int32_t) { return BfNotBuilt(); }
+int32_t ByteFrame::ThrdGetHcMif(int32_t, int32_t, const char*, int32_t) { return BfNotBuilt(); }
+int32_t ByteFrame::HcRescue(int32_t, int32_t, const char*) { return BfNotBuilt(); }
+int32_t ByteFrame::SetHcDateTime(int32_t, int32_t, const HcDate*, const HcTime*) { return BfNotBuilt(); }
+int32_t ByteFrame::GetHcDateTime(int32_t, int32_t, char*) { return BfNotBuilt(); }
+int32_t ByteFrame::GetHcSysInfo(int32_t, int32_t, const char*, void*) { return BfNotBuilt(); }
+int32_t ByteFrame::HcShowInfo(int32_t, int32_t, const char*) { return BfNotBuilt(); }
+int32_t ByteFrame::SendMsgToHc(int32_t, int32_t, const uint8_t*, uint32_t) { return BfNotBuilt(); }
+int32_t ByteFrame::GetHcMsg(int32_t, int32_t, const char*) { return BfNotBuilt(); }
+int32_t ByteFrame::GetMessUsb(int32_t, int32_t, const char*) { return BfNotBuilt(); }
+int32_t ByteFrame::FormatHcDisk(int32_t, int32_t) { return BfNotBuilt(); }
+int32_t ByteFrame::ResetHc(int32_t, int32_t) { return BfNotBuilt(); }
+int32_t ByteFrame::GetErrorMsg(uint32_t, char*) { return 0; }
+void ByteFrame::ConvertLanguage() {}
+void Attach() {}
+void Detach() {}
+
+}  // namespace bf
+}  // namespace tarvix

@@ -1,0 +1,12 @@
+// Library start and stop: what the process attach and detach notifications do.
+#pragma once
+
+namespace tarvix {
+
+// Process attach: the text-frame family (message table, frame buffer, settings), then the
+// byte-frame family (message table, status record).  Never blocks and does no device I/O that can wait.
+void LibraryAttach();
+// Process detach: stops every running worker (bounded), then releases what the families hold.
+void LibraryDetach();
+
+}  // namespace tarvix
