@@ -60,8 +60,6 @@ int32_t TextFrame::GetHcSysInfo(const char*, void*) { return TfNotBuilt(); }
 int32_t TextFrame::HcShowInfo(const char*) { return TfNotBuilt(); }
 int32_t TextFrame::SendMsgToHc(const char*) { return TfNotBuilt(); }
 int32_t TextFrame::GetHcMsg(const char*) { return TfNotBuilt(); }
-int32_t TextFrame::GetErrorMsg(uint32_t, char*) { return ResultFailed; }
-void TextFrame::ConvertLanguage() {}
 void Attach() {}
 void Detach() {}
 
@@ -89,7 +87,5 @@ int32_t ByteFrame::GetHcMsg(int32_t, int32_t, const char*) { return BfNotBuilt()
 int32_t ByteFrame::GetMessUsb(int32_t, int32_t, const char*) { return BfNotBuilt(); }
 int32_t ByteFrame::FormatHcDisk(int32_t, int32_t) { return BfNotBuilt(); }
 int32_t ByteFrame::ResetHc(int32_t, int32_t) { return BfNotBuilt(); }
-int32_t ByteFrame::GetErrorMsg(uint32_t, char*) { return 0; }
-void ByteFrame::ConvertLanguage() {}
 }  // namespace bf
 }  // namespace tarvix
