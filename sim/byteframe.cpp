@@ -1,0 +1,589 @@
+// The byte-frame handheld: answers every frame with one byte, takes 23-byte command blocks, sends its
+// answers as numbered frames (the last one numbered 0xFFFF) and carries file data with the sum or, when
+// its check-mode answer asked for it, the CRC.  Its 32-bit numbers travel most significant byte first.
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+
+#include "sim/core.h"
+
+namespace hhsim {
+
+namespace {
+
+constexpr int kByteTimeoutMs = 500;     // inside a frame
+constexpr int kSecondCheckByteMs = 25;  // a frame with the sum has no second check byte
+constexpr std::uint8_t kAccepted = 0;
+constexpr std::uint8_t kBadCheck = 2;
+constexpr std::uint8_t kByteTimeout = 3;
+constexpr std::uint8_t kTooLong = 4;
+constexpr std::size_t kBlock = 256;
+
+void PutBe32(Bytes& out, std::uint32_t v) {
+    for (int i = 3; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+std::uint32_t Be32(const std::uint8_t* p) {
+    return (static_cast<std::uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+}
+
+std::string Text(const std::uint8_t* p, std::size_t n) {
+    std::string s(reinterpret_cast<const char*>(p), n);
+    auto nul = s.find('\0');
+    if (nul != std::string::npos) s.resize(nul);
+    return s;
+}
+
+Bytes Cut(const std::string& s, std::size_t n) {
+    return Bytes(s.begin(), s.begin() + std::min(s.size(), n));
+}
+
+struct RxFrame {
+    std::uint16_t number = 0;
+    std::uint16_t length = 0;
+    Bytes payload;
+    Bytes raw;
+    bool sum = true;  // carried the one-byte sum
+};
+
+enum class Rx { Good, BadCheck, Nothing, TimedOut, TooLong, Stopped };
+
+class ByteFrameHandheld {
+  public:
+    explicit ByteFrameHandheld(Simulator::Core& core) : c_(core), line_(core.line) {}
+    void Serve();
+
+  private:
+    Rx ReceiveFrame(RxFrame& frame, int first_timeout_ms, bool crc);
+    bool SendFrame(const Bytes& frame, bool corrupt_first);
+    bool SendData(const Bytes& data, bool crc = false, bool counted = true);
+    bool ReceiveData(Bytes& out, bool crc = false);
+    void Answer(std::uint8_t b) { line_.Write(Bytes{b}); }
+    void Handle(const CommandRecord& cmd);
+    void HandleFile(int sub, const CommandRecord& cmd);
+    void HandleFileOp(int sub, const CommandRecord& cmd);
+    Bytes FindReply();
+    static bool LooksLikeCommand(const RxFrame& f);
+    void Unread(const Bytes& raw) {
+        for (auto it = raw.rbegin(); it != raw.rend(); ++it) line_.Unread(*it);
+    }
+
+    Simulator::Core& c_;
+    Line& line_;
+    bool crc_next_ = false;  // the next file stream carries the CRC
+    bool feature_asked_ = false;
+    std::uint8_t last_result_ = 0;
+    Bytes message_ = Bytes(48, 0);
+    std::chrono::seconds clock_offset_{0};
+};
+
+Rx ByteFrameHandheld::ReceiveFrame(RxFrame& frame, int first_timeout_ms, bool crc) {
+    std::uint8_t b = 0;
+    for (;;) {
+        auto r = line_.ReadByte(b, first_timeout_ms);
+        if (r == Line::kStopped) return Rx::Stopped;
+        if (r == Line::kTimeout) return Rx::Nothing;
+        if (b == '#') break;
+    }
+restart:
+    frame = RxFrame{};
+    frame.raw.push_back('#');
+    auto next = [&](std::uint8_t& out, int timeout = kByteTimeoutMs) -> Rx {
+        auto r = line_.ReadByte(out, timeout);
+        if (r == Line::kStopped) return Rx::Stopped;
+        if (r == Line::kTimeout) return Rx::TimedOut;
+        frame.raw.push_back(out);
+        return Rx::Good;
+    };
+    std::uint8_t header[4];
+    for (auto& h : header) {
+        if (Rx r = next(h); r != Rx::Good) return r;
+    }
+    frame.length = static_cast<std::uint16_t>(header[0] | (header[1] << 8));
+    frame.number = static_cast<std::uint16_t>(header[2] | (header[3] << 8));
+    bool too_long = false;
+    for (;;) {
+        if (Rx r = next(b); r != Rx::Good) return r;
+        if (b == '$') break;
+        if (b == '#') goto restart;  // cannot be inside a well-formed payload: a new frame begins
+        if (b == '@') {
+            if (Rx r = next(b); r != Rx::Good) return r;
+            b = b == 'A' ? '@' : b == 'B' ? '#' : b == 'C' ? '$' : b;
+        }
+        if (frame.payload.size() >= kBlock) {
+            too_long = true;
+        } else {
+            frame.payload.push_back(b);
+        }
+    }
+    std::uint8_t first = 0, second = 0;
+    if (Rx r = next(first); r != Rx::Good) return r;
+    bool good;
+    std::uint8_t sum = Sum8(frame.payload.data(), frame.payload.size(), Sum8(header, 4));
+    if (crc && next(second, kSecondCheckByteMs) == Rx::Good) {
+        frame.sum = false;
+        std::uint16_t c = Crc16Xmodem(frame.payload.data(), frame.payload.size(), Crc16Xmodem(header, 4));
+        good = first == (c & 0xFF) && second == (c >> 8);
+    } else {
+        if (line_.stop) return Rx::Stopped;
+        good = first == sum;
+    }
+    good = good && frame.payload.size() == frame.length;
+    FrameRecord rec;
+    rec.inbound = true;
+    rec.number = frame.number;
+    rec.check_ok = good && !too_long;
+    rec.payload = frame.payload;
+    rec.raw = frame.raw;
+    c_.Record(std::move(rec));
+    if (too_long) return Rx::TooLong;
+    return good ? Rx::Good : Rx::BadCheck;
+}
+
+bool ByteFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first) {
+    for (int attempt = 0; attempt < std::max(1, c_.config.send_attempts); ++attempt) {
+        Bytes out = frame;
+        if (corrupt_first && attempt == 0) out.back() ^= 0x5A;
+        FrameRecord rec;
+        rec.inbound = false;
+        rec.raw = out;
+        rec.number = static_cast<std::uint16_t>(out[3] | (out[4] << 8));
+        c_.Record(std::move(rec));
+        if (!line_.Write(out)) return false;
+        std::uint8_t answer = 0;
+        auto r = line_.ReadByte(answer, c_.config.ack_timeout_ms);
+        if (r == Line::kStopped) return false;
+        if (r == Line::kTimeout) continue;
+        if (answer == kAccepted) return true;
+        if (answer == '#' || answer == kTooLong) {
+            // '#': the PC has moved on to a frame of its own; 4: it has no room for this answer.
+            if (answer == '#') line_.Unread(answer);
+            break;
+        }
+    }
+    c_.Event("gave-up-send");
+    return false;
+}
+
+bool ByteFrameHandheld::SendData(const Bytes& data, bool crc, bool counted) {
+    std::size_t off = 0;
+    std::uint16_t number = 1;
+    for (;;) {
+        std::size_t rest = data.size() - off;
+        bool last = rest <= kBlock;
+        std::size_t len = last ? rest : kBlock;
+        std::uint16_t num = last ? bf::kLast : number;
+        bool corrupt = false, repeat = false;
+        if (counted) {
+            if (!c_.PauseHere()) return false;
+            Fault f;
+            if (c_.Fire({Fault::Kind::CorruptCheck, Fault::Kind::RepeatFrame, Fault::Kind::SkipNumber,
+                         Fault::Kind::EarlyLast, Fault::Kind::AbortFrame},
+                        &f)) {
+                switch (f.kind) {
+                    case Fault::Kind::AbortFrame: {
+                        Bytes abort = bf::BuildFrame(0, nullptr, 0, crc);
+                        FrameRecord rec;
+                        rec.inbound = false;
+                        rec.raw = abort;
+                        c_.Record(std::move(rec));
+                        line_.Write(abort);
+                        std::uint8_t answer;
+                        line_.ReadByte(answer, c_.config.ack_timeout_ms);
+                        c_.Event("abort-sent");
+                        return false;
+                    }
+                    case Fault::Kind::SkipNumber:
+                        num = static_cast<std::uint16_t>(number + 1);
+                        break;
+                    case Fault::Kind::EarlyLast:
+                        num = bf::kLast;
+                        last = true;
+                        break;
+                    case Fault::Kind::CorruptCheck:
+                        corrupt = true;
+                        break;
+                    case Fault::Kind::RepeatFrame:
+                        repeat = true;
+                        break;
+                    default:
+                        break;
+                }
+            }
+        }
+        Bytes frame = bf::BuildFrame(num, data.data() + off, len, crc);
+        if (!SendFrame(frame, corrupt)) return false;
+        if (repeat && !SendFrame(frame, false)) return false;
+        if (last) return true;
+        off += kBlock;
+        ++number;
+    }
+}
+
+bool ByteFrameHandheld::LooksLikeCommand(const RxFrame& f) {
+    if (f.number != bf::kLast || f.payload.size() != 23 || f.payload[2] != 0) return false;
+    static const int kCommands[] = {13, 15, 25, 47, 49, 53, 60, 73, 74, 77, 80};
+    return std::find(std::begin(kCommands), std::end(kCommands), f.payload[0]) != std::end(kCommands);
+}
+
+bool ByteFrameHandheld::ReceiveData(Bytes& out, bool crc) {
+    out.clear();
+    std::uint16_t expected = 1;
+    int failures = 0;
+    while (failures < 10) {
+        RxFrame f;
+        Rx r = ReceiveFrame(f, c_.config.data_timeout_ms, crc);
+        if (r == Rx::Stopped || r == Rx::Nothing) {
+            c_.Event("data-timeout");
+            return false;
+        }
+        if (r == Rx::TimedOut) {
+            Answer(kByteTimeout);
+            ++failures;
+            continue;
+        }
+        if (r == Rx::TooLong) {
+            Answer(kTooLong);
+            return false;
+        }
+        if (r == Rx::BadCheck) {
+            Answer(kBadCheck);
+            ++failures;
+            continue;
+        }
+        // A command block where data was due (a sum where the CRC was due, or the shape of a block):
+        // the PC gave the transfer up.  Serve the command.
+        if ((crc && f.sum) || (!crc && LooksLikeCommand(f))) {
+            Unread(f.raw);
+            c_.Event("data-abandoned");
+            return false;
+        }
+        Fault fault;
+        if (c_.Fire({Fault::Kind::Nak, Fault::Kind::Silence}, &fault)) {
+            if (fault.kind == Fault::Kind::Nak) Answer(kBadCheck);
+            continue;
+        }
+        Answer(kAccepted);
+        if (f.number == 0) {
+            c_.Event("abort");
+            return false;
+        }
+        if (f.number == expected || f.number == bf::kLast) {
+            out.insert(out.end(), f.payload.begin(), f.payload.end());
+            if (f.number == bf::kLast) return true;
+            ++expected;
+            if (!c_.PauseHere()) return false;
+        }
+        // Any other number: acknowledged and dropped, as a repeat.
+    }
+    c_.Event("data-failed");
+    return false;
+}
+
+Bytes ByteFrameHandheld::FindReply() {
+    Store& s = c_.store;
+    Bytes reply(114, 0);
+    if (s.found_next >= s.found.size()) {
+        reply[0] = reply[1] = 0xFF;
+        return reply;
+    }
+    const Store::Entry& e = s.found[s.found_next++];
+    reply[0] = 0x01;
+    auto sys = std::chrono::file_clock::to_sys(e.time);
+    std::time_t t = std::chrono::system_clock::to_time_t(sys);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char text[64];
+    std::snprintf(text, sizeof text, "%02d-%02d-%02d%02d:%02d", tm.tm_year % 100, tm.tm_mon + 1, tm.tm_mday,
+                  tm.tm_hour, tm.tm_min);
+    std::copy_n(text, 13, reply.begin() + 80);
+    std::uint32_t size = static_cast<std::uint32_t>(std::min<std::uint64_t>(e.size, 0xFFFFFFFFu));
+    for (int i = 0; i < 4; ++i) reply[96 + i] = static_cast<std::uint8_t>(size >> (8 * (3 - i)));
+    std::string path = e.name.size() <= 11 ? "\\" + e.name : e.name.substr(0, 12);
+    std::copy(path.begin(), path.end(), reply.begin() + 100);
+    reply[113] = e.folder ? 4 : 1;
+    return reply;
+}
+
+void ByteFrameHandheld::HandleFile(int sub, const CommandRecord& cmd) {
+    HandleFileOp(sub, cmd);
+    // A result byte forced by the configuration stands for the handheld's own verdict.
+    auto key = "80/" + std::to_string(sub);
+    if (auto it = c_.config.forced_status.find(key); it != c_.config.forced_status.end())
+        last_result_ = it->second;
+}
+
+void ByteFrameHandheld::HandleFileOp(int sub, const CommandRecord& cmd) {
+    Store& s = c_.store;
+    Bytes in;
+    switch (sub) {
+        case 1:
+            if (ReceiveData(in)) {
+                s.name = Text(in.data(), in.size());
+                c_.UpdateLastCommandPayload(in);
+            }
+            return;
+        case 2: {
+            bool crc = crc_next_;
+            crc_next_ = false;
+            last_result_ = 1;
+            if (!ReceiveData(in, crc)) return;
+            std::filesystem::path stored;
+            if (!s.name.empty() && s.Write(s.name, in, &stored)) {
+                last_result_ = 0;
+                c_.Event("stored:" + s.Absolute(s.name));
+                c_.AfterStore(stored);
+            }
+            return;
+        }
+        case 3: {
+            bool crc = crc_next_;
+            crc_next_ = false;
+            Bytes file;
+            if (!s.Read(s.name, file)) {
+                // Nothing to send: the handheld abandons the stream with block 0.
+                Bytes abort = bf::BuildFrame(0, nullptr, 0, crc);
+                line_.Write(abort);
+                std::uint8_t answer;
+                line_.ReadByte(answer, c_.config.ack_timeout_ms);
+                c_.Event("abort-sent");
+                return;
+            }
+            if (SendData(file, crc)) c_.Event("sent:" + s.Absolute(s.name));
+            return;
+        }
+        case 4: {
+            bool ok = s.Delete(s.name);
+            last_result_ = ok ? 0 : 1;
+            if (ok) c_.Event("deleted:" + s.Absolute(s.name));
+            if (feature_asked_) {
+                feature_asked_ = false;
+                SendData(Bytes{0}, false, false);  // the deletion has completed
+            }
+            return;
+        }
+        case 10:
+            SendData(Cut(s.current, 65));
+            return;
+        case 11:
+            if (ReceiveData(in)) {
+                s.path = Text(in.data(), in.size());
+                c_.UpdateLastCommandPayload(in);
+            }
+            return;
+        case 12:
+            last_result_ = s.RemoveDir(s.path) ? 0 : 1;
+            return;
+        case 13:
+            last_result_ = s.MakeDir(s.path) ? 0 : 1;
+            return;
+        case 14:
+        case 15:
+            if (sub == 14) {
+                s.found = s.Find(s.name);
+                s.found_next = 0;
+            }
+            SendData(FindReply());
+            return;
+        case 21:
+            last_result_ = s.ChangeDir(s.path) ? 0 : 1;
+            c_.Event(last_result_ == 0 ? "cd:" + s.current : "cd-failed");
+            return;
+        case 22: {
+            Bytes result{last_result_};
+            Fault f;
+            if (c_.Fire({Fault::Kind::WrongStatus, Fault::Kind::ShortStatus}, &f)) {
+                if (f.kind == Fault::Kind::WrongStatus) result[0] = static_cast<std::uint8_t>(f.value);
+                if (f.kind == Fault::Kind::ShortStatus) result.clear();
+            }
+            SendData(result, false, false);
+            return;
+        }
+        case 23: {
+            Bytes b;
+            std::uint32_t free_space;
+            {
+                std::lock_guard lock(c_.mutex);
+                free_space = c_.free_space;
+            }
+            PutBe32(b, free_space);
+            SendData(b);
+            return;
+        }
+        case 24: {
+            Bytes b;
+            PutBe32(b, c_.config.bad_space);
+            SendData(b);
+            return;
+        }
+        case 25:
+            SendData(Cut(c_.config.number, 9));
+            return;
+        case 26: {
+            Bytes b;
+            PutBe32(b, 0x00100000u);
+            PutBe32(b, 0x1000u);
+            SendData(b);
+            return;
+        }
+        case 27:
+            if (c_.config.feature >= 0) {
+                feature_asked_ = true;
+                SendData(Bytes{static_cast<std::uint8_t>(c_.config.feature)}, false, false);
+            }
+            return;
+        case 32:
+            SendData(message_);
+            return;
+        case 33:
+            if (ReceiveData(in)) {
+                c_.UpdateLastCommandPayload(in);
+                c_.Event("run");
+            }
+            return;
+        case 40: {
+            // Format: the store is emptied, then the one completion byte.
+            std::error_code ec;
+            for (const auto& e : std::filesystem::directory_iterator(s.Root(), ec)) {
+                std::filesystem::remove_all(e.path(), ec);
+            }
+            s.current = "\\";
+            c_.Event("formatted");
+            SendData(Bytes{0}, false, false);
+            return;
+        }
+        case 41:
+            SendData(Bytes(4096, 0xFF));
+            return;
+        default:
+            (void)cmd;
+            return;
+    }
+}
+
+void ByteFrameHandheld::Handle(const CommandRecord& cmd) {
+    const std::uint8_t* arg = cmd.data.data();
+    switch (cmd.command) {
+        case 13:
+        case 15:
+            return;
+        case 25: {
+            Bytes in;
+            if (ReceiveData(in)) {
+                message_ = in;
+                message_.resize(48, 0);
+                c_.UpdateLastCommandPayload(in);
+            }
+            return;
+        }
+        case 47:
+            SendData(message_);
+            return;
+        case 49:
+            SendData(Cut(c_.config.version, 9));
+            return;
+        case 53: {
+            std::tm tm{};
+            std::string text = Text(arg, 20);
+            if (strptime(text.c_str(), "%y-%m-%d %H:%M:%S", &tm)) {
+                tm.tm_isdst = -1;
+                clock_offset_ = std::chrono::seconds(std::mktime(&tm) - std::time(nullptr));
+            }
+            return;
+        }
+        case 60: {
+            std::time_t t = std::time(nullptr) + clock_offset_.count();
+            std::tm tm{};
+            localtime_r(&t, &tm);
+            char text[32] = {};
+            std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &tm);
+            SendData(Bytes(text, text + 20));
+            return;
+        }
+        case 73: {
+            std::lock_guard lock(c_.mutex);
+            c_.shown_text = Text(arg, 20);
+            c_.events.push_back("shown:" + c_.shown_text);
+            ++c_.counters["shown"];
+            c_.changed.notify_all();
+            return;
+        }
+        case 74: {
+            std::uint32_t address = Be32(arg), length = std::min<std::uint32_t>(Be32(arg + 4), 4096);
+            Bytes memory(length, 0);
+            if (address == 0x0040AF00u) {
+                Bytes block = SystemBlock(c_.config, 156, false);
+                std::copy_n(block.begin(), std::min<std::size_t>(length, block.size()), memory.begin());
+            }
+            SendData(memory);
+            return;
+        }
+        case 77:
+            crc_next_ = c_.config.crc_mode == 'Z';
+            SendData(Bytes{c_.config.crc_mode}, false, false);
+            return;
+        case 80:
+            HandleFile(cmd.sub, cmd);
+            return;
+        default:
+            return;
+    }
+}
+
+void ByteFrameHandheld::Serve() {
+    while (!line_.stop) {
+        RxFrame f;
+        Rx r = ReceiveFrame(f, -1, false);
+        if (r == Rx::Stopped) return;
+        {
+            std::lock_guard lock(c_.mutex);
+            c_.ctx_command = c_.ctx_sub = -1;
+        }
+        if (r == Rx::BadCheck) {
+            Answer(kBadCheck);
+            continue;
+        }
+        if (r == Rx::TimedOut) {
+            Answer(kByteTimeout);
+            continue;
+        }
+        if (r == Rx::TooLong) {
+            Answer(kTooLong);
+            continue;
+        }
+        if (r != Rx::Good) continue;
+        if (f.number != bf::kLast || f.payload.size() != 23) {
+            Answer(kAccepted);  // a frame nobody waits for any more
+            c_.Event("stray-frame");
+            continue;
+        }
+        CommandRecord cmd;
+        cmd.command = f.payload[0];
+        cmd.sub = f.payload[1];
+        cmd.value = f.payload[2];
+        cmd.data.assign(f.payload.begin() + 3, f.payload.end());
+        {
+            std::lock_guard lock(c_.mutex);
+            c_.ctx_command = cmd.command;
+            c_.ctx_sub = cmd.sub;
+        }
+        Fault fault;
+        if (c_.Fire({Fault::Kind::Nak, Fault::Kind::Silence}, &fault)) {
+            if (fault.kind == Fault::Kind::Nak) Answer(kBadCheck);
+            continue;
+        }
+        Answer(kAccepted);
+        c_.RecordCommand(cmd);
+        Handle(cmd);
+    }
+}
+
+}  // namespace
+
+void Simulator::Core::ServeByteFrame() {
+    ByteFrameHandheld handheld(*this);
+    handheld.Serve();
+}
+
+}  // namespace hhsim

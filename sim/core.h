@@ -1,0 +1,163 @@
+// Inner parts of the simulated handheld: the line, the checks, the file store and the serving state.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/hhsim.h"
+
+namespace hhsim {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// ---- checks, written bit by bit (the library uses a table; two ways of computing keep each other honest)
+std::uint16_t Crc16Xmodem(const std::uint8_t* data, std::size_t size, std::uint16_t crc = 0);
+std::uint8_t Sum8(const std::uint8_t* data, std::size_t size, std::uint8_t sum = 0);
+
+// ---- text-frame framing
+namespace tf {
+constexpr std::uint32_t kLast = 0xFFFFFFFFu;
+std::string HexLowFirst(std::uint32_t value, int digits);
+bool ParseHexLowFirst(const std::uint8_t* text, int digits, std::uint32_t& value);
+Bytes BuildFrame(std::uint32_t number, const std::uint8_t* data, std::size_t size);
+Bytes AbortFrame();
+}  // namespace tf
+
+// ---- byte-frame framing
+namespace bf {
+constexpr std::uint16_t kLast = 0xFFFF;
+Bytes BuildFrame(std::uint16_t number, const std::uint8_t* data, std::size_t size, bool crc);
+}  // namespace bf
+
+// ---- packed numbers: two characters per byte, first in the high half (odd lengths start with 0xD)
+void PackDigits(const std::string& text, std::uint8_t* out);
+
+// The system block: Type, ManufactureDate, ID, versions, flash model and memory size texts.
+Bytes SystemBlock(const Config& config, std::size_t size, bool textframe);
+
+// ---- the pseudo-terminal line
+class Line {
+  public:
+    ~Line();
+    bool Open(unsigned baud, std::string* error);
+    void Close();
+    const std::string& SlavePath() const { return slave_path_; }
+
+    enum Read { kByte, kTimeout, kStopped };
+    // One byte within timeout_ms (< 0: no limit); honours the stop flag.
+    Read ReadByte(std::uint8_t& byte, int timeout_ms);
+    void Unread(std::uint8_t byte) { pending_.push_front(byte); }
+    bool Write(const Bytes& bytes);
+    void Wake();  // ends a waiting read (Stop)
+
+    std::atomic<bool> stop{false};
+    std::atomic<unsigned> baud{115200};
+    std::atomic<bool> pace{false};
+    // noise (set before serving, changed under the core's lock by SetPlan)
+    std::mutex noise_mutex;
+    double noise_rate = 0;
+    bool noise_in = true, noise_out = true;
+    std::mt19937 noise_rng{1};
+    std::atomic<long> garbled_in{0};
+
+  private:
+    unsigned SlaveBaud() const;
+    void ApplyNoise(Bytes& bytes, bool inbound);
+    void PaceUntil(std::chrono::steady_clock::time_point& free_at, std::size_t count);
+
+    int master_ = -1;
+    int slave_ = -1;  // held open so that the master never sees a hang-up between the library's opens
+    int wake_[2] = {-1, -1};
+    std::string slave_path_;
+    std::deque<std::uint8_t> pending_;
+    std::chrono::steady_clock::time_point in_free_at_{}, out_free_at_{};
+};
+
+// ---- the handheld's file store: a folder on disk, handheld paths with '\' (or '/')
+class Store {
+  public:
+    struct Entry {
+        std::string name;
+        std::uint64_t size = 0;
+        bool folder = false;
+        std::filesystem::file_time_type time{};
+    };
+    void SetRoot(const std::filesystem::path& root) { root_ = root; }
+    const std::filesystem::path& Root() const { return root_; }
+    // Absolute handheld form of a path given relative to the current folder ("\A\B").
+    std::string Absolute(const std::string& path) const;
+    // Disk path of a handheld path (existing components matched without regard to case); false when
+    // the path leaves the store.
+    bool Resolve(const std::string& path, std::filesystem::path& out) const;
+    bool IsFile(const std::string& path) const;
+    bool IsFolder(const std::string& path) const;
+    bool Read(const std::string& path, Bytes& out) const;
+    bool Write(const std::string& path, const Bytes& data, std::filesystem::path* stored = nullptr);
+    bool Delete(const std::string& path);
+    bool MakeDir(const std::string& path);
+    bool RemoveDir(const std::string& path);
+    bool ChangeDir(const std::string& path);
+    std::vector<Entry> Find(const std::string& pattern) const;
+
+    std::string current = "\\";  // current folder
+    std::string name;            // name of the last name command
+    std::string path;            // folder of the last path command
+    std::vector<Entry> found;    // find cursor
+    std::size_t found_next = 0;
+
+  private:
+    std::filesystem::path root_;
+};
+
+bool WildMatch(const std::string& pattern, const std::string& name);
+// The 18-character date text of file entries (text-frame) and the byte-frame one.
+std::string TimeText18(std::filesystem::file_time_type time);
+
+// ---- serving state shared by the families
+struct Simulator::Core {
+    explicit Core(Config c) : config(std::move(c)) {}
+    Config config;
+    Line line;
+    Store store;
+    std::filesystem::path store_path;
+    bool temp_store = false;
+    std::thread worker;
+    std::atomic<bool> running{false};
+
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    FaultPlan plan;
+    std::vector<int> fault_counts;
+    std::vector<std::string> released;
+    std::vector<FrameRecord> frames;
+    std::vector<CommandRecord> commands;
+    std::vector<std::string> events;
+    std::map<std::string, int> counters;
+    std::string shown_text;
+    std::uint32_t free_space = 0;
+
+    // current command context of the frames
+    int ctx_command = -1, ctx_sub = -1;
+
+    // fault plan: true with the fault in *out when one of `kinds` fires for this occurrence
+    bool Fire(std::initializer_list<Fault::Kind> kinds, Fault* out);
+    bool PauseHere();  // runs a Pause fault for the current occurrence; false when stopped
+    void Event(const std::string& name);
+    void Record(FrameRecord record);
+    void RecordCommand(CommandRecord record);
+    void UpdateLastCommandPayload(const Bytes& payload);
+
+    void ServeTextFrame();
+    void ServeByteFrame();
+    void AfterStore(const std::filesystem::path& stored);
+};
+
+}  // namespace hhsim

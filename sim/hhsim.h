@@ -1,0 +1,154 @@
+// The simulated handheld: one handheld data terminal of either protocol family behind a real
+// pseudo-terminal.  Tests create a Simulator in-process, point the library at SlavePath() and script
+// faults through a FaultPlan; the program hhsim (main.cpp) wraps the same class for demos.
+//
+// Nothing here is shared with the link library: framing, checks and table handling are this
+// handheld's own, so that a misreading of the wire cannot hide on both sides.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace hhsim {
+
+enum class Family { TextFrame, ByteFrame };
+
+// One scripted fault.  A fault fires on the matching occurrences number `at` .. `at + times - 1`
+// (1-based) of the thing it acts on, counted separately for each fault of the plan.  `command` and
+// `sub` narrow the occurrences to those that belong to one command (-1: any); the inbound command
+// packet itself belongs to its command, and so do the data frames that follow it.
+struct Fault {
+    enum class Kind {
+        Nak,           // answer an inbound frame with the negative answer byte (and drop it)
+        Silence,       // give no answer byte at all to an inbound frame (and drop it)
+        CorruptCheck,  // send an outbound frame with a wrong check
+        RepeatFrame,   // send an outbound frame a second time after it was acknowledged
+        SkipNumber,    // number an outbound data frame one above the expected number
+        EarlyLast,     // number an outbound data frame as the last one and end the data there
+        AbortFrame,    // send the handheld's abort frame in place of an outbound data frame
+        WrongStatus,   // status reply with status byte `value` (0 would be success)
+        WrongEcho,     // status reply naming sub-command + 1
+        ShortStatus,   // status reply of only `value` bytes (1 or 2)
+        Pause,         // hold before the frame (inbound or outbound) until Release(name)
+    };
+    Kind kind = Kind::Nak;
+    int at = 1;
+    int times = 1;
+    int command = -1;
+    int sub = -1;
+    int value = 1;
+    std::string name = "pause";  // Pause: the name for Release() and the event "paused:<name>"
+};
+
+struct FaultPlan {
+    std::vector<Fault> faults;
+    // Line noise: each byte on the line is, with probability `noise_rate`, flipped in one bit,
+    // dropped, or followed by an inserted random byte.  Reproducible from the seed.
+    double noise_rate = 0.0;
+    std::uint32_t noise_seed = 1;
+    bool noise_inbound = true;
+    bool noise_outbound = true;
+};
+
+struct Config {
+    Family family = Family::TextFrame;
+    std::string model = "R9M";  // answer to the device-kind query (text-frame)
+    std::string number =
+        "HC2025001";  // the handheld's number: 8 to 15 characters (text-frame), at most 9 (byte-frame)
+    std::uint32_t free_space = 64u * 1024u * 1024u;
+    std::uint32_t bad_space = 0;
+    unsigned baud = 115200;       // the rate the handheld answers at; 0 answers at any rate
+    std::filesystem::path store;  // folder holding the handheld's files; empty: a fresh temporary
+    bool keep_store = false;      // a temporary store is removed at Stop() unless this is set
+    std::string start_folder = "\\";
+    bool pace = false;  // pace the line at the baud rate (10 bits per byte) in both directions
+    // Byte-frame answers
+    std::string version = "BFHH-V 61";  // firmware-version answer; its characters from the 8th on: 61
+    std::uint8_t crc_mode = 'Z';        // answer to the check-mode query: 'Z' asks for the CRC
+    int feature = 0x80;                 // answer to the feature query; -1: no answer
+    std::string manufacture_date = "2024-01-15";
+    std::string software_version = "TF 2.31";
+    // Fill the reading fields of a task table after it has arrived (empty: never).  Compared with the
+    // name part of the stored file without regard to case.
+    std::string fill_readings;
+    std::uint32_t fill_seed = 7;
+    // Waits of the handheld itself
+    int ack_timeout_ms = 1000;   // for the answer byte after each frame it sends
+    int send_attempts = 3;       // sends of one frame
+    int data_timeout_ms = 4000;  // for the first byte of a data frame it awaits
+    // Status bytes by "command/sub" (for example "80/4" -> 1), overriding the handheld's own verdict:
+    // the text-frame status reply of that command, or the byte-frame result byte it leaves for SubResult.
+    std::map<std::string, std::uint8_t> forced_status;
+};
+
+// One frame as it crossed the line (after inbound noise, before outbound noise).
+struct FrameRecord {
+    bool inbound = true;
+    std::uint32_t number = 0;
+    bool check_ok = true;
+    std::vector<std::uint8_t> payload;  // unescaped
+    std::vector<std::uint8_t> raw;      // as on the line
+    int command = -1;                   // command the frame belongs to, -1 when none
+    int sub = -1;
+};
+
+struct CommandRecord {
+    int command = 0;
+    int sub = 0;
+    int value = 0;                      // byte-frame value byte
+    std::vector<std::uint8_t> data;     // packet data (text-frame) or argument bytes (byte-frame)
+    std::vector<std::uint8_t> payload;  // data sent after the command (names, paths), when any
+};
+
+class Simulator {
+  public:
+    explicit Simulator(Config config = {});
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Opens the pseudo-terminal and starts serving.  False with a message in *error on failure.
+    bool Start(std::string* error = nullptr);
+    void Stop();
+    bool Running() const;
+    const std::string& SlavePath() const;
+    const std::filesystem::path& StorePath() const;
+    const Config& config() const;
+
+    // Changes that take effect at the next frame.
+    void SetPlan(const FaultPlan& plan);
+    void SetFreeSpace(std::uint32_t bytes);
+    void SetBaud(unsigned baud);
+    void Release(const std::string& pause_name = "pause");
+
+    // Observations.  Copies, safe to take while the handheld serves.
+    std::vector<FrameRecord> Frames() const;
+    std::vector<CommandRecord> Commands() const;
+    std::size_t CommandCount() const;
+    int Counter(const std::string& name) const;  // see Events()
+    std::vector<std::string> Events() const;     // in order: "command:80/1", "abort", "stored:<path>",
+                                                 // "deleted:<path>", "paused:<name>", "filled:<path>", ...
+    std::string ShownText() const;               // last text of the show-text command
+    void ClearRecords();
+
+    // Waits, bounded; true when the condition holds before the time-out.
+    bool WaitCommands(std::size_t count, std::chrono::milliseconds timeout) const;
+    bool WaitEvent(const std::string& name, std::chrono::milliseconds timeout, int count = 1) const;
+
+    struct Core;
+
+  private:
+    std::unique_ptr<Core> core_;
+};
+
+// Fills the reading fields of a task table in place; `packed` selects the byte-frame handheld's
+// packed layout instead of dBase.  Returns the number of records filled, -1 when the file is not a
+// table of that layout.
+int FillReadings(const std::filesystem::path& table, bool packed, std::uint32_t seed);
+
+}  // namespace hhsim

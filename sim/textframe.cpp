@@ -1,0 +1,535 @@
+// The text-frame handheld: answers every text frame with one byte, takes 24-byte command packets and
+// carries names, files and answers as numbered text frames.
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+
+#include "sim/core.h"
+
+namespace hhsim {
+
+namespace {
+
+constexpr int kByteTimeoutMs = 500;  // inside a frame
+constexpr std::uint8_t kAck = 0x00;
+constexpr std::uint8_t kNak = 0x0F;
+
+std::uint32_t Le32(const std::uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+void PutLe32(Bytes& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+bool HasStatusReply(int command, int sub) {
+    if (command == 16) return true;
+    if (command != 80) return false;
+    switch (sub) {
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+        case 12:
+        case 13:
+        case 33:
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::string Text(const Bytes& bytes) {
+    std::string s(bytes.begin(), bytes.end());
+    auto nul = s.find('\0');
+    if (nul != std::string::npos) s.resize(nul);
+    return s;
+}
+
+struct RxFrame {
+    std::uint32_t number = 0;
+    Bytes payload;
+    Bytes raw;
+};
+
+enum class Rx { Good, BadCheck, Nothing, Garbled, Overlong, Stopped };
+
+class TextFrameHandheld {
+  public:
+    explicit TextFrameHandheld(Simulator::Core& core) : c_(core), line_(core.line) {}
+
+    void Serve();
+
+  private:
+    Rx ReceiveFrame(RxFrame& frame, int first_timeout_ms);
+    bool SendData(const Bytes& data, bool status_reply = false);
+    bool SendFrame(const Bytes& frame, bool corrupt_first);
+    // Receives a data transfer; false when it did not complete.  `expected_size` (when known) tells the
+    // last block of the data from a command packet of a PC that gave the transfer up.
+    bool ReceiveData(Bytes& out, std::int64_t expected_size = -1);
+    void SendStatus(int command, int sub, std::uint8_t status);
+    void Answer(std::uint8_t byte) { line_.Write(Bytes{byte}); }
+    void Handle(int command, int sub, const Bytes& data);
+    void Unread(const Bytes& raw) {
+        for (auto it = raw.rbegin(); it != raw.rend(); ++it) line_.Unread(*it);
+    }
+    static bool LooksLikePacket(const RxFrame& f);
+
+    Simulator::Core& c_;
+    Line& line_;
+    std::uint32_t announced_size_ = 0;
+    bool upload_done_ = false;
+    Bytes message_ = Bytes(48, 0);
+    std::chrono::seconds clock_offset_{0};
+};
+
+Rx TextFrameHandheld::ReceiveFrame(RxFrame& frame, int first_timeout_ms) {
+    std::uint8_t b = 0;
+    bool junk = false;
+    for (;;) {
+        auto r = line_.ReadByte(b, junk ? std::max(first_timeout_ms, kByteTimeoutMs) : first_timeout_ms);
+        if (r == Line::kStopped) return Rx::Stopped;
+        if (r == Line::kTimeout) return junk ? Rx::Garbled : Rx::Nothing;
+        if (b == '#') break;
+        junk = true;
+    }
+restart:
+    frame = RxFrame{};
+    frame.raw.push_back('#');
+    auto next = [&](std::uint8_t& out) -> Rx {
+        auto r = line_.ReadByte(out, kByteTimeoutMs);
+        if (r == Line::kStopped) return Rx::Stopped;
+        if (r == Line::kTimeout) return Rx::Garbled;
+        frame.raw.push_back(out);
+        return Rx::Good;
+    };
+    for (int i = 0; i < 8; ++i) {
+        if (Rx r = next(b); r != Rx::Good) return r;
+        if (b == '#') goto restart;
+    }
+    bool overlong = false;
+    for (;;) {
+        if (Rx r = next(b); r != Rx::Good) return r;
+        if (b == '#') goto restart;
+        if (b == '$') break;
+        if (b == '@') {
+            if (Rx r = next(b); r != Rx::Good) return r;
+            if (b == '#') goto restart;
+            if (b == '$') break;  // an unfinished escape ends the payload
+            b = b == 'A' ? '@' : b == 'B' ? '#' : b == 'C' ? '$' : b;
+        }
+        if (frame.payload.size() >= 256) {
+            overlong = true;
+        } else {
+            frame.payload.push_back(b);
+        }
+    }
+    std::size_t checked = frame.raw.size() - 1;  // up to, not including, the '$'
+    for (int i = 0; i < 4; ++i) {
+        if (Rx r = next(b); r != Rx::Good) return r;
+    }
+    std::uint32_t check = 0;
+    bool digits = tf::ParseHexLowFirst(frame.raw.data() + checked + 1, 4, check);
+    bool number_ok = tf::ParseHexLowFirst(frame.raw.data() + 1, 8, frame.number);
+    bool good = digits && number_ok && check == Crc16Xmodem(frame.raw.data(), checked);
+    FrameRecord rec;
+    rec.inbound = true;
+    rec.number = frame.number;
+    rec.check_ok = good && !overlong;
+    rec.payload = frame.payload;
+    rec.raw = frame.raw;
+    c_.Record(std::move(rec));
+    if (overlong) return Rx::Overlong;
+    return good ? Rx::Good : Rx::BadCheck;
+}
+
+bool TextFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first) {
+    for (int attempt = 0; attempt < std::max(1, c_.config.send_attempts); ++attempt) {
+        Bytes out = frame;
+        if (corrupt_first && attempt == 0) {
+            std::uint8_t& digit = out.back();
+            digit = digit == '0' ? '1' : '0';
+        }
+        FrameRecord rec;
+        rec.inbound = false;
+        rec.raw = out;
+        tf::ParseHexLowFirst(out.data() + 1, 8, rec.number);
+        c_.Record(std::move(rec));
+        if (!line_.Write(out)) return false;
+        std::uint8_t answer = 0;
+        auto r = line_.ReadByte(answer, c_.config.ack_timeout_ms);
+        if (r == Line::kStopped) return false;
+        if (r == Line::kTimeout) continue;
+        if (answer == kAck) return true;
+        if (answer == '#') {
+            // The PC has moved on to a frame of its own: give this transfer up and serve that one.
+            line_.Unread(answer);
+            c_.Event("gave-up-send");
+            return false;
+        }
+    }
+    c_.Event("gave-up-send");
+    return false;
+}
+
+bool TextFrameHandheld::SendData(const Bytes& data, bool status_reply) {
+    std::size_t off = 0;
+    std::uint32_t number = 1;
+    for (;;) {
+        std::size_t rest = data.size() - off;
+        bool last = rest <= 256;
+        std::size_t len = last ? rest : 256;
+        std::uint32_t num = last ? tf::kLast : number;
+        bool corrupt = false, repeat = false;
+        if (!status_reply) {
+            if (!c_.PauseHere()) return false;
+            Fault f;
+            if (c_.Fire({Fault::Kind::CorruptCheck, Fault::Kind::RepeatFrame, Fault::Kind::SkipNumber,
+                         Fault::Kind::EarlyLast, Fault::Kind::AbortFrame},
+                        &f)) {
+                switch (f.kind) {
+                    case Fault::Kind::AbortFrame: {
+                        Bytes abort = tf::AbortFrame();
+                        FrameRecord rec;
+                        rec.inbound = false;
+                        rec.raw = abort;
+                        c_.Record(std::move(rec));
+                        line_.Write(abort);
+                        c_.Event("abort-sent");
+                        return false;
+                    }
+                    case Fault::Kind::SkipNumber:
+                        num = number + 1;
+                        break;
+                    case Fault::Kind::EarlyLast:
+                        num = tf::kLast;
+                        last = true;
+                        break;
+                    case Fault::Kind::CorruptCheck:
+                        corrupt = true;
+                        break;
+                    case Fault::Kind::RepeatFrame:
+                        repeat = true;
+                        break;
+                    default:
+                        break;
+                }
+            }
+        }
+        Bytes frame = tf::BuildFrame(num, data.data() + off, len);
+        if (!SendFrame(frame, corrupt)) return false;
+        if (repeat && !SendFrame(frame, false)) return false;
+        if (last) return true;
+        off += 256;
+        ++number;
+    }
+}
+
+bool TextFrameHandheld::LooksLikePacket(const RxFrame& f) {
+    if (f.number != tf::kLast || f.payload.size() != 24) return false;
+    static const int kCommands[] = {15, 16, 53, 60, 73, 74, 80};
+    if (std::find(std::begin(kCommands), std::end(kCommands), f.payload[0]) == std::end(kCommands))
+        return false;
+    unsigned len = f.payload[2] | (f.payload[3] << 8);
+    if (len > 20) return false;
+    return std::all_of(f.payload.begin() + 4 + len, f.payload.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+bool TextFrameHandheld::ReceiveData(Bytes& out, std::int64_t expected_size) {
+    out.clear();
+    std::uint32_t expected = 1;
+    int failures = 0;
+    while (failures < 8) {
+        RxFrame f;
+        Rx r = ReceiveFrame(f, c_.config.data_timeout_ms);
+        if (r == Rx::Stopped || r == Rx::Nothing) {
+            c_.Event("data-timeout");
+            return false;
+        }
+        if (r == Rx::Garbled || r == Rx::Overlong) {
+            ++failures;
+            continue;
+        }
+        if (r == Rx::BadCheck) {
+            Answer(kNak);
+            ++failures;
+            continue;
+        }
+        bool packet_shape = LooksLikePacket(f);
+        if (packet_shape &&
+            (expected_size < 0 || static_cast<std::int64_t>(out.size()) + 24 != expected_size)) {
+            // A command where data was due: the PC gave the transfer up.  Serve the command.
+            Unread(f.raw);
+            c_.Event("data-abandoned");
+            return false;
+        }
+        if (f.number == 0) {
+            Answer(kAck);
+            c_.Event("abort");
+            return false;
+        }
+        Fault fault;
+        if (c_.Fire({Fault::Kind::Nak, Fault::Kind::Silence}, &fault)) {
+            if (fault.kind == Fault::Kind::Nak) Answer(kNak);
+            continue;
+        }
+        if (f.number == expected || f.number == tf::kLast) {
+            Answer(kAck);
+            out.insert(out.end(), f.payload.begin(), f.payload.end());
+            if (f.number == tf::kLast) return true;
+            ++expected;
+            if (!c_.PauseHere()) return false;
+        } else if (f.number < expected) {
+            Answer(kAck);  // a repeat of a block already taken
+        } else {
+            Answer(kNak);
+            ++failures;
+        }
+    }
+    c_.Event("data-failed");
+    return false;
+}
+
+void TextFrameHandheld::SendStatus(int command, int sub, std::uint8_t status) {
+    auto key = std::to_string(command) + "/" + std::to_string(sub);
+    if (auto it = c_.config.forced_status.find(key); it != c_.config.forced_status.end()) status = it->second;
+    Bytes reply = {static_cast<std::uint8_t>(command), static_cast<std::uint8_t>(sub), status};
+    Fault f;
+    if (c_.Fire({Fault::Kind::WrongStatus, Fault::Kind::WrongEcho, Fault::Kind::ShortStatus}, &f)) {
+        if (f.kind == Fault::Kind::WrongStatus) reply[2] = static_cast<std::uint8_t>(f.value);
+        if (f.kind == Fault::Kind::WrongEcho) reply[1] = static_cast<std::uint8_t>(sub + 1);
+        if (f.kind == Fault::Kind::ShortStatus) reply.resize(std::clamp(f.value, 0, 2));
+    }
+    SendData(reply, true);
+}
+
+void TextFrameHandheld::Handle(int command, int sub, const Bytes& data) {
+    Store& s = c_.store;
+    Bytes in;
+    auto reply = [&](const Bytes& bytes) { SendData(bytes); };
+    if (command == 15) return;  // the acknowledged packet is the answer
+    if (command == 16) {
+        SendStatus(command, sub, upload_done_ ? 0 : 1);
+        upload_done_ = false;
+        return;
+    }
+    if (command == 53) {
+        if (ReceiveData(in)) {
+            std::string text = Text(in);
+            std::tm tm{};
+            if (strptime(text.c_str(), "%Y/%m/%d %H:%M:%S", &tm)) {
+                tm.tm_isdst = -1;
+                clock_offset_ = std::chrono::seconds(std::mktime(&tm) - std::time(nullptr));
+            }
+            c_.UpdateLastCommandPayload(in);
+        }
+        return;
+    }
+    if (command == 60) {
+        std::time_t t = std::time(nullptr) + clock_offset_.count();
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        char text[32] = {};
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+        reply(Bytes(text, text + 20));
+        return;
+    }
+    if (command == 73) {
+        std::lock_guard lock(c_.mutex);
+        c_.shown_text = Text(data);
+        return;
+    }
+    if (command == 74) {
+        Bytes block = SystemBlock(c_.config, 152, true);
+        reply(block);
+        return;
+    }
+    if (command != 80) {
+        if (HasStatusReply(command, sub)) SendStatus(command, sub, 0);
+        return;
+    }
+    switch (sub) {
+        case 1:
+            if (ReceiveData(in)) {
+                s.name = Text(in);
+                c_.UpdateLastCommandPayload(in);
+            }
+            return;
+        case 2: {
+            bool ok = !s.name.empty() && !s.IsFolder(s.name);
+            SendStatus(command, sub, ok ? 0 : 1);
+            if (!ok) return;
+            upload_done_ = false;
+            if (!ReceiveData(in, announced_size_)) return;
+            std::filesystem::path stored;
+            if (s.Write(s.name, in, &stored)) {
+                upload_done_ = true;
+                c_.Event("stored:" + s.Absolute(s.name));
+                c_.AfterStore(stored);
+            }
+            return;
+        }
+        case 3: {
+            Bytes file;
+            bool ok = s.Read(s.name, file);
+            SendStatus(command, sub, ok ? 0 : 1);
+            if (ok && SendData(file)) c_.Event("sent:" + s.Absolute(s.name));
+            return;
+        }
+        case 4: {
+            bool ok = s.Delete(s.name);
+            if (ok) c_.Event("deleted:" + s.Absolute(s.name));
+            SendStatus(command, sub, ok ? 0 : 1);
+            return;
+        }
+        case 5:
+            announced_size_ = data.size() >= 4 ? Le32(data.data()) : 0;
+            SendStatus(command, sub, 0);
+            return;
+        case 10: {
+            std::string cur = s.current;
+            reply(Bytes(cur.begin(), cur.end()));
+            return;
+        }
+        case 11:
+            if (ReceiveData(in)) {
+                s.path = Text(in);
+                c_.UpdateLastCommandPayload(in);
+            }
+            return;
+        case 12:
+            SendStatus(command, sub, s.RemoveDir(s.path) ? 0 : 1);
+            return;
+        case 13:
+            SendStatus(command, sub, s.MakeDir(s.path) ? 0 : 1);
+            return;
+        case 14:
+        case 15: {
+            if (sub == 14) {
+                s.found = s.Find(s.name);
+                s.found_next = 0;
+            }
+            Bytes entry(56, 0);
+            if (s.found_next >= s.found.size()) {
+                entry[0] = 0xFF;
+            } else {
+                const Store::Entry& e = s.found[s.found_next++];
+                std::copy_n(e.name.begin(), std::min<std::size_t>(e.name.size(), 32), entry.begin() + 1);
+                std::uint32_t size = static_cast<std::uint32_t>(std::min<std::uint64_t>(e.size, 0xFFFFFFFFu));
+                for (int i = 0; i < 4; ++i) entry[33 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+                entry[37] = e.folder ? 4 : 1;
+                std::string t = TimeText18(e.time);
+                std::copy(t.begin(), t.end(), entry.begin() + 38);
+            }
+            reply(entry);
+            return;
+        }
+        case 21:
+            c_.Event(s.ChangeDir(s.path) ? "cd:" + s.current : "cd-failed");
+            return;
+        case 23: {
+            Bytes b;
+            std::uint32_t free_space;
+            {
+                std::lock_guard lock(c_.mutex);
+                free_space = c_.free_space;
+            }
+            PutLe32(b, free_space);
+            reply(b);
+            return;
+        }
+        case 24: {
+            Bytes b;
+            PutLe32(b, c_.config.bad_space);
+            reply(b);
+            return;
+        }
+        case 25:
+            reply(Bytes(c_.config.number.begin(), c_.config.number.end()));
+            return;
+        case 33:
+            SendStatus(command, sub, 0);
+            c_.Event("run:" + s.path + "|" + s.name);
+            return;
+        case 34:
+            if (ReceiveData(in)) {
+                message_ = in;
+                message_.resize(48, 0);
+                c_.UpdateLastCommandPayload(in);
+            }
+            return;
+        case 35:
+            reply(message_);
+            return;
+        case 36:
+            reply(Bytes(c_.config.model.begin(), c_.config.model.end()));
+            return;
+        case 40:
+            reply(Bytes(24, 0));
+            return;
+        case 41:
+            reply(Bytes(2048, 0xFF));
+            return;
+        default:
+            if (HasStatusReply(command, sub)) SendStatus(command, sub, 0);
+            return;
+    }
+}
+
+void TextFrameHandheld::Serve() {
+    while (!line_.stop) {
+        RxFrame f;
+        Rx r = ReceiveFrame(f, -1);
+        if (r == Rx::Stopped) return;
+        {
+            std::lock_guard lock(c_.mutex);
+            c_.ctx_command = c_.ctx_sub = -1;
+        }
+        if (r == Rx::BadCheck) {
+            Answer(kNak);
+            continue;
+        }
+        if (r != Rx::Good) continue;
+        if (f.number == 0) {
+            Answer(kAck);
+            c_.Event("abort");
+            continue;
+        }
+        if (f.number != tf::kLast || f.payload.size() != 24) {
+            // A data frame nobody waits for any more (a repeat after the transfer ended): acknowledge it.
+            Answer(kAck);
+            c_.Event("stray-frame");
+            continue;
+        }
+        CommandRecord cmd;
+        cmd.command = f.payload[0];
+        cmd.sub = f.payload[1];
+        unsigned len = std::min<unsigned>(20, f.payload[2] | (f.payload[3] << 8));
+        cmd.data.assign(f.payload.begin() + 4, f.payload.begin() + 4 + len);
+        {
+            std::lock_guard lock(c_.mutex);
+            c_.ctx_command = cmd.command;
+            c_.ctx_sub = cmd.sub;
+        }
+        Fault fault;
+        if (c_.Fire({Fault::Kind::Nak, Fault::Kind::Silence}, &fault)) {
+            if (fault.kind == Fault::Kind::Nak) Answer(kNak);
+            continue;
+        }
+        Answer(kAck);
+        int command = cmd.command, sub = cmd.sub;
+        Bytes data = cmd.data;
+        c_.RecordCommand(std::move(cmd));
+        Handle(command, sub, data);
+    }
+}
+
+}  // namespace
+
+void Simulator::Core::ServeTextFrame() {
+    TextFrameHandheld handheld(*this);
+    handheld.Serve();
+}
+
+}  // namespace hhsim
