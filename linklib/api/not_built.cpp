@@ -87,5 +87,6 @@ int32_t ByteFrame::GetHcMsg(int32_t, int32_t, const char*) { return BfNotBuilt()
 int32_t ByteFrame::GetMessUsb(int32_t, int32_t, const char*) { return BfNotBuilt(); }
 int32_t ByteFrame::FormatHcDisk(int32_t, int32_t) { return BfNotBuilt(); }
 int32_t ByteFrame::ResetHc(int32_t, int32_t) { return BfNotBuilt(); }
+
 }  // namespace bf
 }  // namespace tarvix

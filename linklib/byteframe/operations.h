@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "byteframe/prompts.h"
+#include "common/messages.h"
 #include "byteframe/protocol.h"
 #include "tarvix.h"
 

@@ -5,7 +5,6 @@
 
 #include "byteframe/byteframe.h"
 #include "byteframe/operations.h"
-#include "byteframe/table_convert.h"
 #include "byteframe/transfer_status.h"
 #include "common/codes.h"
 #include "common/records.h"
@@ -13,6 +12,9 @@
 #include "platform/files.h"
 #include "platform/profile.h"
 #include "platform/prompt.h"
+#include "tables/pack.h"
+#include "tables/packed_table.h"
+#include "tables/unpack.h"
 
 namespace tarvix::bf {
 
@@ -102,6 +104,41 @@ struct TemporaryFile {
     }
 };
 
+// A downloaded table comes in packed and is unpacked under the target's name.  The previous target
+// is held aside meanwhile and comes back when unpacking fails; the packed download is then kept
+// under the aside name of the packed table.
+int32_t UnpackInPlace(platform::ReplacementFile& local) {
+    const std::string target = local.target();
+    const std::string aside = tables::PackedAsideName(target);
+    std::string previous;
+    if (platform::FileExists(target)) {
+        previous = local.temp_path() + ".previous";
+        if (!platform::RenameFile(target, previous)) {
+            SetErrorCode(ErrWriteFile);
+            return ResultFailed;
+        }
+    }
+    auto restore = [&] {
+        if (!previous.empty()) platform::RenameFile(previous, target);
+    };
+    // A packed table kept from an earlier failed download would be taken for this one.
+    if (platform::FileExists(aside)) platform::RemoveFile(aside);
+    if (!local.Commit()) {
+        restore();
+        SetErrorCode(ErrWriteFile);
+        return ResultFailed;
+    }
+    tables::TableUnpacker unpacker;
+    if (unpacker.bfUnpackTable(target) != tables::UnpackOk) {
+        if (!platform::RenameFile(target, aside)) platform::RemoveFile(target);
+        restore();
+        SetErrorCode(ErrBadFile);
+        return ResultFailed;
+    }
+    if (!previous.empty()) platform::RemoveFile(previous);
+    return ResultOk;
+}
+
 }  // namespace
 
 int32_t SendFile(int32_t port, int32_t rate, const char* hc_name, const char* pc_path, int32_t overwrite) {
@@ -120,16 +157,12 @@ int32_t SendFile(int32_t port, int32_t rate, const char* hc_name, const char* pc
     TemporaryFile packed;
     std::string send_path = platform::PcPath(pc_path);
     if (table) {
-        packed.path = platform::PcPath(ReplaceLastChar(pc, 'c', true).c_str());
-        switch (PackTableForUpload(send_path, packed.path)) {
-            case PackOutcome::Packed:
-                break;
-            case PackOutcome::CannotOpen:
-                SetErrorCode(ErrFileNotFound);
-                return ResultFailed;
-            case PackOutcome::CannotPack:
-                SetErrorCode(ErrBadFile);
-                return ResultFailed;
+        tables::TablePacker packer;
+        int32_t outcome = packer.bfPackTable(send_path);
+        packed.path = packer.dbc_name();
+        if (outcome != 0) {
+            SetErrorCode(packer.failure() == tables::PackFailure::CannotOpen ? ErrFileNotFound : ErrBadFile);
+            return ResultFailed;
         }
         send_path = packed.path;
     }
@@ -275,10 +308,9 @@ int32_t GetFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_
         EndOperation();
         return ResultFailed;
     }
-    // The data goes beside the target; the target is replaced only when all of it arrived.  A table
-    // arrives packed: it is kept under its packed name and becomes the dBase table when it unpacks.
-    const std::string packed = platform::PcPath(ReplaceLastChar(local_text, '$', false).c_str());
-    platform::ReplacementFile local(table ? packed : target);
+    // The data goes beside the target; the target is replaced only when all of it arrived (and, for a
+    // table, unpacked).
+    platform::ReplacementFile local(target);
     if (platform::IsDirectory(target) || !local.Open()) {
         SetErrorCode(ErrCreateFile);
         ShowPrompt(fail);
@@ -302,19 +334,14 @@ int32_t GetFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_
     }
     ShowPrompt(BfPrompt::DownloadFinished);
     EndOperation();
-    if (!local.Commit()) {
-        SetErrorCode(ErrWriteFile);
-        return ResultFailed;
+    if (!table) {
+        if (!local.Commit()) {
+            SetErrorCode(ErrWriteFile);
+            return ResultFailed;
+        }
+        return ResultOk;
     }
-    if (!table) return ResultOk;
-    if (!UnpackDownloadedTable(packed, target)) {
-        SetErrorCode(ErrBadFile);
-        platform::ShowMessageBox(Prompt(BfPrompt::DbfFormat).c_str(), Prompt(BfPrompt::ErrorCaption).c_str(),
-                                 TARVIX_MB_OK | TARVIX_MB_ICONERROR);
-        return ResultFailed;
-    }
-    platform::RemoveFile(packed);
-    return ResultOk;
+    return UnpackInPlace(local);
 }
 
 int32_t DeleteFile(int32_t port, int32_t rate, const char* hc_path, int32_t confirm, bool partner) {
