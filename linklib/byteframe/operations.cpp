@@ -82,7 +82,7 @@ void AppendEntry(platform::File& file, const HcFileEntry& entry, bool extended, 
     if (!extended && names_only) {
         std::memcpy(out, entry.name, sizeof entry.name);
         size = 13;
-    } else if (extended != names_only) {
+    } else if (extended == names_only) {
         // GetHcDirInfo without namesOnly and GetHcDirInfoEx with it: the entry and filler.
         std::memcpy(out, &entry, sizeof entry);
         size = 32;
