@@ -326,6 +326,11 @@ int32_t GetFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_
     }
     if (check != 0) P().SetCrcMode(check);
     int32_t streamed = P().ReceiveStream(local.file(), mid);
+    // The handheld told the file's size: a stream that ends short (or long) of it is not the file.
+    if (streamed == kDone && local.file().Tell() != static_cast<int64_t>(LoadField<int32_t>(&entry.size))) {
+        SetErrorCode(ErrPacketLost);
+        streamed = kLostBlock;
+    }
     if (streamed != kDone) {
         SetErrorCode(streamed == kLostBlock ? ErrPacketLost : streamed == kLocalFile ? ErrWriteFile : ErrNoAck);
         ShowPrompt(fail);
