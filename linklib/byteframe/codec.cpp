@@ -132,9 +132,11 @@ FrameParser::Outcome FrameParser::Feed(uint8_t byte) {
                 Restart();
                 return Outcome::Pending;
             }
-            if (count_ >= room_size_) {
+            if (count_ >= room_size_ || count_ >= kMaxPayload) {
                 state_ = State::Done;
-                return Outcome::TooLong;
+                // No frame carries more than 256 bytes: past that the end marker was lost on the line,
+                // and the frame is asked for again like any damaged one.
+                return count_ >= kMaxPayload ? Outcome::BadCheck : Outcome::TooLong;
             }
             if (byte == kEscape) {
                 state_ = State::Escaped;

@@ -41,7 +41,7 @@ uint8_t Unescape(uint8_t after_escape);
 std::vector<uint8_t> EncodeFrame(const uint8_t* payload, size_t size, uint16_t block, Check check);
 
 // Receives one frame byte by byte.  Bytes before the '#' are skipped; the payload is unescaped into
-// the caller's room.  A second '#' inside a frame restarts the header (a well-formed payload
+// the caller's room; more than the room is TooLong, more than any frame carries is a damaged frame.  A second '#' inside a frame restarts the header (a well-formed payload
 // escapes it), dropping what was taken.
 class FrameParser {
 public:

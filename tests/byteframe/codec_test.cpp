@@ -96,6 +96,12 @@ TEST(ByteFrameCodec, ParserRejects) {
         {"length differs though the sum matches", wrong_length, Check::Sum, 256, FrameParser::Outcome::BadCheck},
         {"payload longer than the room", Encode({1, 2, 3}, 7, Check::Sum), Check::Sum, 2,
          FrameParser::Outcome::TooLong},
+        {"end marker lost after a full payload", [] {
+             Bytes f = Encode(Bytes(256, 7), 1, Check::Sum);
+             f.erase(f.end() - 2);
+             f.push_back(9);
+             return f;
+         }(), Check::Sum, 300, FrameParser::Outcome::BadCheck},
         {"a sum frame read as a crc frame", Encode({1, 2, 3}, 7, Check::Sum), Check::Crc, 256,
          FrameParser::Outcome::Pending},
     };
