@@ -27,41 +27,16 @@ int32_t BfNotBuilt() {
 // ---------------------------------------------------------------------------------------------
 namespace tf {
 
-int32_t TextFrame::DetectLink(int32_t*, int32_t*, uint8_t*) { return TfNotBuilt(); }
-int32_t TextFrame::ComInit(int32_t, int32_t) { TfNotBuilt(); return 0; }
-void TextFrame::ComRelease() {}
-int32_t TextFrame::TestHcLink() { return TfNotBuilt(); }
-int32_t TextFrame::ThrdGetHcNum(char*) { return TfNotBuilt(); }
-int32_t TextFrame::SendData(const uint8_t*, uint32_t) { return TfNotBuilt(); }
-int32_t TextFrame::ReceiveData(uint8_t*, uint32_t, int32_t*) { return TfNotBuilt(); }
-int32_t TextFrame::SendCmd(uint8_t, uint8_t) { return TfNotBuilt(); }
-int32_t TextFrame::GetUpdateCount(uint8_t) { TfNotBuilt(); return 0; }
-int32_t TextFrame::GetHcFileInfo(const char*, HcFileRecord*) { return TfNotBuilt(); }
-int32_t TextFrame::GetHcNextFileInfo(HcFileRecord*) { return TfNotBuilt(); }
-int32_t TextFrame::GetHcDirInfo(const char*, const char*, int32_t*, int32_t*, int32_t) { return TfNotBuilt(); }
-int32_t TextFrame::SendFileToHc(const char*, const char*, int32_t) { return TfNotBuilt(); }
-int32_t TextFrame::GetHcFile(const char*, const char*, int32_t) { return TfNotBuilt(); }
-int32_t TextFrame::DelHcFile(const char*, int32_t) { return TfNotBuilt(); }
 int32_t TextFrame::DelHcMif(const char*, int32_t) { return TfNotBuilt(); }
-int32_t TextFrame::HcMakeDir(const char*) { return TfNotBuilt(); }
-int32_t TextFrame::HcDelDir(const char*) { return TfNotBuilt(); }
-int32_t TextFrame::HcSetDir(const char*) { return TfNotBuilt(); }
-int32_t TextFrame::HcGetCurDir(char*) { return TfNotBuilt(); }
-int32_t TextFrame::ThrdSendFileToHc(const char*, const char*, int32_t) { return TfNotBuilt(); }
-int32_t TextFrame::ThrdGetHcFile(const char*, const char*, int32_t) { return TfNotBuilt(); }
 int32_t TextFrame::ThrdSendMifToHc(const char*, int32_t) { return TfNotBuilt(); }
 int32_t TextFrame::ThrdGetHcMif(const char*, int32_t) { return TfNotBuilt(); }
 int32_t TextFrame::HcRescue(int32_t, int32_t, const char*) { return TfNotBuilt(); }
-int32_t TextFrame::ThrdQueryPercent() { return 0; }
-void TextFrame::ThrdStop() {}
 int32_t TextFrame::SetHcDateTime(const HcDate*, const HcTime*) { return TfNotBuilt(); }
 int32_t TextFrame::GetHcDateTime(char*) { return TfNotBuilt(); }
 int32_t TextFrame::GetHcSysInfo(const char*, void*) { return TfNotBuilt(); }
 int32_t TextFrame::HcShowInfo(const char*) { return TfNotBuilt(); }
 int32_t TextFrame::SendMsgToHc(const char*) { return TfNotBuilt(); }
 int32_t TextFrame::GetHcMsg(const char*) { return TfNotBuilt(); }
-void Attach() {}
-void Detach() {}
 
 }  // namespace tf
 

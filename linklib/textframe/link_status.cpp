@@ -19,7 +19,9 @@ int32_t SetLinkStatus(int32_t status, int32_t code) {
     LinkStatus& s = Status();
     if (status == StatusBusy) {
         // The claim's read-and-set is one atomic step: two callers can never both get it.
-        return s.status.exchange(StatusBusy) != StatusBusy ? 1 : 0;
+        if (s.status.exchange(StatusBusy) == StatusBusy) return 0;
+        s.worker_refused.store(0);
+        return 1;
     }
     s.status.store(status);
     if (code != 0) s.last_error.store(code);
@@ -28,13 +30,19 @@ int32_t SetLinkStatus(int32_t status, int32_t code) {
 
 void SetNoLinkError() { SetLinkStatus(StatusFailed, ErrNoLink); }
 
-int32_t ClaimWorker() { return Status().worker.exchange(1); }
+int32_t ClaimWorker() {
+    LinkStatus& s = Status();
+    if (s.worker.exchange(1) != 0) return 1;
+    s.worker_refused.store(0);
+    return 0;
+}
 
 void ReleaseWorker() { Status().worker.store(0); }
 
 int32_t QueryStatus() {
     const LinkStatus& s = Status();
-    return s.worker.load() != 0 ? StatusBusy : s.status.load();
+    if (s.worker.load() != 0) return StatusBusy;
+    return s.worker_refused.load() != 0 ? StatusFailed : s.status.load();
 }
 
 uint32_t AdaptTimeFromText(const char* text) {

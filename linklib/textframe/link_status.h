@@ -15,6 +15,9 @@ struct LinkStatus {
     std::atomic<int32_t> status{0};      // StatusIdle, StatusBusy, StatusFailed
     std::atomic<int32_t> last_error{0};  // code of the last failure
     std::atomic<int32_t> percent{0};     // percentage of the running transfer as last computed
+    // Set when the last background operation found the link held by another operation: it then
+    // counts as failed for thrdQueryStatus until the next operation claims the link.
+    std::atomic<int32_t> worker_refused{0};
     // Settings read from section INFO of tarvix.ini at library start.
     std::atomic<int32_t> authority{0};
     std::atomic<int32_t> autopak{0};

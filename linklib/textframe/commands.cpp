@@ -1,0 +1,91 @@
+#include "textframe/commands.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/records.h"
+#include "textframe/frame_transfer.h"
+#include "textframe/link_status.h"
+#include "textframe/usb_transport.h"
+
+namespace tarvix::tf {
+namespace {
+
+bool OverUsb() {
+    return Status().port.load() == 0;
+}
+
+bool SendPacket(const std::array<uint8_t, kPacketSize>& packet, const LinkTimeouts* timeouts) {
+    uint32_t sent = 0;
+    const bool ok = OverUsb() ? Usb().SendMemory(packet.data(), kPacketSize, &sent)
+                              : ComSendMemory(packet.data(), kPacketSize, &sent, timeouts);
+    return ok && sent == kPacketSize;
+}
+
+}  // namespace
+
+std::array<uint8_t, kPacketSize> BuildCommandPacket(uint8_t command, uint8_t sub_command, uint16_t length,
+                                                    const uint8_t* data) {
+    std::array<uint8_t, kPacketSize> packet{};
+    const uint16_t n = static_cast<uint16_t>(std::min<size_t>(length, kPacketData));
+    packet[0] = command;
+    packet[1] = sub_command;
+    PutLe16(&packet[2], n);
+    if (data != nullptr && n > 0) std::memcpy(&packet[4], data, n);
+    return packet;
+}
+
+bool HasStatusReply(uint8_t command, uint8_t sub_command) {
+    if (command == CmdUploadEnd) return true;
+    if (command != CmdFile) return false;
+    switch (sub_command) {
+        case SubUpload:
+        case SubDownload:
+        case SubDelete:
+        case SubFileSize:
+        case SubRemoveDir:
+        case SubMakeDir:
+        case SubRun:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool HcCommand(uint8_t command, uint8_t sub_command, uint8_t* status, uint16_t length, const uint8_t* data,
+               const LinkTimeouts* timeouts) {
+    if (status != nullptr) *status = 0;
+    if (!SendPacket(BuildCommandPacket(command, sub_command, data != nullptr ? length : 0, data), timeouts)) {
+        return false;
+    }
+    if (!HasStatusReply(command, sub_command)) return true;
+    uint8_t reply[kStatusReplySize] = {};
+    uint32_t received = 0;
+    const Timing& t = GetTiming();
+    const LinkTimeouts reply_timeouts(t.status_reply_timeout_ms, t.default_attempts);
+    const bool ok = OverUsb() ? Usb().ReceiveMemory(reply, sizeof reply, &received)
+                              : ComReceiveMemory(reply, sizeof reply, &received, &reply_timeouts);
+    // A reply of one or two bytes is no reply: its missing status byte would read as success.
+    if (!ok || received != kStatusReplySize || reply[0] != command || reply[1] != sub_command) return false;
+    if (status != nullptr) *status = reply[2];
+    return true;
+}
+
+bool LinkSendData(const uint8_t* data, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts) {
+    return OverUsb() ? Usb().SendMemory(data, size, moved) : ComSendMemory(data, size, moved, timeouts);
+}
+
+bool LinkReceiveData(uint8_t* buffer, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts) {
+    return OverUsb() ? Usb().ReceiveMemory(buffer, size, moved)
+                     : ComReceiveMemory(buffer, size, moved, timeouts);
+}
+
+bool LinkSendStream(platform::File& file, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts) {
+    return OverUsb() ? Usb().SendStream(file, size, moved) : ComSendStream(file, size, moved, timeouts);
+}
+
+bool LinkReceiveStream(platform::File& file, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts) {
+    return OverUsb() ? Usb().ReceiveStream(file, size, moved) : ComReceiveStream(file, size, moved, timeouts);
+}
+
+}  // namespace tarvix::tf

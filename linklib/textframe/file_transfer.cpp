@@ -1,0 +1,189 @@
+// Upload, download and delete of whole files on a text-frame handheld, also in the background.
+#include <cstring>
+#include <string>
+
+#include "api/link_state.h"
+#include "common/codes.h"
+#include "common/messages.h"
+#include "common/records.h"
+#include "platform/files.h"
+#include "platform/prompt.h"
+#include "textframe/commands.h"
+#include "textframe/file_info.h"
+#include "textframe/link_status.h"
+#include "textframe/short_name.h"
+#include "textframe/textframe.h"
+#include "textframe/workers.h"
+
+namespace tarvix::tf {
+namespace {
+
+// What must stay free on the handheld after a new file.
+constexpr uint64_t kUploadReserve = 500000;
+// Handhelds of variant 4 take files below this size only.
+constexpr uint64_t kVariant4SizeLimit = 33276463;
+// The handheld announces sizes and free space in 32 bits.
+constexpr uint64_t kLargestFile = 0xFFFFFFFFu;
+constexpr size_t kShortNameInputLimit = 64;
+constexpr uint32_t kAutopakFlag = 0x100;
+
+int32_t Fail(uint32_t code) {
+    SetLinkStatus(StatusFailed, static_cast<int32_t>(code));
+    return ResultFailed;
+}
+
+int32_t Finish() {
+    SetLinkStatus(StatusIdle, 0);
+    return ResultOk;
+}
+
+// Overwrite mode as the family reads it: 0 keep, 1 overwrite, anything else (unsigned) asks.
+bool ShouldAsk(int32_t mode) {
+    return static_cast<uint32_t>(mode) >= 2;
+}
+
+bool Ask(const std::string& text) {
+    return platform::AskYesNo(text.c_str(), Prompt(TfPrompt::Attention).c_str(), TARVIX_MB_ICONQUESTION);
+}
+
+bool CommandWithNumber(uint8_t sub_command, uint32_t value) {
+    uint8_t data[4];
+    PutLe32(data, value);
+    uint8_t status = 0;
+    return HcCommand(CmdFile, sub_command, &status, sizeof data, data) && status == 0;
+}
+
+void ShowOnHandheld(const char* text) {
+    const size_t n = std::strlen(text);
+    HcCommand(CmdShowText, 0, nullptr, static_cast<uint16_t>(n > kPacketData ? kPacketData : n),
+              reinterpret_cast<const uint8_t*>(text));
+}
+
+int32_t SendFileBody(const WorkerArgs& a) {
+    return TextFrame().SendFileToHc(a.name.c_str(), a.path.c_str(), a.mode);
+}
+int32_t GetFileBody(const WorkerArgs& a) {
+    return TextFrame().GetHcFile(a.name.c_str(), a.path.c_str(), a.mode);
+}
+
+}  // namespace
+
+int32_t TextFrame::SendFileToHc(const char* hc_name, const char* pc_path, int32_t overwrite) {
+    if (pc_path == nullptr || pc_path[0] == '\0') return Fail(ErrBadParam);
+    platform::File file;
+    if (!file.Open(platform::PcPath(pc_path), "rb")) return Fail(ErrCreateFile);
+    std::string name =
+        hc_name != nullptr && hc_name[0] != '\0' ? std::string(hc_name) : NameFromPath(pc_path);
+    if (DeviceKind == 4) {
+        // The 8.3 rule is defined for names of up to 64 characters; a longer one is not guessed at.
+        if (name.size() > kShortNameInputLimit) return Fail(ErrBadName);
+        name = MakeShortName(name);
+    }
+    if (const uint32_t code = CheckInfoPath(name.c_str()); code != ErrNone) return Fail(code);
+
+    // One claim covers the look-up and the upload, so no other operation can change the handheld's
+    // current file name in between (also while the question below waits for its answer).
+    if (SetLinkStatus(StatusBusy, 0) == 0) return ResultBusy;
+    HcFileRecord entry{};
+    const int32_t found = LookUpClaimed(name, &entry);
+    if (found == ResultFailed) return ResultFailed;
+    const bool exists = found == ResultOk;
+    if (exists && entry.kind != kKindFile) return Fail(ErrCreateFile);
+    if (exists && overwrite == 0) return Finish();
+    if (exists && ShouldAsk(overwrite) && !Ask(name + Prompt(TfPrompt::Overwrite))) return Finish();
+
+    const std::optional<uint64_t> size = file.Size();
+    if (!size.has_value()) return Fail(ErrCreateFile);
+    const uint64_t length = *size;
+    if (length > kLargestFile) return Fail(ErrDiskFull);
+    if (DeviceKind == 4 && length >= kVariant4SizeLimit) {
+        SetLinkStatus(StatusFailed, 0);
+        return ResultFailed;
+    }
+    if (!CommandWithNumber(SubFileSize, static_cast<uint32_t>(length))) return Fail(ErrOperation);
+    if (!HcCommand(CmdFile, SubFreeSpace, nullptr)) return Fail(ErrOperation);
+    uint8_t answer[4] = {};
+    uint32_t received = 0;
+    if (!LinkReceiveData(answer, sizeof answer, &received) || received != sizeof answer)
+        return Fail(ErrReceiveFail);
+    // In 64 bits: a 32-bit sum wraps and lets a file through that the handheld cannot hold.
+    const uint64_t free_space = GetLe32(answer);
+    const uint64_t available =
+        exists ? free_space + LoadField<uint32_t>(&entry.size) + kUploadReserve : free_space;
+    if (available < length + kUploadReserve) {
+        ShowOnHandheld(Prompt(TfPrompt::NoMemory).c_str());
+        return Fail(ErrDiskFull);
+    }
+    if (!CommandWithNumber(SubUpload, Status().autopak.load() != 0 ? kAutopakFlag : 0))
+        return Fail(ErrOperation);
+    uint32_t sent = 0;
+    if (!file.Seek(0) || !LinkSendStream(file, static_cast<uint32_t>(length), &sent) || sent != length) {
+        return Fail(ErrSendFail);
+    }
+    uint8_t status = 0;
+    if (!HcCommand(CmdUploadEnd, 0, &status) || status != 0) return Fail(ErrOperation);
+    return Finish();
+}
+
+int32_t TextFrame::GetHcFile(const char* hc_path, const char* pc_path, int32_t overwrite) {
+    if (const uint32_t code = CheckInfoPath(hc_path); code != ErrNone) return Fail(code);
+    const bool named = pc_path != nullptr && pc_path[0] != '\0';
+    const std::string shown = named ? std::string(pc_path) : NameFromPath(hc_path);
+    const std::string target = named ? platform::PcPath(pc_path) : shown;
+
+    if (SetLinkStatus(StatusBusy, 0) == 0) return ResultBusy;
+    HcFileRecord entry{};
+    const int32_t found = LookUpClaimed(hc_path, &entry);
+    if (found == ResultFailed) return ResultFailed;
+    if (found == ResultNotFound) return Fail(ErrFileNotFound);
+    const uint32_t size = LoadField<uint32_t>(&entry.size);
+
+    if (target.empty()) return Fail(ErrBadParam);
+    if (platform::IsDirectory(target)) {
+        platform::ShowMessageBox(Prompt(TfPrompt::FolderExists).c_str(), Prompt(TfPrompt::Attention).c_str(),
+                                 TARVIX_MB_OK | TARVIX_MB_ICONERROR);
+        return Fail(ErrCreateFile);
+    }
+    if (target.back() == '/') return Fail(ErrBadParam);
+    if (platform::FileExists(target)) {
+        if (overwrite == 0) return Finish();
+        if (ShouldAsk(overwrite) && !Ask(shown + Prompt(TfPrompt::Overwrite))) return Finish();
+    }
+
+    // The file arrives beside the target and replaces it only when all of it came: a failed
+    // download leaves the previous file as it was.
+    platform::ReplacementFile replacement(target);
+    if (!replacement.Open()) return Fail(ErrCreateFile);
+    if (!CommandWithNumber(SubFileSize, size)) return Fail(ErrOperation);
+    uint8_t status = 0;
+    if (!HcCommand(CmdFile, SubDownload, &status) || status != 0) return Fail(ErrOperation);
+    uint32_t received = 0;
+    if (!LinkReceiveStream(replacement.file(), size, &received)) return Fail(ErrReceiveFail);
+    // A file shorter than announced is a failed download, not a short file.
+    if (received != size) return Fail(ErrReceiveFail);
+    if (!replacement.Commit()) return Fail(ErrCreateFile);
+    return Finish();
+}
+
+int32_t TextFrame::DelHcFile(const char* hc_path, int32_t confirm) {
+    if (const uint32_t code = CheckInfoPath(hc_path); code != ErrNone) return Fail(code);
+    if (SetLinkStatus(StatusBusy, 0) == 0) return ResultBusy;
+    HcFileRecord entry{};
+    const int32_t found = LookUpClaimed(hc_path, &entry);
+    if (found == ResultFailed) return ResultFailed;
+    if (found == ResultNotFound) return Fail(ErrFileNotFound);
+    if (ShouldAsk(confirm) && !Ask(Prompt(TfPrompt::DeleteFile) + hc_path + "??")) return Finish();
+    uint8_t status = 0;
+    if (!HcCommand(CmdFile, SubDelete, &status) || status != 0) return Fail(ErrOperation);
+    return Finish();
+}
+
+int32_t TextFrame::ThrdSendFileToHc(const char* hc_name, const char* pc_path, int32_t overwrite) {
+    return StartWorker(SendFileBody, hc_name, pc_path, overwrite);
+}
+
+int32_t TextFrame::ThrdGetHcFile(const char* hc_path, const char* pc_path, int32_t overwrite) {
+    return StartWorker(GetFileBody, hc_path, pc_path, overwrite);
+}
+
+}  // namespace tarvix::tf

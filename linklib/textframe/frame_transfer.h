@@ -1,0 +1,37 @@
+// Stop-and-wait transfers of text frames over the serial line: memory buffers and open files in both
+// directions, blocks of at most 256 bytes, each answered by one byte.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/files.h"
+#include "textframe/timing.h"
+
+namespace tarvix::tf {
+
+// Each returns true when the whole transfer ended well; `moved` gets the payload bytes moved, also
+// after a failure.  A null record means the default {1000 ms, 3 attempts}.
+bool ComSendMemory(const uint8_t* data, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts);
+bool ComReceiveMemory(uint8_t* buffer, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts);
+// From the file's position; `size` 0 sends everything up to its end.
+bool ComSendStream(platform::File& file, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts);
+// At the file's position; `size` 0 accepts frames until the last one, whatever their number.
+bool ComReceiveStream(platform::File& file, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts);
+
+// Percent of the running transfer (0 for memory and open-ended transfers, never 100).
+int32_t TransferPercent();
+
+// The stop flag of the serial transfers (thrdStop); cleared when a transfer begins and ends.
+std::atomic<bool>& StopFlag();
+void StopSerialTransfer();
+
+// Blocks sent by memory sends since the last reset.
+uint32_t UpdateCount();
+void ResetUpdateCount();
+
+// The frame buffers live from library start to library stop; without them every transfer fails.
+bool AllocFrameBuffer();
+void FreeFrameBuffer();
+
+}  // namespace tarvix::tf

@@ -1,0 +1,27 @@
+// The family's one background worker at a time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tarvix::tf {
+
+// The argument block of a background operation: a handheld name (at most 255 characters), a PC path
+// (at most 259 characters) and the overwrite or confirm mode.
+struct WorkerArgs {
+    static constexpr size_t kNameLimit = 255;
+    static constexpr size_t kPathLimit = 259;
+    std::string name;
+    std::string path;
+    int32_t mode = 0;
+};
+
+using WorkerBody = int32_t (*)(const WorkerArgs& args);
+
+// Claims the worker flag and runs `body` on a thread of its own: 0 started, 1 refused (argument too
+// long: ErrBadName or ErrBadParam; thread not started: ErrThreadStart), 3 a worker already runs.
+int32_t StartWorker(WorkerBody body, const char* name, const char* path, int32_t mode);
+// Waits for the last worker's thread to end (library stop).
+void JoinWorker();
+
+}  // namespace tarvix::tf

@@ -1,0 +1,160 @@
+// Finding the handheld, its number, the link test and the raw exports, against the simulated
+// handheld on a pseudo-terminal.
+#include <cstring>
+
+#include "sim_fixture.h"
+
+namespace tarvix::tftest {
+namespace {
+
+[[maybe_unused]] ::testing::Environment* const kLibrary =
+    ::testing::AddGlobalTestEnvironment(new LibraryEnvironment);
+
+using LinkTest = SimTest;
+
+TEST_F(LinkTest, FindsTheHandheldOnItsPortAndRate) {
+    hhsim::Config config;
+    config.baud = 38400;
+    StartSim(3, config);
+    int32_t port = -1;
+    int32_t rate = -1;
+    uint8_t mode = 0;
+    ASSERT_EQ(AdPortAndRateAndMode(&port, &rate, &mode), 0);
+    EXPECT_EQ(port, 3);
+    EXPECT_EQ(rate, 38400);
+    EXPECT_EQ(mode, 3);
+    EXPECT_EQ(LinkPort, 3);
+    EXPECT_EQ(LinkRate, 38400);
+    // The probes at 115200 and 57600 went unanswered: the handheld hears only its own rate.
+    EXPECT_EQ(sim().Counter("command:15/0"), 1);
+    EXPECT_EQ(TestHcLink(), 0);
+
+    // The next detection tries the saved pair first and finds it at once.
+    sim().ClearRecords();
+    ASSERT_EQ(AdPortAndRate(nullptr, nullptr), 0);
+    EXPECT_EQ(sim().Counter("command:15/0"), 1);
+    EXPECT_EQ(TestHcLink(), 0);
+}
+
+TEST_F(LinkTest, NothingAnswersAndNothingChanges) {
+    // Every COMn is absent, the USB step finds no device: one clean failure, outputs untouched.
+    int32_t port = 77;
+    int32_t rate = 77;
+    uint8_t mode = 77;
+    EXPECT_EQ(AdPortAndRateAndMode(&port, &rate, &mode), 1);
+    EXPECT_EQ(port, 77);
+    EXPECT_EQ(rate, 77);
+    EXPECT_EQ(mode, 77);
+    EXPECT_EQ(LinkPort, 1);
+    EXPECT_EQ(LinkRate, 115200);
+    EXPECT_EQ(LinkMode, 3);
+    EXPECT_EQ(HcMakeDir(0, 0, "\\D"), 1);
+    EXPECT_EQ(GetLastErrCode(), static_cast<int32_t>(ErrNoLink));
+    EXPECT_EQ(thrdQueryStatus(), StatusFailed);
+    EXPECT_EQ(TestHcLink(), 2);
+}
+
+TEST_F(LinkTest, WrongRatesAreNoAnswer) {
+    // A port that opens is tried at each rate in turn; a handheld hears only its own rate.
+    struct Case {
+        int com;
+        unsigned rate;
+    };
+    for (const Case& c : {Case{4, 57600}, Case{1, 9600}}) {
+        SCOPED_TRACE(c.rate);
+        hhsim::Config config;
+        config.baud = c.rate;
+        StartSim(c.com, config);
+        ResetLinkState();
+        ASSERT_EQ(AdPortAndRate(nullptr, nullptr), 0);
+        EXPECT_EQ(LinkPort, c.com);
+        EXPECT_EQ(LinkRate, static_cast<int32_t>(c.rate));
+        ComRelease();
+        sim().Stop();
+        SetPort(c.com, kNoDevice);
+    }
+    ResetLinkState();
+}
+
+TEST_F(LinkTest, DeviceKindProbe) {
+    struct Case {
+        const char* model;
+        uint8_t kind_after;
+    };
+    for (const Case& c : {Case{"R9M", 4}, Case{"X2Q", 3}}) {
+        SCOPED_TRACE(c.model);
+        hhsim::Config config;
+        config.model = c.model;
+        StartSim(2, config);
+        ResetLinkState();
+        DeviceKind = 3;
+        ASSERT_EQ(AdPortAndRate(nullptr, nullptr), 0);
+        EXPECT_EQ(DeviceKind, c.kind_after);
+        EXPECT_EQ(sim().Counter("command:80/36"), 1);
+        ComRelease();
+        sim().Stop();
+    }
+    ResetLinkState();
+}
+
+TEST_F(LinkTest, HandheldNumber) {
+    struct Case {
+        const char* number;
+        int32_t result;
+    };
+    for (const Case& c : {Case{"HC2025001", 0}, Case{"ABCDEFGHIJKLMNO", 0}, Case{"SEVEN77", 1}}) {
+        SCOPED_TRACE(c.number);
+        hhsim::Config config;
+        config.number = c.number;
+        StartSim(1, config);
+        char number[16];
+        std::memset(number, 'x', sizeof number);
+        ASSERT_EQ(thrdGetHcNum(0, 0, number), c.result);
+        if (c.result == 0) {
+            EXPECT_STREQ(number, c.number);
+        } else {
+            EXPECT_EQ(GetLastErrCode(), static_cast<int32_t>(ErrReceiveFail));
+            EXPECT_EQ(thrdQueryStatus(), StatusFailed);
+        }
+        ComRelease();
+        sim().Stop();
+    }
+}
+
+TEST_F(LinkTest, RawExports) {
+    StartSim(1);
+    EXPECT_EQ(ComInit(1, 19200), 0);  // not one of the family's rates
+    EXPECT_EQ(TestHcLink(), 2);
+    ASSERT_EQ(ComInit(1, 115200), 1);
+    EXPECT_EQ(ComInit(1, 115200), 1);  // already open: nothing is done
+    EXPECT_EQ(SendCmd(15, 0, 99), 0);
+    EXPECT_EQ(Get_Update_Count(257), 0);  // the low byte 1 resets
+
+    // 600 bytes travel as blocks 1, 2 and a last block: three frames.
+    const Bytes data = RandomBytes(600, 5);
+    sim().ClearRecords();
+    EXPECT_EQ(Send_Data(data.data(), static_cast<int32_t>(data.size())), 0);
+    EXPECT_EQ(Get_Update_Count(0), 3);
+    std::vector<hhsim::FrameRecord> in;
+    for (const auto& f : sim().Frames()) {
+        if (f.inbound) in.push_back(f);
+    }
+    ASSERT_EQ(in.size(), 3u);
+    EXPECT_EQ(in[0].number, 1u);
+    EXPECT_EQ(in[1].number, 2u);
+    EXPECT_EQ(in[2].number, 0xFFFFFFFFu);
+    EXPECT_EQ(in[2].payload, Bytes(data.begin() + 512, data.end()));
+
+    // The number query leaves its answer on the line for Receive_Data.
+    EXPECT_EQ(SendCmd(80, 25, 0), 0);
+    char buffer[32] = {};
+    int32_t received = -1;
+    EXPECT_EQ(Receive_Data(buffer, 15, &received), 0);
+    EXPECT_EQ(received, static_cast<int32_t>(sim().config().number.size()));
+    EXPECT_EQ(std::string(buffer), sim().config().number);
+    EXPECT_EQ(ComRelease(), 1);
+    EXPECT_EQ(TestHcLink(), 2);
+}
+
+}  // namespace
+}  // namespace tarvix::tftest
