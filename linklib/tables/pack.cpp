@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "common/codes.h"
 #include "common/records.h"
 #include "platform/files.h"
 
@@ -17,15 +18,6 @@ constexpr uint32_t kMostPackedRecords = 65534;
 // The smallest header (table header, descriptors and what follows them) of m fields.
 size_t MinimumHeader(uint8_t version, size_t m) {
     return version == kDbVersion30 ? 32 * m + 296 : 32 * m + 33;
-}
-
-// Writes to `name` through a replacement file; a file of the same name in another letter case is
-// removed first so that one copy remains.
-bool OpenReplacing(platform::ReplacementFile& file) {
-    if (auto existing = platform::FindExisting(file.target()); existing && *existing != file.target()) {
-        platform::RemoveFile(*existing);
-    }
-    return file.Open();
 }
 
 // Work buffer as the handheld tools size it: as large as it can be had, falling by 2048 bytes.
@@ -60,6 +52,25 @@ const char* PackFailureName(PackFailure failure) {
             return "packed file cannot be written";
     }
     return "unknown";
+}
+
+uint32_t PackErrorCode(PackFailure failure) {
+    switch (failure) {
+        case PackFailure::None:
+            return ErrNone;
+        case PackFailure::CannotOpen:
+            return ErrFileNotFound;
+        case PackFailure::ReadFailed:
+            return ErrReadFile;
+        case PackFailure::WriteFailed:
+            return ErrWriteFile;
+        case PackFailure::BadHeader:
+        case PackFailure::TooManyRecords:
+        case PackFailure::NoRoom:
+        case PackFailure::ShortTable:
+            return ErrBadFile;
+    }
+    return ErrBadFile;
 }
 
 PackFailure PlanPacking(std::span<const uint8_t> header, PackPlan& plan, std::string& detail) {
@@ -203,8 +214,8 @@ int32_t TablePacker::bfPackTable(const std::string& path) {
 
     if (plan.side_file) {
         platform::ReplacementFile dbi(dbi_name_);
-        if (!OpenReplacing(dbi) ||
-            dbi.file().Write(head.data(), plan.side_file_length) != plan.side_file_length || !dbi.Commit()) {
+        if (!dbi.Open() || dbi.file().Write(head.data(), plan.side_file_length) != plan.side_file_length ||
+            !dbi.Commit()) {
             return Fail(PackFailure::WriteFailed, dbi_name_ + " cannot be written");
         }
         wrote_dbi_ = true;
@@ -214,7 +225,7 @@ int32_t TablePacker::bfPackTable(const std::string& path) {
     }
 
     platform::ReplacementFile dbc(dbc_name_);
-    if (!OpenReplacing(dbc) ||
+    if (!dbc.Open() ||
         dbc.file().Write(plan.packed_header.data(), plan.packed_header.size()) != plan.packed_header.size()) {
         return Fail(PackFailure::WriteFailed, dbc_name_ + " cannot be written");
     }

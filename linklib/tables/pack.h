@@ -28,6 +28,11 @@ enum class PackFailure : int32_t {
 
 const char* PackFailureName(PackFailure failure);
 
+// The error code an upload stores when its table cannot be packed: ErrFileNotFound for a table that
+// cannot be opened, ErrReadFile and ErrWriteFile for failed file access, ErrBadFile for a table that
+// cannot be packed whole; ErrNone for None.
+uint32_t PackErrorCode(PackFailure failure);
+
 // What a dBase header asks of packing, compiled once: the packed header and the steps that turn one
 // dBase record into its packed form.
 struct PackPlan {

@@ -6,10 +6,10 @@
 #include <new>
 #include <optional>
 
+#include "common/messages.h"
 #include "common/records.h"
 #include "platform/files.h"
 #include "platform/prompt.h"
-#include "tables/table_prompts.h"
 
 namespace tarvix::tables {
 namespace {
@@ -198,7 +198,9 @@ int16_t TableUnpacker::Fail(int16_t result, std::string detail) {
     result_ = result;
     detail_ = path_ + ": " + std::move(detail);
     if (result == UnpackBadFormat || result == UnpackShortRead) {
-        platform::ShowMessageBox(TablePromptText("msg08"), TablePromptText("msg06"), TARVIX_MB_OK);
+        const std::string text = bf::Prompt(bf::BfPrompt::DbfFormat);
+        const std::string caption = bf::Prompt(bf::BfPrompt::ErrorCaption);
+        platform::ShowMessageBox(text.c_str(), caption.c_str(), TARVIX_MB_OK);
     }
     return result;
 }

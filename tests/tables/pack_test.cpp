@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "common/codes.h"
 #include "tables/table_files.h"
 
 using namespace tarvix::tables;
@@ -185,13 +186,15 @@ TEST_F(PackTest, StaleSideFileIsRemovedWhenTheTableNeedsNone) {
     EXPECT_EQ(Listing(), (std::vector<std::string>{"T.DBC", "T.DBF"}));
 }
 
+// As on Windows, replacing a file keeps the existing file's name: one side file remains.
 TEST_F(PackTest, SideFileReplacesOneInAnotherCase) {
     Spill(At("t.dbi"), Of("stale"));
     TTable t;
     t.fields = {{"D", 'D', 8}};
     TablePacker packer;
     ASSERT_EQ(Pack(t, packer), 0);
-    EXPECT_EQ(Listing(), (std::vector<std::string>{"T.DBC", "T.DBF", "T.DBI"}));
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"T.DBC", "T.DBF", "t.dbi"}));
+    EXPECT_EQ(Slurp(At("t.dbi")).size(), 32u + 32);
 }
 
 TEST_F(PackTest, EmptyTableAndRecordCountLimits) {
@@ -341,6 +344,7 @@ TEST_F(PackTest, MissingTableWritesNothing) {
     TablePacker packer;
     EXPECT_EQ(packer.bfPackTable(At("none.dbf")), 1);
     EXPECT_EQ(packer.failure(), PackFailure::CannotOpen);
+    EXPECT_EQ(PackErrorCode(packer.failure()), tarvix::ErrFileNotFound);  // what the upload stores
     EXPECT_TRUE(Listing().empty());
     EXPECT_EQ(packer.bfPackTable(""), 1);
 }
