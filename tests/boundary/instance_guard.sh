@@ -16,8 +16,7 @@ wait_for_line() {  # file
 }
 
 # One process holds the library: it is first; every other call, in any process, is not.
-mkfifo "$work/hold"
-"$probe" ex 4242 hold "$work/hold" > "$work/first.out" &
+"$probe" ex 4242 hold "$work/release1" > "$work/first.out" &
 holder=$!
 wait_for_line "$work/first.out"
 [ "$(head -1 "$work/first.out")" = 64 ] || fail "first instance got $(cat "$work/first.out")"
@@ -27,18 +26,19 @@ echo "$out" | grep -qx "restore 4242" || fail "the first window was not restored
 echo "$out" | tail -1 | grep -qx -- "-1" || fail "GetDllVer_Ex in a second process: $out"
 
 # Many processes at once while the holder keeps the data alive: none of them is first.
-for i in $(seq 1 8); do "$probe" > "$work/many.$i" & done
-wait $(jobs -p | grep -v "^$holder$") 2>/dev/null || true
+pids=()
+for i in $(seq 1 8); do "$probe" > "$work/many.$i" & pids+=($!); done
+wait "${pids[@]}"
 [ "$(cat "$work"/many.* | grep -c '^64$' || true)" = 0 ] || fail "a concurrent caller got 64"
-echo done > "$work/hold"
+touch "$work/release1"
 wait "$holder"
 
 # With nobody left, the next load starts afresh; among racing first callers exactly one gets 64.
-mkfifo "$work/hold2"
-for i in $(seq 1 6); do "$probe" hold "$work/hold2" > "$work/race.$i" & done
+pids=()
+for i in $(seq 1 6); do "$probe" hold "$work/release2" > "$work/race.$i" & pids+=($!); done
 for i in $(seq 1 6); do wait_for_line "$work/race.$i"; done
-for i in $(seq 1 6); do echo done > "$work/hold2"; done
-wait
+touch "$work/release2"
+wait "${pids[@]}"
 firsts=$(cat "$work"/race.* | grep -c '^64$' || true)
 [ "$firsts" = 1 ] || fail "racing first calls gave $firsts instances of 64"
 [ "$("$probe")" = 64 ] || fail "a fresh start did not begin at zero"

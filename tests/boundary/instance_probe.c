@@ -1,6 +1,8 @@
-/* Calls GetDllVer or GetDllVer_Ex once and prints the result; with "hold FIFO" it keeps the library
- * loaded until a line arrives on FIFO.  It answers the window-restore hook by printing the window. */
+/* Calls GetDllVer or GetDllVer_Ex once and prints the result; with "hold FILE" it keeps the library
+ * loaded until FILE exists (at most 30 s).  It answers the window-restore hook by printing the window. */
 #include <stdio.h>
+#include <time.h>
+#include <unistd.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -20,17 +22,13 @@ int main(int argc, char** argv) {
     }
     printf("%d\n", (int)result);
     fflush(stdout);
-    const char* fifo = NULL;
+    const char* release = NULL;
     for (int i = 1; i + 1 < argc; ++i) {
-        if (strcmp(argv[i], "hold") == 0) fifo = argv[i + 1];
+        if (strcmp(argv[i], "hold") == 0) release = argv[i + 1];
     }
-    if (fifo != NULL) {
-        FILE* f = fopen(fifo, "r");
-        char line[16];
-        if (f != NULL) {
-            if (fgets(line, sizeof line, f) == NULL) line[0] = 0;
-            fclose(f);
-        }
+    if (release != NULL) {
+        struct timespec slice = {0, 10 * 1000 * 1000};
+        for (int i = 0; i < 3000 && access(release, F_OK) != 0; ++i) nanosleep(&slice, NULL);
     }
     return 0;
 }
