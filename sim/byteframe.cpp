@@ -152,8 +152,14 @@ bool ByteFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first) {
         c_.Record(std::move(rec));
         if (!line_.Write(out)) return false;
         std::uint8_t answer = 0;
-        auto r = line_.ReadByte(answer, c_.config.ack_timeout_ms);
+        auto r = line_.ReadByte(answer, c_.config.ack_timeout_ms, true);
         if (r == Line::kStopped) return false;
+        if (r == Line::kPcClosed) {
+            // The PC closed its port: it took the frame or gave it up; a repeat would only meet its
+            // next open as a stale answer.
+            c_.Event("pc-closed");
+            return false;
+        }
         if (r == Line::kTimeout) continue;
         if (answer == kAccepted) return true;
         if (answer == '#' || answer == kTooLong) {
@@ -464,6 +470,8 @@ void ByteFrameHandheld::HandleFileOp(int sub, const CommandRecord& cmd) {
 
 void ByteFrameHandheld::Handle(const CommandRecord& cmd) {
     const std::uint8_t* arg = cmd.data.data();
+    // The completion byte is owed only to a deletion that follows the feature query (with its name).
+    if (cmd.command != 80 || (cmd.sub != 1 && cmd.sub != 4 && cmd.sub != 27)) feature_asked_ = false;
     switch (cmd.command) {
         case 13:
         case 15:
@@ -502,11 +510,11 @@ void ByteFrameHandheld::Handle(const CommandRecord& cmd) {
             return;
         }
         case 73: {
-            std::lock_guard lock(c_.mutex);
-            c_.shown_text = Text(arg, 20);
-            c_.events.push_back("shown:" + c_.shown_text);
-            ++c_.counters["shown"];
-            c_.changed.notify_all();
+            {
+                std::lock_guard lock(c_.mutex);
+                c_.shown_text = Text(arg, 20);
+            }
+            c_.Event("shown:" + Text(arg, 20));
             return;
         }
         case 74: {
@@ -573,9 +581,15 @@ void ByteFrameHandheld::Serve() {
             if (fault.kind == Fault::Kind::Nak) Answer(kBadCheck);
             continue;
         }
-        Answer(kAccepted);
         c_.RecordCommand(cmd);
-        Handle(cmd);
+        // A command that nothing follows takes effect before its acknowledgement, so that whoever
+        // sees the PC's call return also sees its effect.
+        bool immediate = cmd.command == 13 || cmd.command == 15 || cmd.command == 53 || cmd.command == 73 ||
+                         (cmd.command == 80 && (cmd.sub == 12 || cmd.sub == 13 || cmd.sub == 21 ||
+                                                (cmd.sub == 4 && !feature_asked_)));
+        if (immediate) Handle(cmd);
+        Answer(kAccepted);
+        if (!immediate) Handle(cmd);
     }
 }
 

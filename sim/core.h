@@ -51,9 +51,10 @@ class Line {
     void Close();
     const std::string& SlavePath() const { return slave_path_; }
 
-    enum Read { kByte, kTimeout, kStopped };
-    // One byte within timeout_ms (< 0: no limit); honours the stop flag.
-    Read ReadByte(std::uint8_t& byte, int timeout_ms);
+    enum Read { kByte, kTimeout, kStopped, kPcClosed };
+    // One byte within timeout_ms (< 0: no limit); honours the stop flag.  With `until_close`, the PC
+    // closing its port ends the wait too (kPcClosed).
+    Read ReadByte(std::uint8_t& byte, int timeout_ms, bool until_close = false);
     void Unread(std::uint8_t byte) { pending_.push_front(byte); }
     bool Write(const Bytes& bytes);
     void Wake();  // ends a waiting read (Stop)
@@ -73,9 +74,13 @@ class Line {
     void ApplyNoise(Bytes& bytes, bool inbound);
     void PaceUntil(std::chrono::steady_clock::time_point& free_at, std::size_t count);
 
+    static constexpr int kExclusiveSliceMs = 20;
+    bool privileged_ = false;
     int master_ = -1;
     int slave_ = -1;  // held open so that the master never sees a hang-up between the library's opens
     int wake_[2] = {-1, -1};
+    int notify_ = -1;          // opens and closes of the slave device
+    bool TakeNotifications();  // true when the PC closed its port since the last look
     std::string slave_path_;
     std::deque<std::uint8_t> pending_;
     std::chrono::steady_clock::time_point in_free_at_{}, out_free_at_{};

@@ -66,6 +66,9 @@ struct Config {
     std::filesystem::path store;  // folder holding the handheld's files; empty: a fresh temporary
     bool keep_store = false;      // a temporary store is removed at Stop() unless this is set
     std::string start_folder = "\\";
+    // Folders the handheld has from the start (made in the store when missing).  The program hhsim
+    // starts with the application folder "\\KELVANHB", where the desk puts the task table.
+    std::vector<std::string> initial_folders;
     bool pace = false;  // pace the line at the baud rate (10 bits per byte) in both directions
     // Byte-frame answers
     std::string version = "BFHH-V 61";  // firmware-version answer; its characters from the 8th on: 61

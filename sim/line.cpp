@@ -2,6 +2,8 @@
 // the PC side made on the slave, so that a PC talking at another rate is not understood, as on a wire.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -96,14 +98,20 @@ bool Line::Open(unsigned rate, std::string* error) {
     cfsetospeed(&tio, SpeedOf(rate ? rate : 115200));
     if (tcsetattr(slave_, TCSANOW, &tio) != 0) return fail("tcsetattr");
     if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) return fail("pipe");
+    // The PC's closes are watched: an answer byte it wrote right before closing can be lost on the way
+    // (a close that drops its output), and a frame sent again after that would only reach its next
+    // open as a stale answer.
+    notify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (notify_ >= 0) inotify_add_watch(notify_, name, IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
     int flags = fcntl(master_, F_GETFL);
     fcntl(master_, F_SETFL, flags | O_NONBLOCK);
     baud = rate;
+    privileged_ = geteuid() == 0;
     return true;
 }
 
 void Line::Close() {
-    for (int* fd : {&master_, &slave_, &wake_[0], &wake_[1]}) {
+    for (int* fd : {&master_, &slave_, &wake_[0], &wake_[1], &notify_}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
     }
@@ -156,7 +164,24 @@ void Line::PaceUntil(std::chrono::steady_clock::time_point& free_at, std::size_t
     std::this_thread::sleep_until(free_at);
 }
 
-Line::Read Line::ReadByte(std::uint8_t& byte, int timeout_ms) {
+bool Line::TakeNotifications() {
+    if (notify_ < 0) return false;
+    bool closed = false;
+    alignas(inotify_event) char buf[1024];
+    for (;;) {
+        ssize_t n = ::read(notify_, buf, sizeof buf);
+        if (n <= 0) return closed;
+        for (ssize_t at = 0; at < n;) {
+            auto* e = reinterpret_cast<inotify_event*>(buf + at);
+            if (e->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) closed = true;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+        }
+    }
+}
+
+Line::Read Line::ReadByte(std::uint8_t& byte, int timeout_ms, bool until_close) {
+    // Closes from before this wait do not count.
+    if (until_close) TakeNotifications();
     auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
     for (;;) {
@@ -177,10 +202,21 @@ Line::Read Line::ReadByte(std::uint8_t& byte, int timeout_ms) {
                 wait = static_cast<int>(left.count());
             }
         }
-        pollfd fds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        int n = ::poll(fds, 2, wait);
+        if (!privileged_) {
+            // The PC side's exclusive-open flag outlives its close while this end holds the slave, and
+            // would refuse its next open (only a privileged process passes it): clear it between looks.
+            // The PC's flock still keeps a second program out.
+            ioctl(slave_, TIOCNXCL);
+            if (wait < 0 || wait > kExclusiveSliceMs) wait = kExclusiveSliceMs;
+        }
+        pollfd fds[3] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}, {notify_, POLLIN, 0}};
+        int n = ::poll(fds, until_close && notify_ >= 0 ? 3 : 2, wait);
         if (n < 0 && errno == EINTR) continue;
         if (stop) return kStopped;
+        if (until_close && n > 0 && (fds[2].revents & POLLIN) && TakeNotifications() &&
+            !(fds[0].revents & POLLIN)) {
+            return kPcClosed;
+        }
         if (n > 0 && (fds[0].revents & POLLIN)) {
             std::uint8_t buf[512];
             ssize_t got = ::read(master_, buf, sizeof buf);
@@ -201,7 +237,7 @@ Line::Read Line::ReadByte(std::uint8_t& byte, int timeout_ms) {
             // No PC side at the moment; wait in small slices rather than spin on the hang-up.
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        if (wait == 0) return kTimeout;
+        if (timeout_ms >= 0 && std::chrono::steady_clock::now() >= deadline) return kTimeout;
     }
 }
 

@@ -26,6 +26,10 @@ void Usage() {
            "  --baud RATE              rate the handheld answers at (0: any; default 115200)\n"
            "  --store DIR              folder holding the handheld's files (kept)\n"
            "  --folder PATH            current folder at start (handheld form, default \\)\n"
+           "  --mkdir PATH             a folder the handheld has from the start (repeatable)\n"
+           "  --no-app-folder          start without the application folder \\KELVANHB\n"
+           "  --ack-timeout MS         the handheld's wait for the answer byte to its frames (1000)\n"
+           "  --data-timeout MS        the handheld's wait for an awaited data frame (4000)\n"
            "  --link PATH              make PATH a symbolic link to the pseudo-terminal\n"
            "  --pace                   pace the line at the baud rate\n"
            "  --fill-readings PATTERN  fill reading fields of a stored table matching PATTERN (e.g. A.DBF)\n"
@@ -98,6 +102,7 @@ bool ParseFault(const std::string& spec, hhsim::Fault& f) {
 
 int main(int argc, char** argv) {
     hhsim::Config config;
+    config.initial_folders = {"\\KELVANHB"};  // the demo handheld has its application folder
     hhsim::FaultPlan plan;
     std::string link;
     for (int i = 1; i < argc; ++i) {
@@ -134,6 +139,14 @@ int main(int argc, char** argv) {
             config.store = value();
         } else if (arg == "--folder") {
             config.start_folder = value();
+        } else if (arg == "--mkdir") {
+            config.initial_folders.push_back(value());
+        } else if (arg == "--no-app-folder") {
+            config.initial_folders.clear();
+        } else if (arg == "--ack-timeout") {
+            config.ack_timeout_ms = std::atoi(value().c_str());
+        } else if (arg == "--data-timeout") {
+            config.data_timeout_ms = std::atoi(value().c_str());
         } else if (arg == "--link") {
             link = value();
         } else if (arg == "--pace") {

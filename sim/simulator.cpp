@@ -135,6 +135,9 @@ bool Simulator::Start(std::string* error) {
         }
     }
     c.store.SetRoot(c.store_path);
+    for (const auto& folder : c.config.initial_folders) {
+        if (!c.store.IsFolder(folder)) c.store.MakeDir(folder);
+    }
     c.store.current = c.store.Absolute(c.config.start_folder);
     if (c.store.current.empty() || !c.store.IsFolder(c.store.current)) c.store.current = "\\";
     c.free_space = c.config.free_space;

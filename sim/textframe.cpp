@@ -158,8 +158,14 @@ bool TextFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first) {
         c_.Record(std::move(rec));
         if (!line_.Write(out)) return false;
         std::uint8_t answer = 0;
-        auto r = line_.ReadByte(answer, c_.config.ack_timeout_ms);
+        auto r = line_.ReadByte(answer, c_.config.ack_timeout_ms, true);
         if (r == Line::kStopped) return false;
+        if (r == Line::kPcClosed) {
+            // The PC closed its port: it took the frame or gave it up; a repeat would only meet its
+            // next open as a stale answer.
+            c_.Event("pc-closed");
+            return false;
+        }
         if (r == Line::kTimeout) continue;
         if (answer == kAck) return true;
         if (answer == '#') {
@@ -336,8 +342,11 @@ void TextFrameHandheld::Handle(int command, int sub, const Bytes& data) {
         return;
     }
     if (command == 73) {
-        std::lock_guard lock(c_.mutex);
-        c_.shown_text = Text(data);
+        {
+            std::lock_guard lock(c_.mutex);
+            c_.shown_text = Text(data);
+        }
+        c_.Event("shown:" + Text(data));
         return;
     }
     if (command == 74) {
@@ -517,11 +526,15 @@ void TextFrameHandheld::Serve() {
             if (fault.kind == Fault::Kind::Nak) Answer(kNak);
             continue;
         }
-        Answer(kAck);
         int command = cmd.command, sub = cmd.sub;
         Bytes data = cmd.data;
         c_.RecordCommand(std::move(cmd));
-        Handle(command, sub, data);
+        // A command that nothing follows takes effect before its acknowledgement, so that whoever
+        // sees the PC's call return also sees its effect.
+        bool immediate = command == 15 || command == 73 || (command == 80 && sub == 21);
+        if (immediate) Handle(command, sub, data);
+        Answer(kAck);
+        if (!immediate) Handle(command, sub, data);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "sim/core.h"
 #include "sim/hhsim.h"
 #include "tests/sim/pty_client.h"
+#include "tests/sim/tables.h"
 
 namespace {
 
@@ -58,8 +59,10 @@ Bytes Block(std::uint8_t command, std::uint8_t sub, const Bytes& arg = {}) {
 
 class ByteFrameSim : public ::testing::Test {
   protected:
-    void SetUp() override {
-        hhsim::Config config;
+    void SetUp() override { Restart({}); }
+    void Restart(hhsim::Config config) {
+        pc_.reset();
+        sim_.reset();
         config.family = hhsim::Family::ByteFrame;
         config.number = "BF0000042";
         config.ack_timeout_ms = 300;
@@ -231,6 +234,33 @@ TEST_F(ByteFrameSim, IgnoresAPcAtAnotherRate) {
     sim_->SetBaud(38400);
     slow.Write(hhsim::bf::BuildFrame(0xFFFF, Block(15, 0).data(), 23, false));
     EXPECT_EQ(slow.ReadByte(1000), std::optional<std::uint8_t>(0));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ByteFrameSim, FillsReadingsOfAnArrivedTaskTable) {
+    hhsim::Config config;
+    config.fill_readings = "A.DBF";
+    Restart(config);
+    Bytes table = simtest::PackedTable(4);
+    Command(80, 11);
+    SendData(B("\\KELVANHB"));
+    Command(80, 13);
+    SetName("\\KELVANHB\\A.DBF");
+    Command(80, 2);
+    SendData(table);
+    Command(80, 22);
+    EXPECT_EQ(ReceiveData(), Bytes{0});
+    ASSERT_TRUE(sim_->WaitEvent("filled:A.DBF", 1s));
+    // Fetched back in the same layout, readings in place of the blanks.
+    SetName("\\KELVANHB\\A.DBF");
+    Command(80, 3);
+    Bytes back = ReceiveData();
+    ASSERT_EQ(back.size(), table.size());
+    EXPECT_TRUE(std::equal(table.begin(), table.begin() + 16 * 10, back.begin()));  // header and descriptors
+    EXPECT_NE(back, table);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The text-frame handheld over a real pseudo-terminal, driven with raw bytes from the PC's side.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 
 #include <filesystem>
 #include <fstream>
@@ -54,7 +55,7 @@ Bytes Le32(std::uint32_t v) {
 
 class TextFrameSim : public ::testing::Test {
   protected:
-    void StartSim(hhsim::Config config = {}) {
+    void StartSim(hhsim::Config config) {
         config.family = hhsim::Family::TextFrame;
         config.number = "HC1234567";
         config.data_timeout_ms = 1500;
@@ -65,7 +66,7 @@ class TextFrameSim : public ::testing::Test {
         pc_ = std::make_unique<simtest::PtyClient>(sim_->SlavePath());
         ASSERT_TRUE(pc_->ok());
     }
-    void SetUp() override { StartSim(); }
+    void SetUp() override { StartSim({}); }
 
     std::optional<std::uint8_t> Send(std::uint32_t number, const Bytes& payload) {
         pc_->Write(hhsim::tf::BuildFrame(number, payload.data(), payload.size()));
@@ -221,6 +222,25 @@ TEST_F(TextFrameSim, IgnoresAPcAtAnotherRate) {
     EXPECT_EQ(sim_->CommandCount(), 0u);
 }
 
+TEST_F(TextFrameSim, PortReopensAfterAnExclusiveOpen) {
+    // The PC side opens its port exclusively and closes it between operations; the next open must work
+    // also for an unprivileged user.
+    for (int round = 0; round < 2; ++round) {
+        pc_.reset();
+        int fd = ::open(sim_->SlavePath().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        ioctl(fd, TIOCEXCL);
+        ::close(fd);
+        // Unprivileged, the handheld clears the flag between its looks at the line (within 20 ms).
+        auto deadline = std::chrono::steady_clock::now() + 1s;
+        do {
+            pc_ = std::make_unique<simtest::PtyClient>(sim_->SlavePath());
+        } while (!pc_->ok() && std::chrono::steady_clock::now() < deadline);
+        ASSERT_TRUE(pc_->ok());
+        Command(15, 0);
+    }
+}
+
 TEST_F(TextFrameSim, FaultPlanShapesTheAnswers) {
     using K = hhsim::Fault::Kind;
     hhsim::FaultPlan plan;
@@ -298,6 +318,55 @@ TEST_F(TextFrameSim, PauseHoldsADownloadUntilReleased) {
     EXPECT_EQ(pc_->ReadByte(100), std::nullopt);  // held
     sim_->Release("mid");
     EXPECT_EQ(Parse(pc_->ReadTextFrame()).number, 2u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(TextFrameSim, PacedLineTakesItsLineTime) {
+    hhsim::Config config;
+    config.baud = 9600;
+    config.pace = true;
+    pc_.reset();
+    sim_.reset();
+    StartSim(config);
+    pc_ = std::make_unique<simtest::PtyClient>(sim_->SlavePath(), B9600);
+    Upload("P.BIN", Bytes(400, 'p'));
+    SetName("P.BIN");
+    Command(80, 3);
+    ExpectStatus(80, 3);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ReceiveData().size(), 400u);
+    // Two frames of at least 270 line bytes and 144 bytes, 10 bits each, at 9600 bit/s: at least 0.4 s.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 400ms);
+}
+
+TEST_F(TextFrameSim, LineNoiseIsReproducibleAndSurvived) {
+    hhsim::FaultPlan plan;
+    plan.noise_rate = 0.02;
+    plan.noise_seed = 11;
+    plan.noise_outbound = false;  // spoil what the PC sends, so the answers stay readable
+    sim_->SetPlan(plan);
+    int acked = 0, refused = 0, silent = 0;
+    for (int i = 0; i < 60; ++i) {
+        pc_->Write(hhsim::tf::BuildFrame(0xFFFFFFFF, Packet(15, 0).data(), 24));
+        auto answer = pc_->ReadByte(150);  // a frame that lost a byte is ended by the next '#'
+        if (!answer) {
+            ++silent;
+        } else if (*answer == 0) {
+            ++acked;
+        } else {
+            ++refused;
+        }
+    }
+    EXPECT_GT(acked, 10);
+    EXPECT_GT(refused + silent, 5);
+    EXPECT_EQ(static_cast<int>(sim_->CommandCount()), acked);  // no spoiled packet was taken as a command
+    sim_->SetPlan({});
+    while (pc_->ReadByte(50)) {
+    }
+    Command(15, 0);
 }
 
 }  // namespace

@@ -1,0 +1,64 @@
+// The hhsim program: options, the device link, the ready line, a served link test, a clean end.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "sim/core.h"
+#include "tests/sim/pty_client.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(HhsimProgram, LinksTheDeviceAndServesUntilTerminated) {
+    fs::path program = fs::path(TARVIX_TEST_BINARY_DIR) / ".." / "sim" / "hhsim";
+    if (!fs::exists(program)) GTEST_SKIP() << "hhsim not built";
+    fs::path dir = fs::temp_directory_path() / ("hhsim-program-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    fs::path link = dir / "COM1";
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        execl(program.c_str(), "hhsim", "--family", "byte", "--number", "PRG000001", "--link", link.c_str(),
+              "--store", (dir / "store").c_str(), "--fault", "nak:at=1,command=15", nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    std::string text;
+    char buf[256];
+    pollfd p{out[0], POLLIN, 0};
+    while (text.find("hhsim ready\n") == std::string::npos && ::poll(&p, 1, 5000) > 0) {
+        ssize_t n = read(out[0], buf, sizeof buf);
+        if (n <= 0) break;
+        text.append(buf, static_cast<std::size_t>(n));
+    }
+    ASSERT_NE(text.find("hhsim ready\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("device: /dev/pts/"), std::string::npos) << text;
+    ASSERT_TRUE(fs::is_symlink(link));
+    {
+        simtest::PtyClient pc(link.string());
+        ASSERT_TRUE(pc.ok());
+        hhsim::Bytes block(23, 0);
+        block[0] = 15;
+        pc.Write(hhsim::bf::BuildFrame(0xFFFF, block.data(), block.size(), false));
+        EXPECT_EQ(pc.ReadByte(1000), std::optional<std::uint8_t>(2));  // the planned refusal
+        pc.Write(hhsim::bf::BuildFrame(0xFFFF, block.data(), block.size(), false));
+        EXPECT_EQ(pc.ReadByte(1000), std::optional<std::uint8_t>(0));
+    }
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_FALSE(fs::exists(link));
+    EXPECT_TRUE(fs::is_directory(dir / "store"));
+    close(out[0]);
+    fs::remove_all(dir);
+}
+
+}  // namespace
