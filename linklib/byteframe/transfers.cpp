@@ -1,7 +1,10 @@
 // Upload, download and deletion of single handheld files.
+#include <strings.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "byteframe/byteframe.h"
 #include "byteframe/operations.h"
@@ -29,6 +32,8 @@ constexpr size_t kMaxDerivedName = 71;
 constexpr size_t kMaxUploadPath = 239;
 constexpr size_t kMaxDownloadPath = 511;
 constexpr uint32_t kDeleteUnit = 4064;
+// Where the owner search keeps its copy of a package file.
+constexpr const char* kOwnerCopy = ".\\mif.tmp";
 
 // A PC path's name part: after its last '\' (or '/', the Linux separator).
 std::string PcNamePart(const std::string& path) {
@@ -349,8 +354,39 @@ int32_t GetFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_
     return UnpackInPlace(local);
 }
 
+bool FindOwningMif(int32_t port, int32_t rate, const std::string& application, std::string* owner) {
+    const std::string folder = FolderPart(application);
+    const std::string pattern = folder + "*.*";
+    // The whole listing first: every fetch below starts a search of its own on the handheld.
+    std::vector<std::string> packages;
+    HcFileEntry entry{};
+    for (int32_t r = FileInfo(port, rate, pattern.c_str(), &entry); r == ResultOk;
+         r = NextFileInfo(port, rate, &entry)) {
+        if ((entry.kind == 1 || entry.kind == 3) && ExtensionIs(entry.name, "mif")) packages.emplace_back(entry.name);
+    }
+    const std::string wanted = NamePart(application);
+    const std::string copy = platform::PcPath(kOwnerCopy);
+    for (const std::string& package : packages) {
+        if (GetFile(port, rate, (folder + package).c_str(), kOwnerCopy, 1) != ResultOk) continue;
+        char value[14]{};
+        platform::GetProfileString(copy, "send", "application", "", value, sizeof value);
+        if (value[0] != 0 && strcasecmp(value, wanted.c_str()) == 0) {
+            *owner = package;
+            return true;  // the copy stays for the caller
+        }
+        platform::RemoveFile(copy);
+    }
+    return false;
+}
+
 int32_t DeleteFile(int32_t port, int32_t rate, const char* hc_path, int32_t confirm, bool partner) {
     const std::string hc = hc_path != nullptr ? hc_path : "";
+    std::string owner;
+    if (ExtensionIs(hc, "axe") && FindOwningMif(port, rate, hc, &owner)) {
+        std::string text = Prompt(BfPrompt::BelongsTo) + owner + Prompt(BfPrompt::DeleteReally);
+        if (!platform::AskYesNo(text.c_str(), Prompt(BfPrompt::Attention).c_str(), TARVIX_MB_ICONQUESTION))
+            return ResultOk;
+    }
     HcFileEntry entry{};
     if (FileInfo(port, rate, hc.c_str(), &entry) != ResultOk) return ResultFailed;
     if (P().line().ComInit(port, rate) == -1) {

@@ -284,3 +284,32 @@ TEST_F(Transfers, DeletionWaitsForTheCompletionByte) {
 
 }  // namespace
 }  // namespace bftest
+
+namespace bftest {
+namespace {
+
+using namespace tarvix;
+using namespace tarvix::bf;
+
+class OwnedApplications : public SimFixture {};
+
+TEST_F(OwnedApplications, DeletingAPackagesApplicationAsksFirst) {
+    StartSim();
+    fs::create_directories(Store("APPS"));
+    Spill(Store("APPS/GAME.AXE"), Bytes(100, 'g'));
+    const std::string other = "[send]\napplication=other.axe\n", owner = "[send]\napplication=game.axe\n";
+    Spill(Store("APPS/A.MIF"), Bytes(other.begin(), other.end()));
+    Spill(Store("APPS/PKG.MIF"), Bytes(owner.begin(), owner.end()));
+    answer_yes_ = false;
+    EXPECT_EQ(bf_.DelHcFile(1, 115200, "\\APPS\\GAME.AXE", 1), ResultOk);
+    EXPECT_TRUE(fs::exists(Store("APPS/GAME.AXE")));
+    ASSERT_EQ(Prompts().size(), 1u);
+    EXPECT_EQ(Prompts()[0], "Attention|File belong toPKG.MIF,delete really??");
+    EXPECT_EQ(Slurp("mif.tmp"), Bytes(owner.begin(), owner.end()));
+    answer_yes_ = true;
+    EXPECT_EQ(bf_.DelHcFile(1, 115200, "\\APPS\\GAME.AXE", 1), ResultOk);
+    EXPECT_FALSE(fs::exists(Store("APPS/GAME.AXE")));
+}
+
+}  // namespace
+}  // namespace bftest

@@ -50,6 +50,7 @@ protected:
 
     PtyPeer peer_;
     std::thread far_end_;
+    std::optional<uint8_t> answer_;
 };
 
 TEST_F(WireFaults, LateAnswerIsNotTakenForTheRetry) {
@@ -248,6 +249,30 @@ TEST_F(StuckDeletion, CompletionPollHonoursTheStopFlag) {
     EXPECT_EQ(ErrorCode(), ErrUserStop);
     EXPECT_GE(polls_.load(), 2);
     stopper.join();
+}
+
+// A handheld whose find reply is cut short.
+TEST_F(WireFaults, ShortFindReplyIsNotTakenForAnEntry) {
+    std::atomic<bool> done{false};
+    far_end_ = std::thread([&] {
+        while (!done.load()) {
+            auto frame = peer_.ReadFrame(100);
+            if (!frame) continue;
+            peer_.Write({0});
+            if (frame->payload.size() == 23 && frame->payload[0] == CmdFile && frame->payload[1] == SubFindFirst) {
+                answer_ = peer_.SendFrame(Bytes(50, 0x41), 0xFFFF, 300);
+            }
+        }
+    });
+    HcFileEntry entry;
+    std::memset(&entry, 0x5A, sizeof entry);
+    HcFileEntry before = entry;
+    EXPECT_EQ(FileInfo(1, 115200, "\\A.TXT", &entry), ResultFailed);
+    EXPECT_EQ(ErrorCode(), ErrBadPacket);
+    EXPECT_EQ(std::memcmp(&entry, &before, sizeof entry), 0);
+    done.store(true);
+    far_end_.join();
+    EXPECT_EQ(answer_, std::optional<uint8_t>(0));
 }
 
 }  // namespace
