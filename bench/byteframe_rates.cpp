@@ -28,7 +28,9 @@ constexpr double kBaud = 115200.0;
 constexpr double kBitsPerByte = 10.0;  // 8N1: start, 8 data, stop
 // One frame carries at most 256 payload bytes in 263 line bytes with the sum ('#', 4 header bytes,
 // 256 bytes, '$', 1 check byte) or 264 with the CRC, and the other side answers it with one byte.
-double Ceiling(bool crc) { return kBaud / kBitsPerByte * 256.0 / ((crc ? 264.0 : 263.0) + 1.0); }
+double Ceiling(bool crc) {
+    return kBaud / kBitsPerByte * 256.0 / ((crc ? 264.0 : 263.0) + 1.0);
+}
 
 double CpuSeconds() {
     timespec ts{};
@@ -47,8 +49,9 @@ std::vector<char> ReadAll(const fs::path& p) {
 
 void Report(const char* what, bool crc, size_t bytes, double seconds, double cpu) {
     const double rate = static_cast<double>(bytes) / seconds;
-    std::printf("%-8s %-3s %8zu bytes  %7.2f s  %8.0f B/s  %5.1f %% of the ceiling (%.0f B/s)  CPU %.2f s\n", what,
-                crc ? "crc" : "sum", bytes, seconds, rate, 100.0 * rate / Ceiling(crc), Ceiling(crc), cpu);
+    std::printf("%-8s %-3s %8zu bytes  %7.2f s  %8.0f B/s  %5.1f %% of the ceiling (%.0f B/s)  CPU %.2f s\n",
+                what, crc ? "crc" : "sum", bytes, seconds, rate, 100.0 * rate / Ceiling(crc), Ceiling(crc),
+                cpu);
 }
 
 // One upload and one download of `content`; false when either failed.
@@ -92,7 +95,8 @@ int main(int argc, char** argv) {
         do c = static_cast<char>(rng());
         while (c == '#' || c == '$' || c == '@');
     }
-    std::ofstream(work / "up.bin", std::ios::binary).write(content.data(), static_cast<std::streamsize>(size));
+    std::ofstream(work / "up.bin", std::ios::binary)
+        .write(content.data(), static_cast<std::streamsize>(size));
 
     int status = 0;
     for (bool crc : {false, true}) {

@@ -16,7 +16,8 @@ constexpr std::array<uint16_t, 256> MakeCrcTable() {
     for (int i = 0; i < 256; ++i) {
         uint16_t crc = static_cast<uint16_t>(i << 8);
         for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021) : static_cast<uint16_t>(crc << 1);
+            crc =
+                (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021) : static_cast<uint16_t>(crc << 1);
         }
         table[i] = crc;
     }
@@ -49,10 +50,14 @@ uint16_t Crc16(const uint8_t* data, size_t size, uint16_t crc) {
 
 uint8_t Unescape(uint8_t after_escape) {
     switch (after_escape) {
-        case 'A': return '@';
-        case 'B': return '#';
-        case 'C': return '$';
-        default: return after_escape;
+        case 'A':
+            return '@';
+        case 'B':
+            return '#';
+        case 'C':
+            return '$';
+        default:
+            return after_escape;
     }
 }
 
@@ -258,7 +263,8 @@ bool ExtensionIs(const std::string& name, const char* ext) {
     std::string e = Extension(name);
     if (e.size() != std::strlen(ext)) return false;
     for (size_t i = 0; i < e.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(e[i])) != std::tolower(static_cast<unsigned char>(ext[i])))
+        if (std::tolower(static_cast<unsigned char>(e[i])) !=
+            std::tolower(static_cast<unsigned char>(ext[i])))
             return false;
     }
     return true;

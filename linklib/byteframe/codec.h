@@ -41,14 +41,15 @@ uint8_t Unescape(uint8_t after_escape);
 std::vector<uint8_t> EncodeFrame(const uint8_t* payload, size_t size, uint16_t block, Check check);
 
 // Receives one frame byte by byte.  Bytes before the '#' are skipped; the payload is unescaped into
-// the caller's room; more than the room is TooLong, more than any frame carries is a damaged frame.  A second '#' inside a frame restarts the header (a well-formed payload
-// escapes it), dropping what was taken.
+// the caller's room; more than the room is TooLong, more than any frame carries is a damaged frame.  A second
+// '#' inside a frame restarts the header (a well-formed payload escapes it), dropping what was taken.
 class FrameParser {
-public:
+  public:
     enum class State { Hunting, Header, Payload, Escaped, Check1, Check2, Done };
     enum class Outcome { Pending, Good, BadCheck, TooLong };
 
-    FrameParser(uint8_t* room, size_t room_size, Check check) : room_(room), room_size_(room_size), check_(check) {}
+    FrameParser(uint8_t* room, size_t room_size, Check check)
+        : room_(room), room_size_(room_size), check_(check) {}
 
     Outcome Feed(uint8_t byte);
     bool Started() const { return state_ != State::Hunting; }
@@ -57,7 +58,7 @@ public:
     uint16_t DeclaredLength() const { return length_; }
     size_t Count() const { return count_; }
 
-private:
+  private:
     void Take(uint8_t byte);
     void Restart();
 
@@ -143,9 +144,9 @@ std::string MakeShortName(const std::string& name);
 int VersionNumber(const uint8_t* text, size_t size);
 
 // Name and extension helpers of the file operations.
-std::string NamePart(const std::string& path);       // after the last '\'
-std::string FolderPart(const std::string& path);     // up to and including the last '\'
-std::string Extension(const std::string& name);      // after the last '.', "" when none
+std::string NamePart(const std::string& path);               // after the last '\'
+std::string FolderPart(const std::string& path);             // up to and including the last '\'
+std::string Extension(const std::string& name);              // after the last '.', "" when none
 bool ExtensionIs(const std::string& name, const char* ext);  // without regard to case
 // The name with its last character replaced by `lower`; with `follow_case` by its upper-case form
 // when the replaced character had bit 0x20 clear.

@@ -22,7 +22,7 @@ uint32_t ChooseRate(int32_t rate) {
 }
 
 class NoUsb final : public UsbTransport {
-public:
+  public:
     int32_t SendCommand(uint8_t, uint8_t, const uint8_t*, uint16_t) override { return kUsbNoDevice; }
     int32_t SendData(const uint8_t*, uint32_t) override { return kUsbNoDevice; }
     int32_t ReceiveMessage(uint8_t*, uint32_t, int32_t* received) override {
@@ -41,9 +41,13 @@ UsbTransport& Usb() {
     return usb != nullptr ? *usb : g_no_usb;
 }
 
-void SetUsbTransport(UsbTransport* usb) { g_usb.store(usb); }
+void SetUsbTransport(UsbTransport* usb) {
+    g_usb.store(usb);
+}
 
-bool Line::SerialOpen() { return port_ != nullptr && port_->IsOpen(); }
+bool Line::SerialOpen() {
+    return port_ != nullptr && port_->IsOpen();
+}
 
 int32_t Line::ComInit(int32_t port, int32_t rate) {
     uint16_t number = static_cast<uint16_t>(port);
@@ -69,7 +73,9 @@ int32_t Line::ComRelease() {
     return 1;
 }
 
-int32_t Line::IsComInited() { return (SerialOpen() || usb_mode_.load()) ? 1 : 0; }
+int32_t Line::IsComInited() {
+    return (SerialOpen() || usb_mode_.load()) ? 1 : 0;
+}
 
 bool Line::Refill() {
     if (!SerialOpen()) return false;
@@ -104,7 +110,9 @@ bool Line::WaitByte(uint8_t* byte, uint32_t timeout_ms, const std::atomic<bool>*
     }
 }
 
-int32_t Line::SendByte(uint8_t byte) { return WriteBytes(&byte, 1); }
+int32_t Line::SendByte(uint8_t byte) {
+    return WriteBytes(&byte, 1);
+}
 
 int32_t Line::WriteBytes(const uint8_t* data, size_t size) {
     if (!SerialOpen()) return 0;

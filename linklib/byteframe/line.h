@@ -14,7 +14,7 @@ namespace tarvix::bf {
 constexpr size_t kReceiveBufferSize = 600;
 
 class Line {
-public:
+  public:
     // 1 for port 0 (USB mode), the port number when a serial port was opened, -1 when it could not be.
     int32_t ComInit(int32_t port, int32_t rate);
     int32_t ComRelease();  // 1 closed (or USB mode), 0 nothing was open
@@ -25,16 +25,16 @@ public:
     int32_t ReceiveByte(uint8_t* byte);  // 0 a byte, 1 none; never waits
     // Waits up to `timeout_ms` for a byte; false on time-out or when *stop turns true.
     bool WaitByte(uint8_t* byte, uint32_t timeout_ms, const std::atomic<bool>* stop);
-    int32_t SendByte(uint8_t byte);                      // 1 written, 0 failed
+    int32_t SendByte(uint8_t byte);                        // 1 written, 0 failed
     int32_t WriteBytes(const uint8_t* data, size_t size);  // 1 all written, 0 failed
-    void Purge();       // both queues and the receive buffer
-    void DropInput();   // what was received and not yet taken, leaving the output alone
+    void Purge();                                          // both queues and the receive buffer
+    void DropInput();  // what was received and not yet taken, leaving the output alone
 
     // Tests install the port implementation (nullptr restores the operating system's).
     using PortFactory = std::unique_ptr<platform::SerialPort> (*)();
     void SetPortFactory(PortFactory factory) { factory_ = factory; }
 
-private:
+  private:
     bool Refill();
 
     std::unique_ptr<platform::SerialPort> port_;
@@ -50,9 +50,10 @@ private:
 constexpr int32_t kUsbNoDevice = 10;
 
 class UsbTransport {
-public:
+  public:
     virtual ~UsbTransport() = default;
-    virtual int32_t SendCommand(uint8_t command, uint8_t sub_command, const uint8_t* data, uint16_t length) = 0;
+    virtual int32_t SendCommand(uint8_t command, uint8_t sub_command, const uint8_t* data,
+                                uint16_t length) = 0;
     virtual int32_t SendData(const uint8_t* data, uint32_t length) = 0;
     virtual int32_t ReceiveMessage(uint8_t* buffer, uint32_t room, int32_t* received) = 0;
 };

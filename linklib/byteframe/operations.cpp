@@ -17,7 +17,9 @@ namespace tarvix::bf {
 
 namespace {
 
-Protocol& P() { return Proto(); }
+Protocol& P() {
+    return Proto();
+}
 
 // Free bytes the handheld must report before it is asked for a new folder.
 constexpr uint32_t kFolderSpace = 4064;
@@ -136,8 +138,8 @@ int32_t Listing(int32_t port, int32_t rate, const char* pattern, const char* lis
     return result;
 }
 
-int32_t FolderCommand(int32_t port, int32_t rate, const char* folder, uint8_t sub_command, const BfPrompt* ok_text,
-                      const BfPrompt* fail_text, bool make) {
+int32_t FolderCommand(int32_t port, int32_t rate, const char* folder, uint8_t sub_command,
+                      const BfPrompt* ok_text, const BfPrompt* fail_text, bool make) {
     std::string path = folder != nullptr ? folder : "";
     if (make && EqualsNoCase(path, "\\$E$")) {
         // Drive E itself is no folder to make; the link is opened as for any operation.
@@ -156,7 +158,8 @@ int32_t FolderCommand(int32_t port, int32_t rate, const char* folder, uint8_t su
             SetErrorCode(ErrDiskFull);
             ShowPrompt(BfPrompt::OnMemory);
             EndOperation();
-            platform::ShowMessageBox(Prompt(BfPrompt::NoFolderMemory).c_str(), Prompt(BfPrompt::ErrorCaption).c_str(),
+            platform::ShowMessageBox(Prompt(BfPrompt::NoFolderMemory).c_str(),
+                                     Prompt(BfPrompt::ErrorCaption).c_str(),
                                      TARVIX_MB_OK | TARVIX_MB_ICONERROR);
             return ResultFailed;
         }
@@ -189,13 +192,17 @@ Begin BeginOperation(int32_t port, int32_t rate, const BfPrompt* fail_text) {
     return Begin::Ok;
 }
 
-void EndOperation() { P().line().ComRelease(); }
+void EndOperation() {
+    P().line().ComRelease();
+}
 
-bool FileCommand(uint8_t sub_command) { return P().SendCommandBlock(CmdFile, sub_command, 0) == kDone; }
+bool FileCommand(uint8_t sub_command) {
+    return P().SendCommandBlock(CmdFile, sub_command, 0) == kDone;
+}
 
 bool FileCommandWithText(uint8_t sub_command, const std::string& text) {
-    if (!FileCommand(sub_command) ||
-        P().SendData(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size())) != kDone) {
+    if (!FileCommand(sub_command) || P().SendData(reinterpret_cast<const uint8_t*>(text.data()),
+                                                  static_cast<uint32_t>(text.size())) != kDone) {
         SetErrorCode(ErrNoAck);
         return false;
     }
@@ -229,7 +236,9 @@ void ShowText(const std::string& text) {
     SetErrorCode(code);
 }
 
-void ShowPrompt(BfPrompt key) { ShowText(Prompt(key)); }
+void ShowPrompt(BfPrompt key) {
+    ShowText(Prompt(key));
+}
 
 bool PauseMs(uint32_t ms) {
     platform::Clock& clock = platform::GetClock();
@@ -381,6 +390,8 @@ int32_t ByteFrame::ProbeLink(int32_t port, int32_t rate, char* number) {
     return Probe(static_cast<int16_t>(port), rate, number);
 }
 
-int32_t ByteFrame::TestHcLink(int32_t port, int32_t rate) { return Probe(static_cast<int16_t>(port), rate, nullptr); }
+int32_t ByteFrame::TestHcLink(int32_t port, int32_t rate) {
+    return Probe(static_cast<int16_t>(port), rate, nullptr);
+}
 
 }  // namespace tarvix::bf

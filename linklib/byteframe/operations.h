@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "common/messages.h"
 #include "byteframe/protocol.h"
+#include "common/messages.h"
 #include "tarvix.h"
 
 namespace tarvix::bf {

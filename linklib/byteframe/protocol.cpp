@@ -18,15 +18,21 @@ constexpr int kMaxRepeats = 64;
 
 }  // namespace
 
-Tuning& Tune() { return g_tuning; }
-Protocol& Proto() { return g_protocol; }
+Tuning& Tune() {
+    return g_tuning;
+}
+Protocol& Proto() {
+    return g_protocol;
+}
 
 uint32_t Protocol::Capped(uint32_t ms) const {
     uint32_t cap = g_tuning.wait_cap_ms.load();
     return (cap != 0 && ms > cap) ? cap : ms;
 }
 
-bool Protocol::StopRequested() const { return g_stop_flag.load(); }
+bool Protocol::StopRequested() const {
+    return g_stop_flag.load();
+}
 
 int32_t Protocol::HcSetExitTime(uint32_t answer_ms, uint32_t byte_ms) {
     ack_timeout_.store(answer_ms < 50 ? 1000 : answer_ms);

@@ -37,7 +37,7 @@ struct Tuning {
 Tuning& Tune();
 
 class Protocol {
-public:
+  public:
     Line& line() { return line_; }
 
     // Time-outs and attempts.
@@ -67,7 +67,7 @@ public:
     void SetArgumentText(const char* text);  // first 20 bytes, NUL-terminated when shorter
     int32_t SendCommandBlock(uint8_t command, uint8_t sub_command, uint8_t value);
 
-private:
+  private:
     Check CurrentCheck() const { return crc_mode_ == kCrcModeByte ? Check::Crc : Check::Sum; }
     uint32_t Capped(uint32_t ms) const;
     bool StopRequested() const;

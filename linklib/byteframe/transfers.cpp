@@ -23,7 +23,9 @@ namespace tarvix::bf {
 
 namespace {
 
-Protocol& P() { return Proto(); }
+Protocol& P() {
+    return Proto();
+}
 
 constexpr uint32_t kUploadLimit = 33276463;  // 0x1FBC22F
 constexpr uint32_t kReservedSpace = 16256;   // free space the handheld keeps for itself
@@ -337,7 +339,9 @@ int32_t GetFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_
         streamed = kLostBlock;
     }
     if (streamed != kDone) {
-        SetErrorCode(streamed == kLostBlock ? ErrPacketLost : streamed == kLocalFile ? ErrWriteFile : ErrNoAck);
+        SetErrorCode(streamed == kLostBlock   ? ErrPacketLost
+                     : streamed == kLocalFile ? ErrWriteFile
+                                              : ErrNoAck);
         ShowPrompt(fail);
         EndOperation();
         return ResultFailed;
@@ -362,7 +366,8 @@ bool FindOwningMif(int32_t port, int32_t rate, const std::string& application, s
     HcFileEntry entry{};
     for (int32_t r = FileInfo(port, rate, pattern.c_str(), &entry); r == ResultOk;
          r = NextFileInfo(port, rate, &entry)) {
-        if ((entry.kind == 1 || entry.kind == 3) && ExtensionIs(entry.name, "mif")) packages.emplace_back(entry.name);
+        if ((entry.kind == 1 || entry.kind == 3) && ExtensionIs(entry.name, "mif"))
+            packages.emplace_back(entry.name);
     }
     const std::string wanted = NamePart(application);
     const std::string copy = platform::PcPath(kOwnerCopy);
@@ -397,7 +402,8 @@ int32_t DeleteFile(int32_t port, int32_t rate, const char* hc_path, int32_t conf
     bool confirmed = true;
     if (confirm == 2) {
         std::string text = Prompt(BfPrompt::DeleteFile) + full + "'??";
-        confirmed = platform::AskYesNo(text.c_str(), Prompt(BfPrompt::Attention).c_str(), TARVIX_MB_ICONQUESTION);
+        confirmed =
+            platform::AskYesNo(text.c_str(), Prompt(BfPrompt::Attention).c_str(), TARVIX_MB_ICONQUESTION);
     }
     if (confirmed) {
         if (!DeleteAndWait(full, static_cast<uint32_t>(LoadField<int32_t>(&entry.size)), false)) {
@@ -408,7 +414,8 @@ int32_t DeleteFile(int32_t port, int32_t rate, const char* hc_path, int32_t conf
         // The partner of a table goes with it, without a question; its own partner is this file, so
         // its deletion stops there.
         if (!partner && (ExtensionIs(hc, "dbf") || ExtensionIs(hc, "dbi"))) {
-            DeleteFile(port, rate, ReplaceLastChar(hc, ExtensionIs(hc, "dbf") ? 'i' : 'f', false).c_str(), 1, true);
+            DeleteFile(port, rate, ReplaceLastChar(hc, ExtensionIs(hc, "dbf") ? 'i' : 'f', false).c_str(), 1,
+                       true);
         }
         if (P().line().ComInit(port, rate) == -1) return ResultOk;
     }

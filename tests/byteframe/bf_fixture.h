@@ -75,7 +75,7 @@ inline void ResetByteFrame() {
 }
 
 class SimFixture : public ::testing::Test {
-protected:
+  protected:
     static hhsim::Config ByteFrameConfig() {
         hhsim::Config config;
         config.family = hhsim::Family::ByteFrame;
@@ -92,7 +92,8 @@ protected:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
         fs::current_path(dir_);
-        for (const char* name : {"TARVIX_COM2", "TARVIX_COM3", "TARVIX_COM4"}) setenv(name, "/nonexistent/tty", 1);
+        for (const char* name : {"TARVIX_COM2", "TARVIX_COM3", "TARVIX_COM4"})
+            setenv(name, "/nonexistent/tty", 1);
         ResetByteFrame();
         setenv("TARVIX_LOCALE", "en_US", 1);
         tarvix::bf::LoadMessages();
@@ -132,7 +133,8 @@ protected:
 
     int CommandsOf(int command, int sub) const {
         int n = 0;
-        for (const auto& c : sim_->Commands()) n += (c.command == command && (sub < 0 || c.sub == sub)) ? 1 : 0;
+        for (const auto& c : sim_->Commands())
+            n += (c.command == command && (sub < 0 || c.sub == sub)) ? 1 : 0;
         return n;
     }
 

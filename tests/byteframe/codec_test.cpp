@@ -1,10 +1,11 @@
 // The byte-frame wire format against byte vectors worked out by hand from the frame layout.
+#include "byteframe/codec.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
-#include "byteframe/codec.h"
 #include "common/records.h"
 
 namespace tarvix::bf {
@@ -93,15 +94,18 @@ TEST(ByteFrameCodec, ParserRejects) {
     const Case cases[] = {
         {"crc bytes swapped", swapped, Check::Crc, 256, FrameParser::Outcome::BadCheck},
         {"sum off by one", bad_sum, Check::Sum, 256, FrameParser::Outcome::BadCheck},
-        {"length differs though the sum matches", wrong_length, Check::Sum, 256, FrameParser::Outcome::BadCheck},
+        {"length differs though the sum matches", wrong_length, Check::Sum, 256,
+         FrameParser::Outcome::BadCheck},
         {"payload longer than the room", Encode({1, 2, 3}, 7, Check::Sum), Check::Sum, 2,
          FrameParser::Outcome::TooLong},
-        {"end marker lost after a full payload", [] {
+        {"end marker lost after a full payload",
+         [] {
              Bytes f = Encode(Bytes(256, 7), 1, Check::Sum);
              f.erase(f.end() - 2);
              f.push_back(9);
              return f;
-         }(), Check::Sum, 300, FrameParser::Outcome::BadCheck},
+         }(),
+         Check::Sum, 300, FrameParser::Outcome::BadCheck},
         {"a sum frame read as a crc frame", Encode({1, 2, 3}, 7, Check::Sum), Check::Crc, 256,
          FrameParser::Outcome::Pending},
     };
@@ -125,7 +129,9 @@ TEST(ByteFrameCodec, UnknownEscapeYieldsTheFollowingByte) {
     EXPECT_EQ(Unescape('Z'), 'Z');
 }
 
-TEST(ByteFrameCodec, NumbersTravelBigEndian) { EXPECT_EQ(Swap32(0x11223344u), 0x44332211u); }
+TEST(ByteFrameCodec, NumbersTravelBigEndian) {
+    EXPECT_EQ(Swap32(0x11223344u), 0x44332211u);
+}
 
 TEST(ByteFrameCodec, DateAndTimeTexts) {
     struct Case {

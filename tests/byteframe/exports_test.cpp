@@ -20,7 +20,7 @@ using namespace tarvix;
 
 // The library as a loading program gets it: started once for the whole test program.
 class LibraryEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override { LibraryAttach(); }
     void TearDown() override { LibraryDetach(); }
 };
@@ -29,7 +29,7 @@ public:
     ::testing::AddGlobalTestEnvironment(new LibraryEnvironment);
 
 class Exports : public SimFixture {
-protected:
+  protected:
     void SetUp() override {
         SimFixture::SetUp();
         tf::Timing timing;

@@ -107,8 +107,9 @@ TEST_F(Family, ListingsWriteTheirEntryForms) {
     };
     for (Case c : {Case{false, 1, 13}, Case{false, 0, 32}, Case{true, 1, 32}, Case{true, 0, 51}}) {
         int32_t count = -1, total = -1;
-        int32_t r = c.extended ? bf_.GetHcDirInfoEx(1, 115200, "*.*", ".\\list.bin", &count, &total, c.names_only)
-                               : bf_.GetHcDirInfo(1, 115200, "*.*", ".\\list.bin", &count, &total, c.names_only);
+        int32_t r = c.extended
+                        ? bf_.GetHcDirInfoEx(1, 115200, "*.*", ".\\list.bin", &count, &total, c.names_only)
+                        : bf_.GetHcDirInfo(1, 115200, "*.*", ".\\list.bin", &count, &total, c.names_only);
         EXPECT_EQ(r, ResultOk);
         EXPECT_EQ(count, 2);
         EXPECT_EQ(total, 123);

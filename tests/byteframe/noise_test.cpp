@@ -8,7 +8,7 @@ using namespace tarvix;
 using namespace tarvix::bf;
 
 class Noise : public SimFixture {
-protected:
+  protected:
     // Uploads and downloads `data`; true when both reported success.  A success must carry the bytes.
     bool RoundTrip(const Bytes& data) {
         Spill("up.bin", data);
@@ -19,7 +19,6 @@ protected:
         }
         EXPECT_EQ(Slurp(Store("BIG.BIN")), data) << "upload reported success with other bytes";
         if (bf_.GetHcFile(1, 115200, "\\BIG.BIN", ".\\down.bin", 1) != ResultOk) {
-
             EXPECT_FALSE(fs::exists("down.bin"));
             return false;
         }

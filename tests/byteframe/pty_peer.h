@@ -19,7 +19,7 @@ namespace bftest {
 using Bytes = std::vector<uint8_t>;
 
 class PtyPeer {
-public:
+  public:
     PtyPeer() {
         fd_ = posix_openpt(O_RDWR | O_NOCTTY);
         if (fd_ >= 0 && grantpt(fd_) == 0 && unlockpt(fd_) == 0) {
@@ -123,7 +123,7 @@ public:
         return ReadByte(timeout_ms);
     }
 
-private:
+  private:
     int fd_ = -1;
     int hold_ = -1;
     std::string path_;

@@ -10,14 +10,17 @@ using namespace tarvix;
 using namespace tarvix::bf;
 
 class Tables : public SimFixture {
-protected:
+  protected:
     static void WriteTaskTable(const std::string& path, int records) {
         dbf::Writer writer;
-        ASSERT_TRUE(writer.Create(path, {{"NID", 'N', 6, 0}, {"ADDRES", 'C', 20, 0}, {"PA", 'N', 9, 2}}).ok());
+        ASSERT_TRUE(
+            writer.Create(path, {{"NID", 'N', 6, 0}, {"ADDRES", 'C', 20, 0}, {"PA", 'N', 9, 2}}).ok());
         writer.SetUpdateDate(2026, 12, 10);
         for (int i = 0; i < records; ++i) {
-            std::string nid = std::to_string(i), addr = "Street " + std::to_string(i), pa = std::to_string(i) + ".25";
-            std::pair<std::string_view, std::string_view> values[] = {{"NID", nid}, {"ADDRES", addr}, {"PA", pa}};
+            std::string nid = std::to_string(i), addr = "Street " + std::to_string(i),
+                        pa = std::to_string(i) + ".25";
+            std::pair<std::string_view, std::string_view> values[] = {
+                {"NID", nid}, {"ADDRES", addr}, {"PA", pa}};
             ASSERT_TRUE(writer.Append(values).ok());
         }
         ASSERT_TRUE(writer.Close().ok());

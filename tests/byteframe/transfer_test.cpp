@@ -12,7 +12,7 @@ using namespace tarvix;
 using namespace tarvix::bf;
 
 class Transfers : public SimFixture {
-protected:
+  protected:
     // Frames the handheld received with a payload of `size` bytes, and how many of them came with the CRC.
     std::pair<int, int> InboundFrames(size_t size) const {
         int all = 0, crc = 0;
@@ -63,7 +63,8 @@ TEST_F(Transfers, UploadNamesAreShortenedAndChecked) {
     // 64 characters are taken (the handheld then has no such folder).
     bf_.SendFileToHc(1, 115200, name64.c_str(), ".\\LONGFILENAME.TEXT", 0, 1);
     EXPECT_NE(bf::ErrorCode(), ErrBadName);
-    EXPECT_EQ(bf_.SendFileToHc(1, 115200, (name64 + "T").c_str(), ".\\LONGFILENAME.TEXT", 0, 1), ResultFailed);
+    EXPECT_EQ(bf_.SendFileToHc(1, 115200, (name64 + "T").c_str(), ".\\LONGFILENAME.TEXT", 0, 1),
+              ResultFailed);
     EXPECT_EQ(bf::ErrorCode(), ErrBadName);
     std::string long_pc = ".\\" + std::string(240, 'p');
     EXPECT_EQ(bf_.SendFileToHc(1, 115200, "\\X", long_pc.c_str(), 0, 1), ResultFailed);
@@ -81,28 +82,30 @@ TEST_F(Transfers, OverwriteModesOfUploadAndDownload) {
         bool asked;
         bool replaced;
     };
-    const Case uploads[] = {{0, true, false, false}, {1, true, false, true}, {2, false, true, false},
-                            {2, true, true, true},   {3, false, true, false}, {4, true, false, true},
+    const Case uploads[] = {{0, true, false, false},        {1, true, false, true},  {2, false, true, false},
+                            {2, true, true, true},          {3, false, true, false}, {4, true, false, true},
                             {0xFFFFFFFF, true, false, true}};
     for (const Case& c : uploads) {
         Spill(Store("OLD.BIN"), Bytes(20, 'o'));
         prompts_.clear();
         answer_yes_ = c.yes;
-        EXPECT_EQ(bf_.SendFileToHc(1, 115200, "\\OLD.BIN", ".\\new.bin", 0, static_cast<int32_t>(c.mode)), ResultOk);
+        EXPECT_EQ(bf_.SendFileToHc(1, 115200, "\\OLD.BIN", ".\\new.bin", 0, static_cast<int32_t>(c.mode)),
+                  ResultOk);
         EXPECT_EQ(Prompts().size(), c.asked ? 1u : 0u) << "upload mode " << c.mode;
         if (c.asked) {
             EXPECT_EQ(Prompts()[0], "Attention|\\OLD.BIN existed,overwrite??");
         }
         EXPECT_EQ(Slurp(Store("OLD.BIN")), Bytes(c.replaced ? 10 : 20, c.replaced ? 'n' : 'o')) << c.mode;
     }
-    const Case downloads[] = {{0, true, false, false}, {1, true, false, true}, {2, false, true, false},
+    const Case downloads[] = {{0, true, false, false}, {1, true, false, true},  {2, false, true, false},
                               {2, true, true, true},   {4, false, true, false}, {4, true, true, true}};
     Spill(Store("HC.BIN"), Bytes(7, 'h'));
     for (const Case& c : downloads) {
         Spill("local.bin", Bytes(3, 'l'));
         prompts_.clear();
         answer_yes_ = c.yes;
-        EXPECT_EQ(bf_.GetHcFile(1, 115200, "\\HC.BIN", ".\\local.bin", static_cast<int32_t>(c.mode)), ResultOk);
+        EXPECT_EQ(bf_.GetHcFile(1, 115200, "\\HC.BIN", ".\\local.bin", static_cast<int32_t>(c.mode)),
+                  ResultOk);
         EXPECT_EQ(Prompts().size(), c.asked ? 1u : 0u) << "download mode " << c.mode;
         if (c.asked) {
             EXPECT_EQ(Prompts()[0], "Attention|.\\local.bin existed,overwrite??");
