@@ -3,6 +3,7 @@
 #include "byteframe/operations.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "byteframe/byteframe.h"

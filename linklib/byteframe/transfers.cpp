@@ -188,14 +188,15 @@ int32_t SendFile(int32_t port, int32_t rate, const char* hc_name, const char* pc
         return ResultFailed;
     }
     std::optional<uint64_t> size = file.Size();
-    if (!size || *size > kUploadLimit) return ResultFailed;
-    const uint32_t length = static_cast<uint32_t>(*size);
-    SetFileLength(static_cast<int32_t>(length));
-    if (static_cast<uint16_t>(port) != 0 && length > kMaxSerialTransfer) {
+    if (!size) return ResultFailed;
+    if (static_cast<uint16_t>(port) != 0 && *size > kMaxSerialTransfer) {
         // Past this length the block numbers of a serial transfer run out.
         SetErrorCode(ErrBadLength);
         return ResultFailed;
     }
+    if (*size > kUploadLimit) return ResultFailed;
+    const uint32_t length = static_cast<uint32_t>(*size);
+    SetFileLength(static_cast<int32_t>(length));
     SetBlockCount(std::max<int32_t>(1, static_cast<int32_t>(length / kMaxPayload)));
     SetCurrentBlock(1);
 
