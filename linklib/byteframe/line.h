@@ -30,15 +30,10 @@ class Line {
     void Purge();                                          // both queues and the receive buffer
     void DropInput();  // what was received and not yet taken, leaving the output alone
 
-    // Tests install the port implementation (nullptr restores the operating system's).
-    using PortFactory = std::unique_ptr<platform::SerialPort> (*)();
-    void SetPortFactory(PortFactory factory) { factory_ = factory; }
-
   private:
     bool Refill();
 
     std::unique_ptr<platform::SerialPort> port_;
-    PortFactory factory_ = nullptr;
     std::atomic<bool> usb_mode_{false};
     uint8_t buffer_[kReceiveBufferSize]{};
     size_t read_ = 0;

@@ -282,6 +282,7 @@ int32_t Probe(int32_t port, int32_t rate, char* number) {
         return 1;
     }
     uint32_t wait = (rate == 9600 || rate == 19200) ? 100 : 50;
+    if (Tune().probe_wait_ms.load() != 0) wait = Tune().probe_wait_ms.load();
     P().HcSetExitTime(wait, wait);
     int32_t result = 2;
     if (P().SendCommandBlock(CmdLinkTest, 0, 0) == kDone && FileCommand(SubDeviceNumber)) {

@@ -33,6 +33,8 @@ struct Tuning {
     std::atomic<int32_t> fixed_delete_wait_ms{-1};
     // When not 0, caps every answer and byte wait (tests of dead lines and noise).
     std::atomic<uint32_t> wait_cap_ms{0};
+    // When not 0, replaces the link probe's short waits (slow test builds).
+    std::atomic<uint32_t> probe_wait_ms{0};
 };
 Tuning& Tune();
 

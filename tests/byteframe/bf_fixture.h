@@ -58,6 +58,14 @@ inline Bytes AnyBytes(size_t n, uint32_t seed) {
     return out;
 }
 
+// The thread sanitizer slows the library and the simulated handheld alike: the short waits of the
+// link probe are stretched there.
+#if defined(__SANITIZE_THREAD__)
+constexpr uint32_t kWaitScale = 10;
+#else
+constexpr uint32_t kWaitScale = 1;
+#endif
+
 inline void ResetByteFrame() {
     using namespace tarvix::bf;
     g_stop_flag.store(false);
@@ -72,6 +80,7 @@ inline void ResetByteFrame() {
     Tune().delete_poll_limit_ms.store(5000);
     Tune().fixed_delete_wait_ms.store(0);
     Tune().wait_cap_ms.store(0);
+    Tune().probe_wait_ms.store(kWaitScale == 1 ? 0 : 50 * kWaitScale);
 }
 
 class SimFixture : public ::testing::Test {
@@ -129,6 +138,11 @@ class SimFixture : public ::testing::Test {
     std::vector<std::string> Prompts() {
         std::lock_guard<std::mutex> lock(prompt_lock_);
         return prompts_;
+    }
+
+    std::string FirstPrompt() {
+        std::lock_guard<std::mutex> lock(prompt_lock_);
+        return prompts_.empty() ? std::string("(no box)") : prompts_.front();
     }
 
     int CommandsOf(int command, int sub) const {

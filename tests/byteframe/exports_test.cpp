@@ -33,10 +33,10 @@ class Exports : public SimFixture {
     void SetUp() override {
         SimFixture::SetUp();
         tf::Timing timing;
-        timing.default_timeout_ms = 300;
-        timing.byte_timeout_ms = 200;
-        timing.status_reply_timeout_ms = 300;
-        timing.link_test_timeout_ms = 100;
+        timing.default_timeout_ms = 300 * kWaitScale;
+        timing.byte_timeout_ms = 200 * kWaitScale;
+        timing.status_reply_timeout_ms = 300 * kWaitScale;
+        timing.link_test_timeout_ms = 100 * kWaitScale;
         tf::SetTiming(timing);
         ResetLinkState();
         tf::Status().status.store(StatusIdle);

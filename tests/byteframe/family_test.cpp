@@ -161,7 +161,7 @@ TEST_F(Family, NewFolderNeedsRoomOnTheHandheld) {
     EXPECT_EQ(bf::ErrorCode(), ErrDiskFull);
     EXPECT_EQ(sim_->ShownText(), "On memory");
     ASSERT_EQ(Prompts().size(), 1u);
-    EXPECT_EQ(Prompts()[0], "Error|Out of memory of HC");
+    EXPECT_EQ(FirstPrompt(), "Error|Out of memory of HC");
     sim_->SetFreeSpace(4064);
     EXPECT_EQ(bf_.HcMakeDir(1, 115200, "\\WORK"), 0);
 }

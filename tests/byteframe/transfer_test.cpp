@@ -93,7 +93,7 @@ TEST_F(Transfers, OverwriteModesOfUploadAndDownload) {
                   ResultOk);
         EXPECT_EQ(Prompts().size(), c.asked ? 1u : 0u) << "upload mode " << c.mode;
         if (c.asked) {
-            EXPECT_EQ(Prompts()[0], "Attention|\\OLD.BIN existed,overwrite??");
+            EXPECT_EQ(FirstPrompt(), "Attention|\\OLD.BIN existed,overwrite??");
         }
         EXPECT_EQ(Slurp(Store("OLD.BIN")), Bytes(c.replaced ? 10 : 20, c.replaced ? 'n' : 'o')) << c.mode;
     }
@@ -108,7 +108,7 @@ TEST_F(Transfers, OverwriteModesOfUploadAndDownload) {
                   ResultOk);
         EXPECT_EQ(Prompts().size(), c.asked ? 1u : 0u) << "download mode " << c.mode;
         if (c.asked) {
-            EXPECT_EQ(Prompts()[0], "Attention|.\\local.bin existed,overwrite??");
+            EXPECT_EQ(FirstPrompt(), "Attention|.\\local.bin existed,overwrite??");
         }
         EXPECT_EQ(Slurp("local.bin"), Bytes(c.replaced ? 7 : 3, c.replaced ? 'h' : 'l')) << c.mode;
     }
@@ -230,7 +230,7 @@ TEST_F(Transfers, DeletionWithQuestionAndPartner) {
     EXPECT_EQ(bf_.DelHcFile(1, 115200, "\\A.DBF", 2), ResultOk);
     EXPECT_TRUE(fs::exists(Store("A.DBF")));
     ASSERT_EQ(Prompts().size(), 1u);
-    EXPECT_EQ(Prompts()[0], "Attention|Delete file\\A.DBF'??");
+    EXPECT_EQ(FirstPrompt(), "Attention|Delete file\\A.DBF'??");
     EXPECT_EQ(sim_->ShownText(), "Del Finish");
 
     answer_yes_ = true;
@@ -307,7 +307,7 @@ TEST_F(OwnedApplications, DeletingAPackagesApplicationAsksFirst) {
     EXPECT_EQ(bf_.DelHcFile(1, 115200, "\\APPS\\GAME.AXE", 1), ResultOk);
     EXPECT_TRUE(fs::exists(Store("APPS/GAME.AXE")));
     ASSERT_EQ(Prompts().size(), 1u);
-    EXPECT_EQ(Prompts()[0], "Attention|File belong toPKG.MIF,delete really??");
+    EXPECT_EQ(FirstPrompt(), "Attention|File belong toPKG.MIF,delete really??");
     EXPECT_EQ(Slurp("mif.tmp"), Bytes(owner.begin(), owner.end()));
     answer_yes_ = true;
     EXPECT_EQ(bf_.DelHcFile(1, 115200, "\\APPS\\GAME.AXE", 1), ResultOk);
