@@ -12,6 +12,8 @@ namespace hhsim {
 
 namespace {
 
+using FrameFault = Simulator::Core::FrameFault;
+
 constexpr int kByteTimeoutMs = 500;     // inside a frame
 constexpr int kSecondCheckByteMs = 25;  // a frame with the sum has no second check byte
 constexpr std::uint8_t kAccepted = 0;
@@ -60,9 +62,10 @@ class ByteFrameHandheld {
     bool SendData(const Bytes& data, bool crc = false, bool counted = true);
     bool ReceiveData(Bytes& out, bool crc = false);
     void Answer(std::uint8_t b) { line_.Write(Bytes{b}); }
+    void SendAbort(bool crc);
     void Handle(const CommandRecord& cmd);
-    void HandleFile(int sub, const CommandRecord& cmd);
-    void HandleFileOp(int sub, const CommandRecord& cmd);
+    void HandleFile(int sub);
+    void HandleFileOp(int sub);
     Bytes FindReply();
     static bool LooksLikeCommand(const RxFrame& f);
     void Unread(const Bytes& raw) {
@@ -73,6 +76,7 @@ class ByteFrameHandheld {
     Line& line_;
     bool crc_next_ = false;  // the next file stream carries the CRC
     bool feature_asked_ = false;
+    bool format_next_ = false;
     std::uint8_t last_result_ = 0;
     Bytes message_ = Bytes(48, 0);
     std::chrono::seconds clock_offset_{0};
@@ -180,44 +184,18 @@ bool ByteFrameHandheld::SendData(const Bytes& data, bool crc, bool counted) {
         bool last = rest <= kBlock;
         std::size_t len = last ? rest : kBlock;
         std::uint16_t num = last ? bf::kLast : number;
-        bool corrupt = false, repeat = false;
-        if (counted) {
-            if (!c_.PauseHere()) return false;
-            Fault f;
-            if (c_.Fire({Fault::Kind::CorruptCheck, Fault::Kind::RepeatFrame, Fault::Kind::SkipNumber,
-                         Fault::Kind::EarlyLast, Fault::Kind::AbortFrame},
-                        &f)) {
-                switch (f.kind) {
-                    case Fault::Kind::AbortFrame: {
-                        Bytes abort = bf::BuildFrame(0, nullptr, 0, crc);
-                        FrameRecord rec;
-                        rec.inbound = false;
-                        rec.raw = abort;
-                        c_.Record(std::move(rec));
-                        line_.Write(abort);
-                        std::uint8_t answer;
-                        line_.ReadByte(answer, c_.config.ack_timeout_ms);
-                        c_.Event("abort-sent");
-                        return false;
-                    }
-                    case Fault::Kind::SkipNumber:
-                        num = static_cast<std::uint16_t>(number + 1);
-                        break;
-                    case Fault::Kind::EarlyLast:
-                        num = bf::kLast;
-                        last = true;
-                        break;
-                    case Fault::Kind::CorruptCheck:
-                        corrupt = true;
-                        break;
-                    case Fault::Kind::RepeatFrame:
-                        repeat = true;
-                        break;
-                    default:
-                        break;
-                }
-            }
+        FrameFault fault = FrameFault::None;
+        if (counted && !c_.NextOutboundFault(fault)) return false;
+        if (fault == FrameFault::Abort) {
+            SendAbort(crc);
+            return false;
         }
+        if (fault == FrameFault::SkipNumber) num = static_cast<std::uint16_t>(number + 1);
+        if (fault == FrameFault::EarlyLast) {
+            num = bf::kLast;
+            last = true;
+        }
+        bool corrupt = fault == FrameFault::CorruptCheck, repeat = fault == FrameFault::Repeat;
         Bytes frame = bf::BuildFrame(num, data.data() + off, len, crc);
         if (!SendFrame(frame, corrupt)) return false;
         if (repeat && !SendFrame(frame, false)) return false;
@@ -225,6 +203,18 @@ bool ByteFrameHandheld::SendData(const Bytes& data, bool crc, bool counted) {
         off += kBlock;
         ++number;
     }
+}
+
+void ByteFrameHandheld::SendAbort(bool crc) {
+    Bytes abort = bf::BuildFrame(0, nullptr, 0, crc);
+    FrameRecord rec;
+    rec.inbound = false;
+    rec.raw = abort;
+    c_.Record(std::move(rec));
+    line_.Write(abort);
+    std::uint8_t answer;
+    line_.ReadByte(answer, c_.config.ack_timeout_ms, true);  // the PC answers it, or has closed
+    c_.Event("abort-sent");
 }
 
 bool ByteFrameHandheld::LooksLikeCommand(const RxFrame& f) {
@@ -312,15 +302,15 @@ Bytes ByteFrameHandheld::FindReply() {
     return reply;
 }
 
-void ByteFrameHandheld::HandleFile(int sub, const CommandRecord& cmd) {
-    HandleFileOp(sub, cmd);
+void ByteFrameHandheld::HandleFile(int sub) {
+    HandleFileOp(sub);
     // A result byte forced by the configuration stands for the handheld's own verdict.
     auto key = "80/" + std::to_string(sub);
     if (auto it = c_.config.forced_status.find(key); it != c_.config.forced_status.end())
         last_result_ = it->second;
 }
 
-void ByteFrameHandheld::HandleFileOp(int sub, const CommandRecord& cmd) {
+void ByteFrameHandheld::HandleFileOp(int sub) {
     Store& s = c_.store;
     Bytes in;
     switch (sub) {
@@ -348,12 +338,7 @@ void ByteFrameHandheld::HandleFileOp(int sub, const CommandRecord& cmd) {
             crc_next_ = false;
             Bytes file;
             if (!s.Read(s.name, file)) {
-                // Nothing to send: the handheld abandons the stream with block 0.
-                Bytes abort = bf::BuildFrame(0, nullptr, 0, crc);
-                line_.Write(abort);
-                std::uint8_t answer;
-                line_.ReadByte(answer, c_.config.ack_timeout_ms);
-                c_.Event("abort-sent");
+                SendAbort(crc);  // nothing to send: the stream is abandoned with block 0
                 return;
             }
             if (SendData(file, crc)) c_.Event("sent:" + s.Absolute(s.name));
@@ -408,12 +393,7 @@ void ByteFrameHandheld::HandleFileOp(int sub, const CommandRecord& cmd) {
         }
         case 23: {
             Bytes b;
-            std::uint32_t free_space;
-            {
-                std::lock_guard lock(c_.mutex);
-                free_space = c_.free_space;
-            }
-            PutBe32(b, free_space);
+            PutBe32(b, c_.FreeSpace());
             SendData(b);
             return;
         }
@@ -449,6 +429,10 @@ void ByteFrameHandheld::HandleFileOp(int sub, const CommandRecord& cmd) {
             }
             return;
         case 40: {
+            if (!format_next_) {
+                SendData(Bytes(24, 0));  // flash information: nothing to rescue
+                return;
+            }
             // Format: the store is emptied, then the one completion byte.
             std::error_code ec;
             for (const auto& e : std::filesystem::directory_iterator(s.Root(), ec)) {
@@ -463,14 +447,16 @@ void ByteFrameHandheld::HandleFileOp(int sub, const CommandRecord& cmd) {
             SendData(Bytes(4096, 0xFF));
             return;
         default:
-            (void)cmd;
             return;
     }
 }
 
 void ByteFrameHandheld::Handle(const CommandRecord& cmd) {
     const std::uint8_t* arg = cmd.data.data();
-    // The completion byte is owed only to a deletion that follows the feature query (with its name).
+    // The completion byte is owed only to a deletion that follows the feature query (with its name);
+    // a flash command right after the feature query is a format, any other one asks for the rescue
+    // information.
+    format_next_ = feature_asked_ && cmd.command == 80 && cmd.sub == 40;
     if (cmd.command != 80 || (cmd.sub != 1 && cmd.sub != 4 && cmd.sub != 27)) feature_asked_ = false;
     switch (cmd.command) {
         case 13:
@@ -532,7 +518,7 @@ void ByteFrameHandheld::Handle(const CommandRecord& cmd) {
             SendData(Bytes{c_.config.crc_mode}, false, false);
             return;
         case 80:
-            HandleFile(cmd.sub, cmd);
+            HandleFile(cmd.sub);
             return;
         default:
             return;

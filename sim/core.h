@@ -155,6 +155,11 @@ struct Simulator::Core {
     // fault plan: true with the fault in *out when one of `kinds` fires for this occurrence
     bool Fire(std::initializer_list<Fault::Kind> kinds, Fault* out);
     bool PauseHere();  // runs a Pause fault for the current occurrence; false when stopped
+    // What the plan does to the next outbound data frame, after holding at its pause point; false
+    // when stopped while held.
+    enum class FrameFault { None, Abort, SkipNumber, EarlyLast, CorruptCheck, Repeat };
+    bool NextOutboundFault(FrameFault& fault);
+    std::uint32_t FreeSpace() const;
     void Event(const std::string& name);
     void Record(FrameRecord record);
     void RecordCommand(CommandRecord record);

@@ -157,7 +157,9 @@ void Line::ApplyNoise(Bytes& bytes, bool inbound) {
 }
 
 void Line::PaceUntil(std::chrono::steady_clock::time_point& free_at, std::size_t count) {
-    unsigned rate = baud ? baud.load() : 115200;
+    // The line's own rate: the handheld's, or, when it answers at any rate, the one the PC set.
+    unsigned rate = baud ? baud.load() : SlaveBaud();
+    if (rate == 0) rate = 115200;
     auto now = std::chrono::steady_clock::now();
     if (free_at < now) free_at = now;
     free_at += std::chrono::microseconds(static_cast<long long>(count) * 10'000'000LL / rate);

@@ -44,9 +44,9 @@ void Usage() {
            "  --noise-seed N           seed of the line noise\n";
 }
 
-bool ParseFault(const std::string& spec, hhsim::Fault& f) {
+bool ParseFault(const std::string& text, hhsim::Fault& f) {
     using K = hhsim::Fault::Kind;
-    std::string kind = spec.substr(0, spec.find(':'));
+    std::string kind = text.substr(0, text.find(':'));
     static const std::pair<const char*, K> kKinds[] = {
         {"nak", K::Nak},
         {"silence", K::Silence},
@@ -68,8 +68,8 @@ bool ParseFault(const std::string& spec, hhsim::Fault& f) {
         }
     }
     if (!known) return false;
-    if (spec.find(':') == std::string::npos) return true;
-    std::stringstream rest(spec.substr(spec.find(':') + 1));
+    if (text.find(':') == std::string::npos) return true;
+    std::stringstream rest(text.substr(text.find(':') + 1));
     std::string item;
     while (std::getline(rest, item, ',')) {
         auto eq = item.find('=');

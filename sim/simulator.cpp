@@ -48,6 +48,38 @@ bool Simulator::Core::PauseHere() {
     return !line.stop;
 }
 
+bool Simulator::Core::NextOutboundFault(FrameFault& fault) {
+    fault = FrameFault::None;
+    if (!PauseHere()) return false;
+    using K = Fault::Kind;
+    Fault f;
+    if (Fire({K::CorruptCheck, K::RepeatFrame, K::SkipNumber, K::EarlyLast, K::AbortFrame}, &f)) {
+        switch (f.kind) {
+            case K::AbortFrame:
+                fault = FrameFault::Abort;
+                break;
+            case K::SkipNumber:
+                fault = FrameFault::SkipNumber;
+                break;
+            case K::EarlyLast:
+                fault = FrameFault::EarlyLast;
+                break;
+            case K::CorruptCheck:
+                fault = FrameFault::CorruptCheck;
+                break;
+            default:
+                fault = FrameFault::Repeat;
+                break;
+        }
+    }
+    return true;
+}
+
+std::uint32_t Simulator::Core::FreeSpace() const {
+    std::lock_guard lock(mutex);
+    return free_space;
+}
+
 void Simulator::Core::Event(const std::string& name) {
     std::lock_guard lock(mutex);
     events.push_back(name);

@@ -11,6 +11,8 @@ namespace hhsim {
 
 namespace {
 
+using FrameFault = Simulator::Core::FrameFault;
+
 constexpr int kByteTimeoutMs = 500;  // inside a frame
 constexpr std::uint8_t kAck = 0x00;
 constexpr std::uint8_t kNak = 0x0F;
@@ -180,6 +182,7 @@ bool TextFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first) {
 }
 
 bool TextFrameHandheld::SendData(const Bytes& data, bool status_reply) {
+    const bool counted = !status_reply;
     std::size_t off = 0;
     std::uint32_t number = 1;
     for (;;) {
@@ -187,42 +190,24 @@ bool TextFrameHandheld::SendData(const Bytes& data, bool status_reply) {
         bool last = rest <= 256;
         std::size_t len = last ? rest : 256;
         std::uint32_t num = last ? tf::kLast : number;
-        bool corrupt = false, repeat = false;
-        if (!status_reply) {
-            if (!c_.PauseHere()) return false;
-            Fault f;
-            if (c_.Fire({Fault::Kind::CorruptCheck, Fault::Kind::RepeatFrame, Fault::Kind::SkipNumber,
-                         Fault::Kind::EarlyLast, Fault::Kind::AbortFrame},
-                        &f)) {
-                switch (f.kind) {
-                    case Fault::Kind::AbortFrame: {
-                        Bytes abort = tf::AbortFrame();
-                        FrameRecord rec;
-                        rec.inbound = false;
-                        rec.raw = abort;
-                        c_.Record(std::move(rec));
-                        line_.Write(abort);
-                        c_.Event("abort-sent");
-                        return false;
-                    }
-                    case Fault::Kind::SkipNumber:
-                        num = number + 1;
-                        break;
-                    case Fault::Kind::EarlyLast:
-                        num = tf::kLast;
-                        last = true;
-                        break;
-                    case Fault::Kind::CorruptCheck:
-                        corrupt = true;
-                        break;
-                    case Fault::Kind::RepeatFrame:
-                        repeat = true;
-                        break;
-                    default:
-                        break;
-                }
-            }
+        FrameFault fault = FrameFault::None;
+        if (counted && !c_.NextOutboundFault(fault)) return false;
+        if (fault == FrameFault::Abort) {
+            Bytes abort = tf::AbortFrame();
+            FrameRecord rec;
+            rec.inbound = false;
+            rec.raw = abort;
+            c_.Record(std::move(rec));
+            line_.Write(abort);
+            c_.Event("abort-sent");
+            return false;
         }
+        if (fault == FrameFault::SkipNumber) num = number + 1;
+        if (fault == FrameFault::EarlyLast) {
+            num = tf::kLast;
+            last = true;
+        }
+        bool corrupt = fault == FrameFault::CorruptCheck, repeat = fault == FrameFault::Repeat;
         Bytes frame = tf::BuildFrame(num, data.data() + off, len);
         if (!SendFrame(frame, corrupt)) return false;
         if (repeat && !SendFrame(frame, false)) return false;
@@ -439,12 +424,7 @@ void TextFrameHandheld::Handle(int command, int sub, const Bytes& data) {
             return;
         case 23: {
             Bytes b;
-            std::uint32_t free_space;
-            {
-                std::lock_guard lock(c_.mutex);
-                free_space = c_.free_space;
-            }
-            PutLe32(b, free_space);
+            PutLe32(b, c_.FreeSpace());
             reply(b);
             return;
         }

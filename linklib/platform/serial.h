@@ -26,7 +26,7 @@ public:
     virtual size_t QueuedBytes() = 0;
     // True (and cleared) when the line reported framing, parity or overrun errors since the last call.
     virtual bool TakeLineErrors() = 0;
-    // Discards both queues.
+    // Discards unread input (written output is never taken back).
     virtual void Purge() = 0;
     // Reads what is there without waiting; returns the byte count (0 when none).
     virtual size_t ReadAvailable(uint8_t* buffer, size_t size) = 0;

@@ -92,7 +92,11 @@ public:
         while (ioctl(fd_, TIOCOUTQ, &pending) == 0 && pending > 0 && NowMs() < deadline) {
             poll(nullptr, 0, 5);
         }
-        tcflush(fd_, TCIOFLUSH);
+        // Only unread input is dropped: output already written is protocol data the other end must
+        // still get (on a pseudo-terminal the last answer byte may not have been read yet).
+        tcflush(fd_, TCIFLUSH);
+        // The exclusive flag outlives the descriptor on some lines: lift it, or the next open fails.
+        ioctl(fd_, TIOCNXCL);
         close(fd_);
         fd_ = -1;
     }
@@ -124,7 +128,8 @@ public:
     }
 
     void Purge() override {
-        if (fd_ >= 0) tcflush(fd_, TCIOFLUSH);
+        // Stale input goes; bytes written are never taken back, they are already on their way.
+        if (fd_ >= 0) tcflush(fd_, TCIFLUSH);
     }
 
     size_t ReadAvailable(uint8_t* buffer, size_t size) override {

@@ -296,6 +296,12 @@ Status FormatValue(const Field& field, std::string_view text, std::string& out) 
             LeftAligned(field, t.empty() ? std::string_view() : std::string(1, Upper(t[0])), out);
             return {};
         }
+        case '0':
+        case 'I':
+        case 'Y':
+        case 'T':
+            return Make(Error::BadValue, "field " + field.name + " of type " + std::string(1, field.type) +
+                                             " holds binary data, not text");
         default:
             LeftAligned(field, text, out);
             return {};
@@ -543,6 +549,14 @@ Status Writer::OpenForAppend(const std::string& path) {
 
 void Writer::BeginRecord() {
     record_.assign(header_.record_length, ' ');
+    // FoxPro's binary fields (null flags, integers, currency, date-times, doubles) start as zeros, not
+    // blanks: a blank null-flags byte would mark fields as null.
+    const bool foxpro = header_.version >= 0x30 && header_.version <= 0x32;
+    for (const Field& f : header_.fields) {
+        if (std::strchr("0IYT", f.type) != nullptr || (foxpro && f.type == 'B')) {
+            std::memset(record_.data() + f.offset, 0, f.length);
+        }
+    }
     building_ = file_ != nullptr;
 }
 

@@ -156,8 +156,9 @@ struct FieldSpec {
 // with blanks (a longer text is cut to the field); 'N' and 'F' fields hold a number ("-12", "3.5",
 // "+7", "1e3" is refused) right-aligned, with exactly the field's decimal count (rounded half away from
 // zero), an empty text leaves the field blank, a number too wide for the field is refused; 'D' fields
-// take "YYYYMMDD" or an empty text; 'L' fields take one of "TtFfYyNn?" or an empty text.  A field not
-// set in a record stays blank.
+// take "YYYYMMDD" or an empty text; 'L' fields take one of "TtFfYyNn?" or an empty text; FoxPro's
+// binary fields ('0', 'I', 'Y', 'T') take no text.  A field not set in a record stays blank (binary
+// fields, and 'B' fields of version 0x30 tables, zero).
 //
 // A new table is written beside its target and renamed into place by Close(), so a failure never
 // leaves a half-written table under the target name.

@@ -229,8 +229,8 @@ int32_t TablePacker::bfPackTable(const std::string& path) {
         dbc.file().Write(plan.packed_header.data(), plan.packed_header.size()) != plan.packed_header.size()) {
         return Fail(PackFailure::WriteFailed, dbc_name_ + " cannot be written");
     }
-    // Ends with the packed file holding what was packed so far and `failure` as the reason.
-    // A packed file cut short says how many records it holds.
+    // Ends with result 1, keeping the packed file with what was packed so far; a file cut short by the
+    // table's end or a failed read states the records it holds.
     auto finish_short = [&](PackFailure failure, std::string detail) {
         const bool recount = failure == PackFailure::ReadFailed || failure == PackFailure::ShortTable;
         uint8_t count[2];

@@ -117,17 +117,19 @@ int32_t TextFrame::ThrdGetHcNum(char* number) {
     }
     uint32_t received = 0;
     const bool ok = LinkReceiveData(reinterpret_cast<uint8_t*>(number), 15, &received);
+    // Terminated also on failure: a caller that prints the buffer anyway stays inside it.
+    number[received] = '\0';
     if (!ok || received < 8) {
         SetLinkStatus(StatusFailed, ErrReceiveFail);
         return ResultFailed;
     }
-    number[received] = '\0';
     SetLinkStatus(StatusIdle, 0);
     return ResultOk;
 }
 
 int32_t TextFrame::SendData(const uint8_t* data, uint32_t length) {
-    if (data == nullptr && length > 0) return 1;
+    // A length that came in negative would send whatever lies behind the caller's buffer.
+    if ((data == nullptr && length > 0) || length > 0x7FFFFFFFu) return 1;
     uint32_t sent = 0;
     return LinkSendData(data, length, &sent) && sent == length ? 0 : 1;
 }

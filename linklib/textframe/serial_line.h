@@ -36,9 +36,6 @@ class SerialLine {
     // The flag a stoppable read watches (the family's stop flag), or none.
     void WatchStop(const std::atomic<bool>* stop) { watched_.store(stop); }
 
-    // Tests: run the line over a port of their own.
-    void UsePort(std::unique_ptr<platform::SerialPort> port) { port_ = std::move(port); }
-
   private:
     bool TakeBuffered(uint8_t* out);
     void DropInput();

@@ -18,6 +18,12 @@
 namespace tarvix::testing {
 namespace {
 
+// Packed fields may be misaligned: compare copies, never references to them.
+template <typename T>
+T Val(T value) {
+    return value;
+}
+
 using ::testing::_;
 using ::testing::DoAll;
 using ::testing::ElementsAreArray;
@@ -247,10 +253,10 @@ TEST_F(DispatchTest, TextFrameRecordBecomesAnEntryOnlyOnSuccess) {
     EXPECT_EQ(GetHcFileInfo(0, 0, "*.DBF", &entry), 0);
     EXPECT_EQ(std::string(entry.name), "ABCDEFGHIJKL");
     EXPECT_EQ(entry.name[12], '\0');
-    EXPECT_EQ(entry.size, 123456);
-    EXPECT_EQ(entry.date, 0x5A21);
-    EXPECT_EQ(entry.time, 0x6B42);
-    EXPECT_EQ(entry.kind, 1);
+    EXPECT_EQ(Val(entry.size), 123456);
+    EXPECT_EQ(Val(entry.date), 0x5A21);
+    EXPECT_EQ(Val(entry.time), 0x6B42);
+    EXPECT_EQ(Val(entry.kind), 1);
 
     HcFileEntry untouched;
     std::memset(&untouched, 0xEE, sizeof untouched);
@@ -283,10 +289,10 @@ TEST_F(DispatchTest, ByteFrameEntryBecomesARecordOnlyOnSuccess) {
     std::vector<char> expected_name(32, '\0');
     std::memcpy(expected_name.data(), "A.DBF", 5);
     EXPECT_THAT(std::vector<char>(record.name, record.name + 32), ElementsAreArray(expected_name));
-    EXPECT_EQ(record.size, 99u);
-    EXPECT_EQ(record.date, 0x1234);
-    EXPECT_EQ(record.time, 0);
-    EXPECT_EQ(record.kind, 3);
+    EXPECT_EQ(Val(record.size), 99u);
+    EXPECT_EQ(Val(record.date), 0x1234);
+    EXPECT_EQ(Val(record.time), 0);
+    EXPECT_EQ(Val(record.kind), 3);
     HcFileRecord untouched;
     std::memset(&untouched, 0xEE, sizeof untouched);
     EXPECT_EQ(GetHcFileInfoEx(0, 0, "\\*.*", &untouched), 1);

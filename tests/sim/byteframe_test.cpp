@@ -264,3 +264,38 @@ TEST_F(ByteFrameSim, FillsReadingsOfAnArrivedTaskTable) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ByteFrameSim, FlashCommandFormatsOnlyAfterTheFeatureQuery) {
+    {
+        std::ofstream out(sim_->StorePath() / "KEEP.TXT");
+        out << "kept";
+    }
+    Command(80, 40);
+    EXPECT_EQ(ReceiveData(), Bytes(24, 0));  // rescue information: nothing to rescue
+    EXPECT_TRUE(std::filesystem::exists(sim_->StorePath() / "KEEP.TXT"));
+    Command(80, 27);
+    EXPECT_EQ(ReceiveData(), Bytes{0x80});
+    Command(80, 40);
+    EXPECT_EQ(ReceiveData(), Bytes{0});
+    EXPECT_TRUE(std::filesystem::is_empty(sim_->StorePath()));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ByteFrameSim, CommandBlockWhereCrcDataWasDueEndsTheUpload) {
+    SetName("G.BIN");
+    ChooseCrc();
+    Command(80, 2);
+    EXPECT_EQ(Send(1, Bytes(256, 'g'), true), std::optional<std::uint8_t>(0));
+    Command(15, 0);  // with the sum: not file data
+    Command(80, 22);
+    EXPECT_EQ(ReceiveData(), Bytes{1});  // the upload failed
+    EXPECT_TRUE(sim_->WaitEvent("data-abandoned", 1s));
+    EXPECT_FALSE(std::filesystem::exists(sim_->StorePath() / "G.BIN"));
+}
+
+}  // namespace

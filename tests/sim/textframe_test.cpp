@@ -370,3 +370,21 @@ TEST_F(TextFrameSim, LineNoiseIsReproducibleAndSurvived) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TextFrameSim, CommandWhereDataWasDueEndsTheUpload) {
+    // A PC that gave an upload up sends its next command; the handheld serves it and stores nothing.
+    SetName("G.BIN");
+    Command(80, 5, Le32(1000));
+    ExpectStatus(80, 5);
+    Command(80, 2, Le32(0));
+    ExpectStatus(80, 2);
+    EXPECT_EQ(Send(1, Bytes(256, 'g')), std::optional<std::uint8_t>(0));
+    Command(80, 25);
+    EXPECT_EQ(ReceiveData(), B("HC1234567"));
+    EXPECT_TRUE(sim_->WaitEvent("data-abandoned", 1s));
+    EXPECT_FALSE(std::filesystem::exists(sim_->StorePath() / "G.BIN"));
+}
+
+}  // namespace

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "tables/table_files.h"
+
 namespace fs = std::filesystem;
 using namespace tarvix::dbf;
 
@@ -173,6 +175,32 @@ TEST_F(DbfTest, AppendToExistingTableKeepsItsRecords) {
     EXPECT_FALSE(r.Next());
 }
 
+// A FoxPro template: its header (with the area after the terminator) is kept, and new records start
+// with zeros in the binary fields, so that no field reads as null.
+TEST_F(DbfTest, FoxProTemplateKeepsItsHeaderAndBinaryFieldsStartZero) {
+    tablestest::TTable t;
+    t.version = 0x30;
+    t.fields = {{"NAME", 'C', 4}, {"QTY", 'I', 4}, {"PRICE", 'B', 8}, {"_NullFlags", '0', 1, 0, 5}};
+    t.area.assign(263, 0x42);
+    Spill(dir_ / "B.DBF", t.Build());
+    Writer w;
+    ASSERT_TRUE(w.CreateFrom(At("B.DBF"), At("A.DBF")));
+    const std::pair<std::string_view, std::string_view> rec[] = {{"name", "ab"}};
+    ASSERT_TRUE(w.Append(rec));
+    EXPECT_EQ(w.Set("QTY", "1").error, Error::NotOpen);  // no record begun
+    w.BeginRecord();
+    EXPECT_EQ(w.Set("QTY", "1").error, Error::BadValue);
+    ASSERT_TRUE(w.Close());
+    const auto b = Slurp(At("A.DBF"));
+    const auto tpl = t.Build();
+    const size_t h = t.header_length();
+    EXPECT_EQ(std::vector<uint8_t>(b.begin() + 8, b.begin() + h),
+              std::vector<uint8_t>(tpl.begin() + 8, tpl.begin() + h));
+    std::vector<uint8_t> record = {' ', 'a', 'b', ' ', ' '};
+    record.resize(t.record_length(), 0);
+    EXPECT_EQ(std::vector<uint8_t>(b.begin() + h, b.end() - 1), record);
+}
+
 TEST_F(DbfTest, AbandonedNewTableLeavesTargetUntouched) {
     Spill(At("A.DBF"), {'o', 'l', 'd'});
     {
@@ -220,6 +248,8 @@ TEST(DbfFormat, ValuesAsDbaseStoresThem) {
         {'L', 1, 0, "t", "T", Error::None},
         {'L', 1, 0, "", " ", Error::None},
         {'L', 1, 0, "x", nullptr, Error::BadValue},
+        {'I', 4, 0, "12", nullptr, Error::BadValue},
+        {'M', 10, 0, "         7", "         7", Error::None},
     };
     for (const Case& c : cases) {
         Field f;

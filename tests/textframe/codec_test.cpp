@@ -157,9 +157,9 @@ TEST(FileEntries, ReplyToRecord) {
     HcFileRecord record{};
     ASSERT_TRUE(ParseFileInfoReply(reply, &record));
     EXPECT_EQ(std::string(record.name), std::string(31, 'N'));
-    EXPECT_EQ(record.size, 0x12345678u);
+    EXPECT_EQ(+record.size, 0x12345678u);
     EXPECT_EQ(record.kind, kKindFolder);
-    EXPECT_EQ(record.date, (30 << 9) | (6 << 5) | 21);
+    EXPECT_EQ(+record.date, (30 << 9) | (6 << 5) | 21);
     reply[0] = 0xFF;
     EXPECT_FALSE(ParseFileInfoReply(reply, &record));
 }

@@ -36,16 +36,16 @@ TEST_F(FoldersTest, FileInformationBothForms) {
     HcFileRecord record{};
     ASSERT_EQ(GetHcFileInfoEx(0, 0, "\\APP\\VERYLONGNAMEOFAFILE.TXT", &record), 0);
     EXPECT_STREQ(record.name, "VERYLONGNAMEOFAFILE.TXT");
-    EXPECT_EQ(record.size, 300u);
+    EXPECT_EQ(+record.size, 300u);
     EXPECT_EQ(record.kind, 1);
-    EXPECT_NE(record.date, 0);
+    EXPECT_NE(+record.date, 0);
 
     HcFileEntry entry{};
     ASSERT_EQ(GetHcFileInfo(0, 0, "\\APP\\VERYLONGNAMEOFAFILE.TXT", &entry), 0);
     EXPECT_STREQ(entry.name, "VERYLONGNAME");  // the short record holds 12 characters
-    EXPECT_EQ(entry.size, 300);
-    EXPECT_EQ(entry.date, record.date);
-    EXPECT_EQ(entry.time, record.time);
+    EXPECT_EQ(+entry.size, 300);
+    EXPECT_EQ(+entry.date, +record.date);
+    EXPECT_EQ(+entry.time, +record.time);
 
     std::memset(&entry, 0x5A, sizeof entry);
     const HcFileEntry untouched = entry;
@@ -68,7 +68,7 @@ TEST_F(FoldersTest, NextFormsWalkTheMatches) {
     EXPECT_STREQ(entry.name, std::string(entries[0].name).substr(0, 12).c_str());
     for (size_t i = 1; i < entries.size(); ++i) {
         ASSERT_EQ(GetHcNextFileInfo(0, 0, &entry), 0);
-        EXPECT_EQ(entry.size, static_cast<int32_t>(entries[i].size));
+        EXPECT_EQ(+entry.size, static_cast<int32_t>(entries[i].size));
         EXPECT_EQ(entry.kind, entries[i].kind);
     }
     EXPECT_EQ(GetHcNextFileInfo(0, 0, &entry), 2);
@@ -166,6 +166,8 @@ TEST_F(FoldersTest, ChangeFolderCarriesTheAuthorityByte) {
         tf::Status().authority.store(authority);
         sim().ClearRecords();
         ASSERT_EQ(HcSetDir(0, 0, "\\APP"), 0);
+        // The handheld notes a command after it has answered it.
+        ASSERT_TRUE(sim().WaitEvent("command:80/21", std::chrono::seconds(5)));
         bool seen = false;
         for (const hhsim::CommandRecord& c : sim().Commands()) {
             if (c.command == 80 && c.sub == 21) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "sim_fixture.h"
+#include "textframe/frame_transfer.h"
 
 namespace tarvix::tftest {
 namespace {
@@ -26,12 +27,14 @@ TEST_F(LinkTest, FindsTheHandheldOnItsPortAndRate) {
     EXPECT_EQ(LinkPort, 3);
     EXPECT_EQ(LinkRate, 38400);
     // The probes at 115200 and 57600 went unanswered: the handheld hears only its own rate.
+    ASSERT_TRUE(sim().WaitEvent("command:15/0", std::chrono::seconds(5)));
     EXPECT_EQ(sim().Counter("command:15/0"), 1);
     EXPECT_EQ(TestHcLink(), 0);
 
     // The next detection tries the saved pair first and finds it at once.
     sim().ClearRecords();
     ASSERT_EQ(AdPortAndRate(nullptr, nullptr), 0);
+    ASSERT_TRUE(sim().WaitEvent("command:15/0", std::chrono::seconds(5)));
     EXPECT_EQ(sim().Counter("command:15/0"), 1);
     EXPECT_EQ(TestHcLink(), 0);
 }
@@ -110,9 +113,8 @@ TEST_F(LinkTest, HandheldNumber) {
         char number[16];
         std::memset(number, 'x', sizeof number);
         ASSERT_EQ(thrdGetHcNum(0, 0, number), c.result);
-        if (c.result == 0) {
-            EXPECT_STREQ(number, c.number);
-        } else {
+        EXPECT_STREQ(number, c.number);  // a short number is terminated too
+        if (c.result != 0) {
             EXPECT_EQ(GetLastErrCode(), static_cast<int32_t>(ErrReceiveFail));
             EXPECT_EQ(thrdQueryStatus(), StatusFailed);
         }
@@ -135,6 +137,8 @@ TEST_F(LinkTest, RawExports) {
     sim().ClearRecords();
     EXPECT_EQ(Send_Data(data.data(), static_cast<int32_t>(data.size())), 0);
     EXPECT_EQ(Get_Update_Count(0), 3);
+    EXPECT_EQ(Send_Data(data.data(), -1), 1);
+    EXPECT_EQ(Get_Update_Count(0), 3);
     std::vector<hhsim::FrameRecord> in;
     for (const auto& f : sim().Frames()) {
         if (f.inbound) in.push_back(f);
@@ -145,6 +149,28 @@ TEST_F(LinkTest, RawExports) {
     EXPECT_EQ(in[2].number, 0xFFFFFFFFu);
     EXPECT_EQ(in[2].payload, Bytes(data.begin() + 512, data.end()));
 
+    // Block boundaries: the last block carries the rest, and an empty send is one empty last frame.
+    struct Split {
+        size_t size;
+        std::vector<uint32_t> numbers;
+    };
+    for (const Split& split :
+         {Split{0, {0xFFFFFFFFu}}, Split{256, {0xFFFFFFFFu}}, Split{257, {1, 0xFFFFFFFFu}}}) {
+        SCOPED_TRACE(split.size);
+        sim().ClearRecords();
+        const Bytes bytes = RandomBytes(split.size, 6);
+        EXPECT_EQ(Send_Data(bytes.data(), static_cast<int32_t>(bytes.size())), 0);
+        std::vector<uint32_t> numbers;
+        Bytes carried;
+        for (const auto& f : sim().Frames()) {
+            if (!f.inbound) continue;
+            numbers.push_back(f.number);
+            carried.insert(carried.end(), f.payload.begin(), f.payload.end());
+        }
+        EXPECT_EQ(numbers, split.numbers);
+        EXPECT_EQ(carried, bytes);
+    }
+
     // The number query leaves its answer on the line for Receive_Data.
     EXPECT_EQ(SendCmd(80, 25, 0), 0);
     char buffer[32] = {};
@@ -154,6 +180,21 @@ TEST_F(LinkTest, RawExports) {
     EXPECT_EQ(std::string(buffer), sim().config().number);
     EXPECT_EQ(ComRelease(), 1);
     EXPECT_EQ(TestHcLink(), 2);
+}
+
+TEST_F(LinkTest, WithoutFrameBuffersNothingIsSent) {
+    // A library whose buffers could not be allocated at start fails its transfers instead of
+    // writing through a missing buffer.
+    StartSim(1);
+    tf::FreeFrameBuffer();
+    ASSERT_EQ(ComInit(1, 115200), 1);
+    const Bytes data = RandomBytes(10, 1);
+    EXPECT_EQ(Send_Data(data.data(), 10), 1);
+    EXPECT_EQ(sim().Counter("frames-in"), 0);
+    ComRelease();
+    ASSERT_TRUE(tf::AllocFrameBuffer());
+    ASSERT_EQ(ComInit(1, 115200), 1);
+    EXPECT_EQ(Send_Data(data.data(), 10), 0);
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ class SimTest : public ::testing::Test {
         t.default_timeout_ms = 400;
         t.byte_timeout_ms = 200;
         t.status_reply_timeout_ms = 400;
-        t.link_test_timeout_ms = 150;
+        t.link_test_timeout_ms = 250;
         return t;
     }
 

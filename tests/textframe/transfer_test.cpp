@@ -122,6 +122,20 @@ TEST_F(TransferTest, FreeSpaceRule) {
     EXPECT_EQ(sim().ShownText(), "No memory");
     EXPECT_FALSE(fs::exists(Store() / "KELVANHB" / "NEW.BIN"));
 
+    // Sizes the handheld cannot be told (4 GiB or more) and, on this variant, files of 33276463
+    // bytes or more are refused before anything is sent.
+    const int uploads_before = sim().Counter("command:80/5");
+    fs::resize_file(work_ / "new.bin", 0);
+    fs::resize_file(work_ / "new.bin", 0x100000000ull);
+    EXPECT_EQ(SendFileToHc(0, 0, "\\KELVANHB\\NEW.BIN", ".\\new.bin", 0, 1), 1);
+    EXPECT_EQ(LastError(), static_cast<int32_t>(ErrDiskFull));
+    tf::Status().last_error.store(ErrOperation);
+    fs::resize_file(work_ / "new.bin", 33276463);
+    EXPECT_EQ(SendFileToHc(0, 0, "\\KELVANHB\\NEW.BIN", ".\\new.bin", 0, 1), 1);
+    EXPECT_EQ(LastError(), static_cast<int32_t>(ErrOperation));
+    EXPECT_EQ(thrdQueryStatus(), StatusFailed);
+    EXPECT_EQ(sim().Counter("command:80/5"), uploads_before);
+
     // Near 4 GiB of free space the sum must not wrap round and refuse a small file.
     WriteFile(HcFile(), Bytes(10, 'x'));
     WriteFile(work_ / "A.DBF", RandomBytes(1024, 5));

@@ -1,0 +1,567 @@
+#include "form1.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
+#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QScreen>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlQueryModel>
+#include <QSqlRecord>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <atomic>
+#include <exception>
+
+#include "meter_db.h"
+#include "processes.h"
+#include "task_table.h"
+#include "workbook.h"
+
+namespace desk {
+
+namespace {
+
+QFrame* NewPanel(QWidget* parent) {
+    auto* panel = new QFrame(parent);
+    panel->setFrameShape(QFrame::StyledPanel);
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(1, 1, 1, 1);
+    return panel;
+}
+
+QString ExceptionText(const std::exception& e) {
+    return QString::fromUtf8(e.what());
+}
+
+// The right-hand gap the download's progress bar keeps to the edge of its panel as the window grows.
+constexpr int kProgressBar2Left = 240;
+constexpr int kProgressBar2RightGap = 190;
+
+std::atomic<int> g_forms{0};
+
+// The grid's rows carry no numbers: the narrow left column only marks the current record.
+class MeterQueryModel final : public QSqlQueryModel {
+  public:
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation == Qt::Vertical && role == Qt::DisplayRole) return QVariant();
+        return QSqlQueryModel::headerData(section, orientation, role);
+    }
+};
+
+}  // namespace
+
+TForm1::TForm1(HandheldLink& link, DeskUi& ui, QString data_dir, QString program_dir, QWidget* parent)
+    : QMainWindow(parent),
+      link_(link),
+      ui_(ui),
+      data_dir_(std::move(data_dir)),
+      program_dir_(std::move(program_dir)),
+      connection_(QStringLiteral("ADOMeterQuery%1").arg(g_forms.fetch_add(1))) {
+    setObjectName(QStringLiteral("Form1"));
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSize(8);
+    setFont(font);
+    resize(1178, 635);
+    setWindowTitle(QString());
+
+    // Main menu.
+    t2 = menuBar()->addMenu(QStringLiteral("File"));
+    ConnecttoHHU1 = t2->addAction(QStringLiteral("Connect to HHU"));
+    Quit1 = t2->addAction(QStringLiteral("Exit"));
+    Data1 = menuBar()->addMenu(QStringLiteral("Data"));
+    Meterdatamaintenance1 = Data1->addAction(QStringLiteral("Import data from excel"));
+    DownloadfromHHU1 = Data1->addAction(QStringLiteral("Download from HHU"));
+    connect(ConnecttoHHU1, &QAction::triggered, this, &TForm1::ConnecttoHHU1Click);
+    connect(Quit1, &QAction::triggered, this, &TForm1::Quit1Click);
+    connect(Meterdatamaintenance1, &QAction::triggered, this, &TForm1::Meterdatamaintenance1Click);
+    connect(DownloadfromHHU1, &QAction::triggered, this, &TForm1::DownloadfromHHU1Click);
+
+    // Client area.
+    Panel1 = NewPanel(this);
+    setCentralWidget(Panel1);
+    PageControl1 = new QTabWidget(Panel1);
+    Panel1->layout()->addWidget(PageControl1);
+
+    TabSheet2 = new QWidget;
+    auto* page0 = new QVBoxLayout(TabSheet2);
+    page0->setContentsMargins(0, 0, 0, 0);
+    Panel6 = NewPanel(TabSheet2);
+    page0->addWidget(Panel6);
+    DBGrid2 = new QTableView(Panel6);
+    DBGrid2->setObjectName(QStringLiteral("DBGrid2"));
+    DBGrid2->horizontalHeader()->setFont(font);
+    DBGrid2->setContextMenuPolicy(Qt::CustomContextMenu);
+    DBGrid2->setSelectionBehavior(QAbstractItemView::SelectRows);
+    DBGrid2->verticalHeader()->setDefaultSectionSize(QFontMetrics(font).height() + 6);
+    DBGrid2->verticalHeader()->setFixedWidth(12);  // the record indicator column
+    Panel6->layout()->addWidget(DBGrid2);
+    ProgressBar3 = new QProgressBar(Panel6);
+    ProgressBar3->setGeometry(172, 168, 793, 17);
+    ProgressBar3->setTextVisible(false);
+    ProgressBar3->hide();
+    PageControl1->addTab(TabSheet2, QStringLiteral("Import meter data from excel and upload to HHU"));
+
+    TabSheet4 = new QWidget;
+    auto* page1 = new QVBoxLayout(TabSheet4);
+    page1->setContentsMargins(0, 0, 0, 0);
+    Panel15 = NewPanel(TabSheet4);
+    page1->addWidget(Panel15);
+    ListView2 = new QTableWidget(Panel15);
+    ListView2->setObjectName(QStringLiteral("ListView2"));
+    QFont list_font(QStringLiteral("MS Sans Serif"));
+    list_font.setPointSize(10);
+    ListView2->setFont(list_font);
+    ListView2->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView2->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView2->setShowGrid(true);
+    ListView2->verticalHeader()->hide();
+    ListView2->verticalHeader()->setDefaultSectionSize(QFontMetrics(list_font).height() + 6);
+    ListView2->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    ListView2->setContextMenuPolicy(Qt::CustomContextMenu);
+    Panel15->layout()->addWidget(ListView2);
+    ProgressBar2 = new QProgressBar(Panel15);
+    ProgressBar2->setGeometry(kProgressBar2Left, 180, 719, 17);
+    ProgressBar2->setRange(0, 100);
+    ProgressBar2->setTextVisible(false);
+    ProgressBar2->hide();
+    Panel15->installEventFilter(this);
+    PageControl1->addTab(TabSheet4, QStringLiteral("Download from HHU and export data to excel"));
+
+    // Popup menus.
+    PopupMenu1 = new QMenu(this);
+    ddfs1 = PopupMenu1->addAction(QStringLiteral("Upload all data to HHU"));
+    connect(ddfs1, &QAction::triggered, this, &TForm1::ddfs1Click);
+    connect(DBGrid2, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { PopupMenu1->popup(DBGrid2->viewport()->mapToGlobal(at)); });
+    PopupMenu2 = new QMenu(this);
+    Exportdatatoexcel2 = PopupMenu2->addAction(QStringLiteral("Export data to excel"));
+    connect(Exportdatatoexcel2, &QAction::triggered, this, &TForm1::Exportdatatoexcel2Click);
+    connect(ListView2, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { PopupMenu2->popup(ListView2->viewport()->mapToGlobal(at)); });
+
+    model_ = std::make_unique<MeterQueryModel>();
+    DBGrid2->setModel(model_.get());
+}
+
+TForm1::~TForm1() {
+    DBGrid2->setModel(nullptr);
+    model_.reset();
+    if (db_.isValid()) db_.close();
+    db_ = QSqlDatabase();
+    QSqlDatabase::removeDatabase(connection_);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!shown_once_) {
+        shown_once_ = true;
+        if (QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
+        FormShow();
+    }
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Panel15 && event->type() == QEvent::Resize)
+        ProgressBar2->setFixedWidth(
+            std::max(1, Panel15->width() - kProgressBar2Left - kProgressBar2RightGap));
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- pages -----------------------------------------------------------------------------------
+
+int TForm1::pageOnView() const {
+    if (PageControl1->isHidden()) return -1;
+    const int current = PageControl1->currentIndex();
+    return current >= 0 && PageControl1->isTabVisible(current) ? current : -1;
+}
+
+void TForm1::showTab(int page) {
+    PageControl1->setTabVisible(page, true);
+    if (!PageControl1->isTabVisible(PageControl1->currentIndex()) || PageControl1->isHidden())
+        PageControl1->setCurrentIndex(page);
+    PageControl1->show();
+}
+
+void TForm1::hideTab(int page) {
+    PageControl1->setTabVisible(page, false);
+    bool any = false;
+    for (int i = 0; i < PageControl1->count(); ++i) {
+        if (PageControl1->isTabVisible(i)) {
+            any = true;
+            if (!PageControl1->isTabVisible(PageControl1->currentIndex())) PageControl1->setCurrentIndex(i);
+        }
+    }
+    // With no tab shown there is no page on view.
+    PageControl1->setVisible(any);
+}
+
+void TForm1::showPage(int page) {
+    showTab(page);
+    hideTab(1 - page);
+    PageControl1->setCurrentIndex(page);
+}
+
+void TForm1::FormShow() {
+    hideTab(0);
+    hideTab(1);
+}
+
+void TForm1::Quit1Click() {
+    close();
+}
+
+void TForm1::setCaption(const QString& caption) {
+    setWindowTitle(caption);
+}
+
+// ---- connection --------------------------------------------------------------------------------
+
+bool TForm1::TryConnectHHU() {
+    char number[16] = {};
+    try {
+        for (int attempt = 1; attempt <= 4; ++attempt) {
+            std::fill(std::begin(number), std::end(number), '\0');
+            if (link_.thrdGetHcNum(attempt, kBaudRate, number) == 0) {
+                HandheldPort = attempt;
+                // The number's text up to its NUL, never past the buffer, cut to 9 characters.
+                size_t length = 0;
+                while (length < 9 && length < sizeof number && number[length] != '\0') ++length;
+                setCaption(QString::fromLatin1(number, static_cast<qsizetype>(length)));
+                return true;
+            }
+        }
+    } catch (const std::exception&) {
+        return false;
+    }
+    return false;
+}
+
+void TForm1::ConnecttoHHU1Click() {
+    try {
+        setCaption(QStringLiteral("Connecting........."));
+        // The search blocks the window for seconds: let the caption be painted first.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        if (TryConnectHHU()) {
+            ui_.information(QStringLiteral("The connection is successful"));
+        } else {
+            ui_.information(QStringLiteral("Connect fail\uFF01"));
+            setCaption(QStringLiteral("Not connect!"));
+        }
+    } catch (const std::exception&) {
+        ui_.information(QStringLiteral("Connect fail\uFF01"));
+    }
+}
+
+// ---- import ------------------------------------------------------------------------------------
+
+void TForm1::buildGridColumns() {
+    const QSqlRecord record = model_->record();
+    QHeaderView* header = DBGrid2->horizontalHeader();
+    int visual = 0;
+    for (const GridColumn& column : kGridColumns) {
+        const int logical = record.indexOf(QString::fromLatin1(column.field));
+        if (logical < 0) continue;
+        const QString title =
+            *column.title ? QString::fromLatin1(column.title) : QString::fromLatin1(column.field);
+        model_->setHeaderData(logical, Qt::Horizontal, title);
+        header->moveSection(header->visualIndex(logical), visual++);
+        DBGrid2->setColumnWidth(logical, column.width > 0 ? column.width : header->defaultSectionSize());
+    }
+}
+
+void TForm1::closeGridQuery() {
+    model_->clear();
+    query_open_ = false;
+}
+
+void TForm1::Meterdatamaintenance1Click() {
+    showPage(0);
+
+    // Choose the workbook.
+    QString path;
+    try {
+        const std::optional<QString> chosen =
+            ui_.openFile(QStringLiteral("EXCEL (*.xls);;EXCEL2007 (*.xlsx)"), program_dir_);
+        if (!chosen || QFileInfo(*chosen).fileName().isEmpty()) throw std::runtime_error("cancelled");
+        path = QDir::toNativeSeparators(QFileInfo(*chosen).absoluteFilePath());
+        setCaption(path);
+    } catch (const std::exception&) {
+        ui_.box(QStringLiteral("You canceled the operation !"), QStringLiteral("ERROR!"), BoxIcon::Error);
+        return;
+    }
+
+    // Read its first sheet.
+    Sheet sheet;
+    try {
+        sheet =
+            ReadFirstSheet(QFile::encodeName(QDir::fromNativeSeparators(path)).toStdString(), kImportColumns);
+    } catch (const std::exception&) {
+        ui_.box(QStringLiteral("You Excel did not install!"), QStringLiteral("ERROR!"), BoxIcon::Error);
+        return;
+    }
+    if (sheet.rowCount() == 0 || sheet.columnCount() == 0) {
+        ui_.plain(QStringLiteral("The excel file has no data! Please confirm"));
+        return;
+    }
+
+    // Replace Meter: every row converted first, then one transaction.
+    ProgressBar3->setRange(0, sheet.rowCount());
+    ProgressBar3->setValue(0);
+    ProgressBar3->show();
+    ProgressBar3->raise();
+    try {
+        closeGridQuery();
+        db_ = OpenMeterDatabase(data_dir_, connection_);
+        ImportMeters(db_, sheet, [this](int k) {
+            if ((k & 1023) == 0) ProgressBar3->setValue(k);
+        });
+    } catch (const std::exception& e) {
+        ProgressBar3->setValue(0);
+        ProgressBar3->hide();
+        ui_.errorReport(ExceptionText(e));
+        return;
+    }
+    ProgressBar3->setValue(0);
+    ProgressBar3->hide();
+
+    TerminateProcessesByName("excel.exe");
+
+    // Show the new list; every row is fetched, so the upload sees them all.
+    model_->setQuery(QString::fromLatin1(kGridQueryStatement), db_);
+    if (model_->lastError().isValid()) {
+        const QString why = model_->lastError().text();
+        closeGridQuery();
+        ui_.errorReport(QStringLiteral("The meter list cannot be shown: %1").arg(why));
+        return;
+    }
+    while (model_->canFetchMore()) model_->fetchMore();
+    if (model_->lastError().isValid()) {
+        const QString why = model_->lastError().text();
+        closeGridQuery();
+        ui_.errorReport(QStringLiteral("The meter list cannot be shown: %1").arg(why));
+        return;
+    }
+    query_open_ = true;
+    buildGridColumns();
+    ui_.plain(QStringLiteral("Data has been imported\uFF01"));
+}
+
+// ---- upload ------------------------------------------------------------------------------------
+
+void TForm1::ddfs1Click() {
+    const int port = HandheldPort;
+    const QString template_path = FindFileNoCase(data_dir_, QStringLiteral("B.DBF"));
+    if (template_path.isEmpty()) {
+        ui_.plain(QStringLiteral("(B.dbf)File association missing!"));
+        return;
+    }
+    // A fresh copy of the template replaces any earlier table, so records never pile up across runs.
+    const QString table_path = QDir(data_dir_).filePath(QStringLiteral("A.DBF"));
+    {
+        const QString temp = QDir(data_dir_).filePath(QStringLiteral(".A.DBF.part"));
+        QFile::remove(temp);
+        const bool copied =
+            QFile::copy(template_path, temp) &&
+            ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(table_path).constData()) == 0;
+        if (!copied) {
+            QFile::remove(temp);
+            ui_.plain(QStringLiteral("Send the file failed, please try again!"));
+            return;
+        }
+    }
+
+    ProgressBar3->setValue(0);
+    ProgressBar3->show();
+    ProgressBar3->raise();
+    auto reset_bar = [this] {
+        ProgressBar3->setValue(0);
+        ProgressBar3->hide();
+    };
+    try {
+        if (!query_open_)
+            throw DeskError(QStringLiteral("Cannot perform this operation on a closed dataset"));
+        const int count = model_->rowCount();
+        ProgressBar3->setRange(0, std::max(count, 1));
+        std::vector<TaskRecord> records;
+        records.reserve(static_cast<size_t>(count));
+        auto field = [this](const QSqlRecord& r, int column) {
+            return r.value(QString::fromLatin1(kGridColumns[column].field));
+        };
+        for (int k = 1; k <= count; ++k) {
+            DBGrid2->selectRow(k - 1);
+            ProgressBar3->setValue(k);
+            const QSqlRecord r = model_->record(k - 1);
+            TaskRecord t;
+            t.nid = field(r, 0).toLongLong();
+            t.cid = field(r, 1).toString();
+            t.addres = field(r, 2).toString();
+            t.mid = field(r, 3).toString();
+            t.roter = field(r, 4).toString();
+            t.lx = field(r, 6).toString();
+            t.reset = field(r, 5).toString();
+            records.push_back(std::move(t));
+        }
+        AppendTaskRecords(table_path, records);
+    } catch (const std::exception& e) {
+        reset_bar();
+        ui_.errorReport(ExceptionText(e));
+        return;
+    }
+
+    int32_t result = 1;
+    try {
+        result = link_.SendFileToHc(port, kBaudRate, kHcTaskTable, kPcTaskTable, 1, 1);
+    } catch (const std::exception&) {
+        ui_.plain(QStringLiteral("Send the file failed"));
+        reset_bar();
+        return;
+    }
+    if (result != 0) {
+        ui_.information(QStringLiteral("Send the file failed!"));
+        reset_bar();
+    } else {
+        reset_bar();
+        ui_.information(QStringLiteral("File upload success!"));
+    }
+}
+
+// ---- download ----------------------------------------------------------------------------------
+
+void TForm1::SetupReadingColumns() {
+    ListView2->clear();
+    ListView2->setRowCount(0);
+    ListView2->setColumnCount(19);
+    ListView2->setShowGrid(true);
+    QStringList captions;
+    for (const ReadingColumn& c : kReadingColumns) captions << QString::fromLatin1(c.caption);
+    ListView2->setHorizontalHeaderLabels(captions);
+    for (int i = 0; i < 19; ++i) ListView2->setColumnWidth(i, kReadingColumns[i].width);
+    ListView2->setRowCount(0);
+}
+
+void TForm1::DownloadfromHHU1Click() {
+    showPage(1);
+    SetupReadingColumns();
+    ProgressBar2->setValue(0);
+    ProgressBar2->show();
+    ProgressBar2->raise();
+    auto reset_bar = [this] {
+        ProgressBar2->setValue(0);
+        ProgressBar2->hide();
+    };
+
+    int32_t result = 1;
+    try {
+        result = link_.GetHcFile(HandheldPort, kBaudRate, kHcTaskTable, kPcDownloaded, 1);
+    } catch (const std::exception&) {
+        result = 1;
+    }
+    if (result != 0) {
+        ui_.information(QStringLiteral("Receive file failed!"));
+        reset_bar();
+        return;
+    }
+    ProgressBar2->setValue(10);
+
+    std::vector<QStringList> rows;
+    try {
+        rows = RunLocalSelect(data_dir_, QString::fromLatin1(kReadingQueryStatement));
+    } catch (const std::exception& e) {
+        reset_bar();
+        ui_.errorReport(ExceptionText(e));
+        return;
+    }
+    ListView2->setUpdatesEnabled(false);
+    ListView2->setRowCount(static_cast<int>(rows.size()));
+    for (size_t k = 0; k < rows.size(); ++k) {
+        const QStringList& values = rows[k];
+        for (int c = 0; c < 19 && c < values.size(); ++c)
+            ListView2->setItem(static_cast<int>(k), c, new QTableWidgetItem(values[c]));
+        ProgressBar2->setValue(static_cast<int>(std::min<size_t>(100, 11 + k + 1)));
+    }
+    ListView2->setUpdatesEnabled(true);
+    ProgressBar2->setValue(100);
+    reset_bar();
+}
+
+// ---- report ------------------------------------------------------------------------------------
+
+ListContent TForm1::listContent() const {
+    ListContent content;
+    for (int c = 0; c < ListView2->columnCount(); ++c) {
+        const QTableWidgetItem* h = ListView2->horizontalHeaderItem(c);
+        content.captions << (h ? h->text() : QString());
+    }
+    for (int r = 0; r < ListView2->rowCount(); ++r) {
+        QStringList row;
+        for (int c = 0; c < ListView2->columnCount(); ++c) {
+            const QTableWidgetItem* item = ListView2->item(r, c);
+            row << (item ? item->text() : QString());
+        }
+        content.rows.push_back(std::move(row));
+    }
+    return content;
+}
+
+bool TForm1::ExportListViewToExcel(QTableWidget* list, const QString& title) {
+    const std::optional<SaveChoice> choice =
+        ui_.saveFile(QStringLiteral("Save to"), QStringLiteral("EXCEL (*.xls);;EXCEL2007 (*.xlsx)"));
+    if (!choice) return false;
+    const QString name = QDir::toNativeSeparators(
+        QFileInfo(CompleteReportName(QDir::fromNativeSeparators(choice->path), choice->filter_index))
+            .absoluteFilePath());
+
+    ListContent content;
+    if (list == ListView2) {
+        content = listContent();
+    } else {
+        for (int c = 0; c < list->columnCount(); ++c)
+            content.captions << (list->horizontalHeaderItem(c) ? list->horizontalHeaderItem(c)->text()
+                                                               : QString());
+        for (int r = 0; r < list->rowCount(); ++r) {
+            QStringList row;
+            for (int c = 0; c < list->columnCount(); ++c)
+                row << (list->item(r, c) ? list->item(r, c)->text() : QString());
+            content.rows.push_back(std::move(row));
+        }
+    }
+    switch (WriteReport(QDir::fromNativeSeparators(name), title, content, QDateTime::currentDateTime())) {
+        case ReportOutcome::Saved:
+            ui_.box(QStringLiteral("Data has been successfully exported to\uFF1A") + UpperLatin(name),
+                    QStringLiteral("Prompt"), BoxIcon::Information);
+            return true;
+        case ReportOutcome::WorkbookUnavailable:
+            ui_.box(QStringLiteral("Call Excel failed\uFF0CExcel is not available\u3002"),
+                    QStringLiteral("Error"), BoxIcon::Information);
+            TerminateProcessesByName("excel.exe");
+            return false;
+        case ReportOutcome::DataRowFailed:
+            ui_.box(QStringLiteral("Network connection fails, the data was not able to export"),
+                    QStringLiteral("Prompt"), BoxIcon::Information);
+            return false;
+        case ReportOutcome::LayoutOrSaveFailed:
+            ui_.box(QStringLiteral("Export data failed\uFF1A") + UpperLatin(name), QStringLiteral("Prompt"),
+                    BoxIcon::Information);
+            return false;
+    }
+    return false;
+}
+
+void TForm1::Exportdatatoexcel2Click() {
+    ExportListViewToExcel(ListView2, QStringLiteral("Informe de Resultados"));
+}
+
+}  // namespace desk

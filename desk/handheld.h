@@ -1,0 +1,23 @@
+// The three library operations the desk uses.  The program binds them to libtarvix; tests put a
+// scripted handheld in their place.
+#pragma once
+
+#include <cstdint>
+
+namespace desk {
+
+class HandheldLink {
+  public:
+    virtual ~HandheldLink() = default;
+    // Fills number (at least 16 bytes) with the handheld's number; 0 on success.
+    virtual int32_t thrdGetHcNum(int32_t port, int32_t baud_rate, char* number) = 0;
+    virtual int32_t SendFileToHc(int32_t port, int32_t baud_rate, const char* hc_name, const char* pc_path,
+                                 int32_t reserved, int32_t overwrite) = 0;
+    virtual int32_t GetHcFile(int32_t port, int32_t baud_rate, const char* hc_path, const char* pc_path,
+                              int32_t overwrite) = 0;
+};
+
+// The library itself (defined in the program, which links libtarvix).
+HandheldLink& TarvixLink();
+
+}  // namespace desk

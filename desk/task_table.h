@@ -1,0 +1,57 @@
+// The task table: the template B.DBF, the table A.DBF the upload writes, and the query that reads the
+// table downa.dbf the handheld gave back.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+#include "meter_db.h"
+
+namespace tarvix::dbf {
+struct FieldSpec;
+}
+
+namespace desk {
+
+// The template's structure: the seven fields the upload writes and the reading fields the download
+// selects, character and numeric fields only, each narrow enough for the handheld's packed tables.
+const std::vector<tarvix::dbf::FieldSpec>& TaskTableFields();
+
+// Writes an empty template table at path.  Raises DeskError.
+void WriteTaskTemplate(const QString& path);
+
+// One meter as the upload writes it; field names are matched without regard to case.
+struct TaskRecord {
+    long long nid = 0;
+    QString cid, addres, mid, roter, lx, reset;
+};
+
+// Appends the records to the existing table at path (the fresh copy of the template) and closes it,
+// on every path.  On an error nothing of this call stays in the table and DeskError is raised.
+void AppendTaskRecords(const QString& path, const std::vector<TaskRecord>& records);
+
+// A local-SQL select of the form "select F1,F2,... from FILE order by FIELD" over a table of the data
+// folder.  Raises DeskError for a statement of any other form.
+struct LocalSelect {
+    QStringList fields;
+    QString table_file;
+    QString order_by;
+};
+LocalSelect ParseLocalSelect(const QString& statement);
+
+// Runs the select over the table file found in data_dir (its name matched without regard to case):
+// one row per record with the text of each selected field, in ascending order of the order field
+// (numerically for numeric fields), records of equal keys in file order.  Raises DeskError when the
+// table is missing or unreadable or a named field does not exist.
+std::vector<QStringList> RunLocalSelect(const QString& data_dir, const QString& statement);
+
+// The download's statement, exactly.
+inline constexpr const char* kReadingQueryStatement =
+    "select NID,CID,ADDRES,MID,ROTER,lx,PA,A1,A2,LE,RE,RV,RC,RD,RESET,RDS,CRQ,CTM,Reason from downa.dbf "
+    "order by nid ";
+
+// Finds a file of the folder by name without regard to case; empty when there is none.
+QString FindFileNoCase(const QString& dir, const QString& name);
+
+}  // namespace desk

@@ -1,0 +1,23 @@
+# Writes a BIFF8 workbook from JSON on standard input: {"rows": [[cell, ...], ...]} where a cell is
+# null (left empty), a text, a number, a boolean or {"date": "YYYY-MM-DD"}.
+import datetime
+import json
+import sys
+
+import xlwt
+
+spec = json.load(sys.stdin)
+book = xlwt.Workbook()
+sheet = book.add_sheet("Meters")
+date_style = xlwt.easyxf(num_format_str="YYYY-MM-DD")
+for r, row in enumerate(spec["rows"]):
+    for c, value in enumerate(row):
+        if value is None:
+            continue
+        if isinstance(value, dict):
+            sheet.write(r, c, datetime.datetime.strptime(value["date"], "%Y-%m-%d"), date_style)
+        else:
+            sheet.write(r, c, value)
+for extra in spec.get("sheets", []):
+    book.add_sheet(extra)
+book.save(sys.argv[1])

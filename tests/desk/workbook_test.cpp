@@ -1,0 +1,245 @@
+// The workbook readers: both formats, every cell kind, the used range and damaged files.
+#include "workbook.h"
+
+#include <gtest/gtest.h>
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <map>
+
+#include "helpers.h"
+
+using desk::CellValue;
+using desktest::Rows;
+
+namespace desk {
+void PrintTo(const CellValue& v, std::ostream* os) {
+    *os << "{kind " << static_cast<int>(v.kind) << ", text \"" << v.text << "\", number " << v.number
+        << ", boolean " << v.boolean << "}";
+}
+}  // namespace desk
+
+namespace {
+
+std::string Local(const QString& p) {
+    return QFile::encodeName(p).toStdString();
+}
+
+class BothFormats : public ::testing::TestWithParam<const char*> {
+  protected:
+    QTemporaryDir dir;
+    QString write(const Rows& rows) {
+        const QString path = dir.filePath(QStringLiteral("book.") + GetParam());
+        if (QString::fromLatin1(GetParam()) == QLatin1String("xlsx"))
+            desktest::WriteXlsx(path, rows);
+        else
+            desktest::WriteXls(path, rows);
+        return path;
+    }
+};
+
+TEST_P(BothFormats, CellKindsAndUsedRange) {
+    const QString path = write({
+        {QStringLiteral("NID"), QStringLiteral("name"), {}, QStringLiteral("when")},
+        {1, QStringLiteral("Ana \u00d1u\u00f1ez \u4e2d"), true, QDate(2024, 3, 5)},
+        {2.5, QString(), false, {}},
+        {},
+        {{}, {}, {}, {}, {}, QStringLiteral("last")},
+    });
+    const desk::Sheet sheet = desk::ReadFirstSheet(Local(path));
+    EXPECT_EQ(sheet.rowCount(), 5);
+    EXPECT_EQ(sheet.columnCount(), 6);
+    EXPECT_EQ(sheet.cell(1, 1), CellValue::Text("NID"));
+    EXPECT_EQ(sheet.cell(2, 1), CellValue::Number(1));
+    EXPECT_EQ(sheet.cell(2, 2), CellValue::Text("Ana \xc3\x91u\xc3\xb1"
+                                                "ez \xe4\xb8\xad"));
+    if (QString::fromLatin1(GetParam()) == QLatin1String("xlsx")) {
+        EXPECT_EQ(sheet.cell(2, 3), CellValue::Boolean(true));
+        EXPECT_EQ(sheet.cell(3, 3), CellValue::Boolean(false));
+    } else {
+        // freexl hands a BIFF boolean over as the number 1 or 0.
+        EXPECT_EQ(sheet.cell(2, 3), CellValue::Number(1));
+        EXPECT_EQ(sheet.cell(3, 3), CellValue::Number(0));
+    }
+    EXPECT_EQ(sheet.cell(2, 4), CellValue::Date(desk::DateSerial(2024, 3, 5)));
+    EXPECT_EQ(sheet.cell(3, 1), CellValue::Number(2.5));
+    EXPECT_EQ(sheet.cell(3, 2).kind, CellValue::Kind::Empty);
+    EXPECT_EQ(sheet.cell(4, 1).kind, CellValue::Kind::Empty);
+    EXPECT_EQ(sheet.cell(5, 6), CellValue::Text("last"));
+    EXPECT_EQ(sheet.cell(99, 99).kind, CellValue::Kind::Empty);
+}
+
+TEST_P(BothFormats, KeepsOnlyTheColumnsAskedForButCountsAll) {
+    const QString path = write({{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}});
+    const desk::Sheet sheet = desk::ReadFirstSheet(Local(path), {1, 14});
+    EXPECT_EQ(sheet.columnCount(), 15);
+    EXPECT_EQ(sheet.cell(1, 1), CellValue::Number(1));
+    EXPECT_EQ(sheet.cell(1, 14), CellValue::Number(14));
+    EXPECT_EQ(sheet.cell(1, 7).kind, CellValue::Kind::Empty);
+}
+
+TEST_P(BothFormats, EmptySheetHasNoUsedRange) {
+    const desk::Sheet sheet = desk::ReadFirstSheet(Local(write({})));
+    EXPECT_EQ(sheet.rowCount(), 0);
+    EXPECT_EQ(sheet.columnCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Workbooks, BothFormats, ::testing::Values("xlsx", "xls"));
+
+// Inline strings, formula results and a sheet part that is not sheet1.xml, as other writers make them.
+TEST(XlsxReader, InlineStringsFormulasAndRelocatedSheet) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("parts"));
+    QDir().mkpath(folder + "/xl/_rels");
+    QDir().mkpath(folder + "/xl/worksheets");
+    QDir().mkpath(folder + "/_rels");
+    auto put = [&](const QString& name, const char* text) {
+        QFile f(folder + "/" + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    };
+    put("[Content_Types].xml",
+        R"(<?xml version="1.0"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"/>)");
+    put("xl/workbook.xml",
+        R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets><sheet name="B" sheetId="2" r:id="rId7"/><sheet name="A" sheetId="1" r:id="rId1"/></sheets></workbook>)");
+    put("xl/_rels/workbook.xml.rels",
+        R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Target="worksheets/sheet1.xml" Type="x"/><Relationship Id="rId7" Target="/xl/worksheets/other.xml" Type="x"/></Relationships>)");
+    put("xl/worksheets/sheet1.xml",
+        R"(<worksheet><sheetData><row r="1"><c r="A1"><v>99</v></c></row></sheetData></worksheet>)");
+    put("xl/worksheets/other.xml",
+        R"(<x:worksheet xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><x:sheetData>)"
+        R"(<x:row r="2"><x:c r="B2" t="inlineStr"><x:is><x:r><x:t>ab</x:t></x:r><x:r><x:t>c</x:t></x:r></x:is></x:c>)"
+        R"(<x:c r="C2" t="str"><x:f>A1&amp;"x"</x:f><x:v>7x</x:v></x:c><x:c r="D2"><x:f>1+1</x:f><x:v>2</x:v></x:c>)"
+        R"(<x:c r="E2" t="e"><x:v>#N/A</x:v></x:c><x:c r="F2" s="0"/></x:row></x:sheetData></x:worksheet>)");
+    const QString book = dir.filePath(QStringLiteral("made.xlsx"));
+    ASSERT_EQ(
+        QProcess::execute(QStringLiteral("/bin/sh"),
+                          {QStringLiteral("-c"),
+                           QStringLiteral("cd '%1' && /usr/bin/python3 -c \"import zipfile,os;"
+                                          "z=zipfile.ZipFile('%2','w');"
+                                          "[z.write(os.path.join(d,f),os.path.relpath(os.path.join(d,f),'.'))"
+                                          " for d,_,fs in os.walk('.') for f in fs]\"")
+                               .arg(folder, book)}),
+        0);
+    const desk::Sheet sheet = desk::ReadFirstSheet(Local(book));
+    EXPECT_EQ(sheet.rowCount(), 2);
+    EXPECT_EQ(sheet.columnCount(), 5);  // F2 has no value
+    EXPECT_EQ(sheet.cell(1, 1).kind, CellValue::Kind::Empty);
+    EXPECT_EQ(sheet.cell(2, 2), CellValue::Text("abc"));
+    EXPECT_EQ(sheet.cell(2, 3), CellValue::Text("7x"));
+    EXPECT_EQ(sheet.cell(2, 4), CellValue::Number(2));
+    EXPECT_EQ(sheet.cell(2, 5), CellValue::Text("#N/A"));
+}
+
+TEST(WorkbookReader, RefusesWhatIsNoWorkbook) {
+    QTemporaryDir dir;
+    auto file = [&](const char* name, const QByteArray& bytes) {
+        QFile f(dir.filePath(QString::fromLatin1(name)));
+        f.open(QIODevice::WriteOnly);
+        f.write(bytes);
+        return Local(f.fileName());
+    };
+    EXPECT_THROW(desk::ReadFirstSheet(file("text.xlsx", "NID;name\n1;x\n")), desk::WorkbookError);
+    EXPECT_THROW(desk::ReadFirstSheet(file("empty.xls", "")), desk::WorkbookError);
+    EXPECT_THROW(desk::ReadFirstSheet(file("zip.xlsx", QByteArray("PK\x03\x04", 4) + QByteArray(60, 'x'))),
+                 desk::WorkbookError);
+    EXPECT_THROW(desk::ReadFirstSheet(file(
+                     "cfb.xls", QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + QByteArray(504, '\0'))),
+                 desk::WorkbookError);
+    EXPECT_THROW(desk::ReadFirstSheet(Local(dir.filePath(QStringLiteral("missing.xlsx")))),
+                 desk::WorkbookError);
+
+    // A truncated real workbook.
+    const QString good = dir.filePath(QStringLiteral("good.xlsx"));
+    desktest::WriteXlsx(good, {{1, 2}, {3, 4}});
+    QFile g(good);
+    ASSERT_TRUE(g.open(QIODevice::ReadOnly));
+    const QByteArray half = g.readAll().left(static_cast<int>(g.size() / 2));
+    EXPECT_THROW(desk::ReadFirstSheet(file("half.xlsx", half)), desk::WorkbookError);
+}
+
+TEST(WorkbookReader, ChosenByContentNotByName) {
+    QTemporaryDir dir;
+    const QString xls_named_xlsx = dir.filePath(QStringLiteral("really-biff.xlsx"));
+    desktest::WriteXls(xls_named_xlsx, {{QStringLiteral("a"), 7}});
+    const QString xlsx_named_xls = dir.filePath(QStringLiteral("really-zip.xls"));
+    desktest::WriteXlsx(xlsx_named_xls, {{QStringLiteral("b"), 8}});
+    EXPECT_EQ(desk::ReadFirstSheet(Local(xls_named_xlsx)).cell(1, 2), CellValue::Number(7));
+    EXPECT_EQ(desk::ReadFirstSheet(Local(xlsx_named_xls)).cell(1, 1), CellValue::Text("b"));
+}
+
+TEST(WorkbookReader, DateSerialCountsAsSpreadsheetsDo) {
+    EXPECT_EQ(desk::DateSerial(1900, 3, 1), 61);
+    EXPECT_EQ(desk::DateSerial(2024, 3, 5), 45356);
+    EXPECT_DOUBLE_EQ(desk::DateSerial(2024, 3, 5, 12, 0, 0), 45356.5);
+}
+
+}  // namespace
+
+namespace {
+
+// Zips the given parts (name -> content) into a workbook file.
+QString ZipParts(const QTemporaryDir& dir, const QString& name, const std::map<QString, QByteArray>& parts) {
+    const QString folder = dir.filePath(name + QStringLiteral(".parts"));
+    for (const auto& [part, content] : parts) {
+        const QString path = folder + QLatin1Char('/') + part;
+        QDir().mkpath(QFileInfo(path).path());
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+    const QString book = dir.filePath(name);
+    EXPECT_EQ(QProcess::execute(
+                  QStringLiteral("/usr/bin/python3"),
+                  {QStringLiteral("-c"),
+                   QStringLiteral("import zipfile,os,sys\n"
+                                  "z=zipfile.ZipFile(sys.argv[2],'w')\n"
+                                  "for d,_,fs in os.walk(sys.argv[1]):\n"
+                                  "  for f in fs:\n"
+                                  "    p=os.path.join(d,f); z.write(p,os.path.relpath(p,sys.argv[1]))\n"),
+                   folder, book}),
+              0);
+    return book;
+}
+
+std::map<QString, QByteArray> MinimalParts(const QByteArray& workbook_pr, const QByteArray& sheet_data) {
+    return {
+        {"xl/workbook.xml",
+         "<workbook xmlns:r=\"r\">" + workbook_pr +
+             "<sheets><sheet name=\"A\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+        {"xl/_rels/workbook.xml.rels",
+         "<Relationships><Relationship Id=\"rId1\" Target=\"worksheets/sheet1.xml\"/></Relationships>"},
+        {"xl/styles.xml",
+         "<styleSheet><cellXfs count=\"2\"><xf numFmtId=\"0\"/><xf numFmtId=\"14\"/></cellXfs></styleSheet>"},
+        {"xl/worksheets/sheet1.xml", "<worksheet><sheetData>" + sheet_data + "</sheetData></worksheet>"},
+    };
+}
+
+TEST(XlsxReader, Dates1904AndRowsOutOfRange) {
+    QTemporaryDir dir;
+    const QByteArray cells = "<row r=\"1\"><c r=\"A1\" s=\"1\"><v>0</v></c><c r=\"B1\"><v>0</v></c></row>";
+    const desk::Sheet s1904 = desk::ReadFirstSheet(
+        Local(ZipParts(dir, "d1904.xlsx", MinimalParts("<workbookPr date1904=\"1\"/>", cells))));
+    EXPECT_EQ(s1904.cell(1, 1), CellValue::Date(desk::DateSerial(1904, 1, 1)));
+    EXPECT_EQ(s1904.cell(1, 2), CellValue::Number(0));
+    const desk::Sheet s1900 =
+        desk::ReadFirstSheet(Local(ZipParts(dir, "d1900.xlsx", MinimalParts("", cells))));
+    EXPECT_EQ(s1900.cell(1, 1), CellValue::Date(0));
+
+    // Rows and columns past a sheet's limits are refused instead of being allocated.
+    for (const char* bad :
+         {"<row r=\"5000000\"><c><v>1</v></c></row>", "<row r=\"0\"><c><v>1</v></c></row>",
+          "<row r=\"1\"><c r=\"A0\"><v>1</v></c></row>", "<row r=\"1\"><c r=\"ZZZZ1\"><v>1</v></c></row>"}) {
+        static int n = 0;
+        const QString name = QStringLiteral("bad%1.xlsx").arg(++n);
+        EXPECT_THROW(desk::ReadFirstSheet(Local(ZipParts(dir, name, MinimalParts("", bad)))),
+                     desk::WorkbookError)
+            << bad;
+    }
+}
+
+}  // namespace
