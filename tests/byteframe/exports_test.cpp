@@ -115,6 +115,15 @@ TEST_F(Exports, NumberAndLinkTest) {
     EXPECT_EQ(number[10], 'x');  // at most 10 bytes written
     EXPECT_EQ(TestHcLink(), 0);
     EXPECT_EQ(IsComInited(), 0);
+    // A port the caller opened is closed by the link test, which probes the detected link.
+    ASSERT_NE(ComInit(1, 9600), -1);
+    EXPECT_EQ(TestHcLink(), 0);
+    EXPECT_EQ(IsComInited(), 0);
+    // Every detection leaves the family's own waits, whatever was set before.
+    HcSetExitTime(2000, 5000);
+    HcMakeDir(0, 0, "\\W");
+    EXPECT_EQ(bf::Proto().AckTimeout(), 500u);
+    EXPECT_EQ(bf::Proto().ByteTimeout(), 3000u);
 }
 
 TEST_F(Exports, FileInformationRecordsByteForByte) {
@@ -191,6 +200,10 @@ TEST_F(Exports, RawLinkExports) {
     EXPECT_EQ(received, 9);
     EXPECT_STREQ(number, "BF0000042");
     EXPECT_EQ(Get_Update_Count(0), 2);
+    // Raw data goes out as frames: a command block sent as data is a command to the handheld.
+    uint8_t block[23]{bf::CmdLinkTest};
+    EXPECT_EQ(Send_Data(block, sizeof block), 0);
+    EXPECT_EQ(Get_Update_Count(0), 3);
     EXPECT_EQ(Get_Update_Count(257), 0);
     uint8_t byte = 0x5A;
     EXPECT_EQ(Receive_Byte(&byte), 1);  // nothing waiting
