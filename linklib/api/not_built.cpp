@@ -45,36 +45,7 @@ int32_t TextFrame::GetHcMsg(const char*) { return TfNotBuilt(); }
 // ---------------------------------------------------------------------------------------------
 namespace bf {
 
-int32_t ByteFrame::DetectLink(int32_t*, int32_t*, uint8_t*) { return BfNotBuilt(); }
-int32_t ByteFrame::ProbeLink(int32_t, int32_t, char*) { return BfNotBuilt(); }
-int32_t ByteFrame::TestHcLink(int32_t, int32_t) { return BfNotBuilt(); }
-int32_t ByteFrame::ReceiveByte(uint8_t*) { BfNotBuilt(); return 1; }
-int32_t ByteFrame::SendByte(uint8_t) { BfNotBuilt(); return 0; }
-int32_t ByteFrame::ComInit(int32_t, int32_t) { BfNotBuilt(); return -1; }
-int32_t ByteFrame::ComRelease() { return 0; }
-int32_t ByteFrame::IsComInited() { return 0; }
-int32_t ByteFrame::SendData(const uint8_t*, uint32_t) { return BfNotBuilt(); }
-int32_t ByteFrame::ReceiveData(uint8_t*, uint32_t, int32_t*) { return BfNotBuilt(); }
-int32_t ByteFrame::HcSetExitTime(uint32_t, uint32_t) { return 0; }
-int32_t ByteFrame::SendCommandBlock(uint8_t, uint8_t, uint8_t) { return BfNotBuilt(); }
-int32_t ByteFrame::SendUsbCommand(uint8_t, uint8_t, const uint8_t*, uint16_t) { return BfNotBuilt(); }
-int32_t ByteFrame::UpdateCount(uint8_t) { return 0; }
-int32_t ByteFrame::GetHcFileInfo(int32_t, int32_t, const char*, HcFileEntry*) { return BfNotBuilt(); }
-int32_t ByteFrame::GetHcNextFileInfo(int32_t, int32_t, HcFileEntry*) { return BfNotBuilt(); }
-int32_t ByteFrame::GetHcDirInfo(int32_t, int32_t, const char*, const char*, int32_t*, int32_t*, int32_t) {
-    return BfNotBuilt();
-}
-int32_t ByteFrame::GetHcDirInfoEx(int32_t, int32_t, const char*, const char*, int32_t*, int32_t*, int32_t) {
-    return BfNotBuilt();
-}
-int32_t ByteFrame::SendFileToHc(int32_t, int32_t, const char*, const char*, int32_t, int32_t) { return BfNotBuilt(); }
-int32_t ByteFrame::GetHcFile(int32_t, int32_t, const char*, const char*, int32_t) { return BfNotBuilt(); }
-int32_t ByteFrame::DelHcFile(int32_t, int32_t, const char*, int32_t) { return BfNotBuilt(); }
 int32_t ByteFrame::DelHcMif(int32_t, int32_t, const char*, int32_t) { return BfNotBuilt(); }
-int32_t ByteFrame::HcMakeDir(int32_t, int32_t, const char*) { return BfNotBuilt(); }
-int32_t ByteFrame::HcDelDir(int32_t, int32_t, const char*) { return BfNotBuilt(); }
-int32_t ByteFrame::HcSetDir(int32_t, int32_t, const char*) { return BfNotBuilt(); }
-int32_t ByteFrame::HcGetCurDir(int32_t, int32_t, char*) { return BfNotBuilt(); }
 int32_t ByteFrame::ThrdSendFileToHc(int32_t, int32_t, const char*, const char*, int32_t, int32_t) {
     return BfNotBuilt();
 }
@@ -91,8 +62,6 @@ int32_t ByteFrame::GetHcMsg(int32_t, int32_t, const char*) { return BfNotBuilt()
 int32_t ByteFrame::GetMessUsb(int32_t, int32_t, const char*) { return BfNotBuilt(); }
 int32_t ByteFrame::FormatHcDisk(int32_t, int32_t) { return BfNotBuilt(); }
 int32_t ByteFrame::ResetHc(int32_t, int32_t) { return BfNotBuilt(); }
-void Attach() {}
-void Detach() {}
 
 }  // namespace bf
 }  // namespace tarvix

@@ -1,0 +1,130 @@
+// The byte-frame family's link and raw input and output, and its start and stop.
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "byteframe/byteframe.h"
+#include "byteframe/operations.h"
+#include "byteframe/transfer_status.h"
+#include "byteframe/worker.h"
+#include "common/codes.h"
+
+namespace tarvix::bf {
+
+namespace {
+
+Protocol& P() {
+    return Proto();
+}
+
+std::mutex g_worker_lock;
+std::condition_variable g_worker_done;
+bool g_worker_running = false;
+std::atomic<bool> g_fail_next_start{false};
+
+}  // namespace
+
+bool LaunchWorker(std::function<void()> body) {
+    SetStatusValue(StatusBusy);
+    try {
+        if (g_fail_next_start.exchange(false))
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        {
+            std::lock_guard<std::mutex> lock(g_worker_lock);
+            g_worker_running = true;
+        }
+        std::thread([body = std::move(body)] {
+            body();
+            std::lock_guard<std::mutex> lock(g_worker_lock);
+            g_worker_running = false;
+            g_worker_done.notify_all();
+        }).detach();
+        return true;
+    } catch (...) {
+        {
+            std::lock_guard<std::mutex> lock(g_worker_lock);
+            g_worker_running = false;
+        }
+        // Without a worker nothing would ever leave StatusBusy.
+        SetError(ErrModuleCall, true);
+        return false;
+    }
+}
+
+void StopWorker(unsigned limit_ms) {
+    std::unique_lock<std::mutex> lock(g_worker_lock);
+    if (!g_worker_running) return;
+    g_stop_flag.store(true);
+    g_worker_done.wait_for(lock, std::chrono::milliseconds(limit_ms), [] { return !g_worker_running; });
+}
+
+void FailNextWorkerStart() {
+    g_fail_next_start.store(true);
+}
+
+void Attach() {}
+
+void Detach() {
+    StopWorker(2000);
+}
+
+int32_t ByteFrame::ReceiveByte(uint8_t* byte) {
+    if (byte == nullptr) return 1;
+    return P().line().ReceiveByte(byte);
+}
+
+int32_t ByteFrame::SendByte(uint8_t byte) {
+    return P().line().SendByte(byte);
+}
+
+int32_t ByteFrame::ComInit(int32_t port, int32_t rate) {
+    return P().line().ComInit(port, rate);
+}
+
+int32_t ByteFrame::ComRelease() {
+    return P().line().ComRelease();
+}
+
+int32_t ByteFrame::IsComInited() {
+    return P().line().IsComInited();
+}
+
+int32_t ByteFrame::SendData(const uint8_t* data, uint32_t length) {
+    if (data == nullptr && length != 0) {
+        SetErrorCode(ErrBadParam);
+        return kNoAnswer;
+    }
+    return P().SendData(data, length);
+}
+
+int32_t ByteFrame::ReceiveData(uint8_t* buffer, uint32_t size, int32_t* received) {
+    int32_t scratch = 0;
+    if (received == nullptr) received = &scratch;
+    if (buffer == nullptr && size != 0) {
+        *received = 0;
+        SetErrorCode(ErrBadParam);
+        return kNoAnswer;
+    }
+    return P().ReceiveData(buffer, size, received);
+}
+
+int32_t ByteFrame::HcSetExitTime(uint32_t answer_ms, uint32_t byte_ms) {
+    return P().HcSetExitTime(answer_ms, byte_ms);
+}
+
+int32_t ByteFrame::SendCommandBlock(uint8_t command, uint8_t sub_command, uint8_t value) {
+    return P().SendCommandBlock(command, sub_command, value);
+}
+
+int32_t ByteFrame::SendUsbCommand(uint8_t command, uint8_t sub_command, const uint8_t* data,
+                                  uint16_t length) {
+    return Usb().SendCommand(command, sub_command, data, length);
+}
+
+int32_t ByteFrame::UpdateCount(uint8_t reset) {
+    return P().UpdateCount(reset);
+}
+
+}  // namespace tarvix::bf

@@ -1,0 +1,138 @@
+#include "byteframe/line.h"
+
+#include <string>
+
+#include "api/settings.h"
+#include "platform/clock.h"
+
+namespace tarvix::bf {
+
+namespace {
+
+uint32_t ChooseRate(int32_t rate) {
+    switch (rate) {
+        case 115200:
+        case 9600:
+        case 19200:
+        case 57600:
+            return static_cast<uint32_t>(rate);
+        default:
+            return 38400;
+    }
+}
+
+class NoUsb final : public UsbTransport {
+  public:
+    int32_t SendCommand(uint8_t, uint8_t, const uint8_t*, uint16_t) override { return kUsbNoDevice; }
+    int32_t SendData(const uint8_t*, uint32_t) override { return kUsbNoDevice; }
+    int32_t ReceiveMessage(uint8_t*, uint32_t, int32_t* received) override {
+        if (received != nullptr) *received = 0;
+        return kUsbNoDevice;
+    }
+};
+
+NoUsb g_no_usb;
+std::atomic<UsbTransport*> g_usb{nullptr};
+
+}  // namespace
+
+UsbTransport& Usb() {
+    UsbTransport* usb = g_usb.load();
+    return usb != nullptr ? *usb : g_no_usb;
+}
+
+void SetUsbTransport(UsbTransport* usb) {
+    g_usb.store(usb);
+}
+
+bool Line::SerialOpen() {
+    return port_ != nullptr && port_->IsOpen();
+}
+
+int32_t Line::ComInit(int32_t port, int32_t rate) {
+    uint16_t number = static_cast<uint16_t>(port);
+    if (number == 0) {
+        usb_mode_.store(true);
+        return 1;
+    }
+    usb_mode_.store(false);
+    if (SerialOpen()) port_->Close();
+    // A byte left from an earlier session would be taken as the next frame's answer.
+    read_ = end_ = 0;
+    if (number < 1 || number > 4) return -1;  // only COM1 to COM4 name a device here
+    std::string device = platform::ComDevicePath(number, IniPath());
+    if (port_ == nullptr) port_ = platform::MakeSerialPort();
+    if (port_ == nullptr || !port_->Open(device, ChooseRate(rate))) return -1;
+    return number;  // any value but -1 tells the caller the port is open
+}
+
+int32_t Line::ComRelease() {
+    if (usb_mode_.load()) return 1;
+    if (!SerialOpen()) return 0;
+    port_->Close();
+    return 1;
+}
+
+int32_t Line::IsComInited() {
+    return (SerialOpen() || usb_mode_.load()) ? 1 : 0;
+}
+
+bool Line::Refill() {
+    if (!SerialOpen()) return false;
+    if (port_->TakeLineErrors()) {
+        // A framing, parity or overrun error spoils what the driver holds.
+        uint8_t scratch[kReceiveBufferSize];
+        while (port_->ReadAvailable(scratch, sizeof scratch) > 0) {
+        }
+        return false;
+    }
+    size_t n = port_->ReadAvailable(buffer_, sizeof buffer_);
+    read_ = 0;
+    end_ = n;
+    return n > 0;
+}
+
+int32_t Line::ReceiveByte(uint8_t* byte) {
+    if (read_ == end_ && !Refill()) return 1;
+    *byte = buffer_[read_++];
+    return 0;
+}
+
+bool Line::WaitByte(uint8_t* byte, uint32_t timeout_ms, const std::atomic<bool>* stop) {
+    platform::Clock& clock = platform::GetClock();
+    uint32_t start = clock.TickMs();
+    for (;;) {
+        if (stop != nullptr && stop->load()) return false;
+        if (ReceiveByte(byte) == 0) return true;
+        uint32_t elapsed = clock.TickMs() - start;
+        if (elapsed >= timeout_ms || !SerialOpen()) return false;
+        port_->WaitReadable(timeout_ms - elapsed, stop);
+    }
+}
+
+int32_t Line::SendByte(uint8_t byte) {
+    return WriteBytes(&byte, 1);
+}
+
+int32_t Line::WriteBytes(const uint8_t* data, size_t size) {
+    if (!SerialOpen()) return 0;
+    port_->TakeLineErrors();
+    return port_->Write(data, size, 2000) == size ? 1 : 0;
+}
+
+void Line::Purge() {
+    read_ = end_ = 0;
+    if (!SerialOpen()) return;
+    port_->TakeLineErrors();
+    port_->Purge();
+}
+
+void Line::DropInput() {
+    read_ = end_ = 0;
+    if (!SerialOpen()) return;
+    uint8_t scratch[kReceiveBufferSize];
+    while (port_->ReadAvailable(scratch, sizeof scratch) > 0) {
+    }
+}
+
+}  // namespace tarvix::bf

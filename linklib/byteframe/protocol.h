@@ -1,0 +1,89 @@
+// The byte-frame protocol: stop-and-wait frames with retries, data transfers cut into 256-byte
+// blocks, file streams, command blocks, the time-outs and attempts of the family.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "byteframe/codec.h"
+#include "byteframe/line.h"
+#include "platform/files.h"
+
+namespace tarvix::bf {
+
+// Inner results of the transfers.
+enum Transfer : int32_t {
+    kDone = 0,
+    kBadCheck = 2,
+    kNoAnswer = 3,
+    kTooLong = 4,
+    kStopped = 5,    // the stop flag, or the handheld abandoned the transfer (block 0)
+    kLostBlock = 6,  // a block came with a number above the expected one (ErrPacketLost)
+    kLocalFile = 7,  // the PC file could not be read or written
+};
+
+// Waits that tests shorten; the protocol's own values otherwise.
+struct Tuning {
+    std::atomic<uint32_t> retry_pause_ms{100};
+    std::atomic<uint32_t> find_pause_ms{30};
+    std::atomic<uint32_t> poll_pause_ms{100};
+    // Longest a deletion waits for the handheld's completion byte.
+    std::atomic<uint32_t> delete_poll_limit_ms{60000};
+    // When not negative, replaces the computed deletion wait time.
+    std::atomic<int32_t> fixed_delete_wait_ms{-1};
+    // When not 0, caps every answer and byte wait (tests of dead lines and noise).
+    std::atomic<uint32_t> wait_cap_ms{0};
+    // When not 0, replaces the link probe's short waits (slow test builds).
+    std::atomic<uint32_t> probe_wait_ms{0};
+};
+Tuning& Tune();
+
+class Protocol {
+  public:
+    Line& line() { return line_; }
+
+    // Time-outs and attempts.
+    int32_t HcSetExitTime(uint32_t answer_ms, uint32_t byte_ms);
+    uint32_t AckTimeout() const { return ack_timeout_.load(); }
+    uint32_t ByteTimeout() const { return byte_timeout_.load(); }
+    void SetAttempts(uint32_t attempts) { attempts_.store(attempts); }
+    uint32_t Attempts() const { return attempts_.load(); }
+    void SetCrcMode(uint8_t mode) { crc_mode_ = mode; }
+    uint8_t CrcMode() const { return crc_mode_; }
+    int32_t UpdateCount(uint8_t reset);
+
+    // One frame each way, and with their retries.
+    int32_t SendFrame(const uint8_t* payload, uint16_t size, uint16_t block);
+    int32_t ReceiveFrame(uint8_t* buffer, uint32_t room, uint32_t* length, uint16_t* block);
+    int32_t SendFrameRetry(const uint8_t* payload, uint16_t size, uint16_t block);
+    int32_t ReceiveFrameRetry(uint8_t* buffer, uint32_t room, uint32_t* length, uint16_t* block);
+
+    int32_t SendData(const uint8_t* data, uint32_t length);
+    int32_t ReceiveData(uint8_t* buffer, uint32_t room, int32_t* received);
+    // The streams of an upload and a download.  The caller owns the file.
+    int32_t SendStream(platform::File& file, uint32_t length, bool mid);
+    int32_t ReceiveStream(platform::File& file, bool mid);
+
+    // The command block; its argument keeps what the last command left there.
+    CommandBlock& Block() { return block_; }
+    void SetArgumentText(const char* text);  // first 20 bytes, NUL-terminated when shorter
+    int32_t SendCommandBlock(uint8_t command, uint8_t sub_command, uint8_t value);
+
+  private:
+    Check CurrentCheck() const { return crc_mode_ == kCrcModeByte ? Check::Crc : Check::Sum; }
+    uint32_t Capped(uint32_t ms) const;
+    bool StopRequested() const;
+
+    Line line_;
+    std::atomic<uint32_t> ack_timeout_{1000};
+    std::atomic<uint32_t> byte_timeout_{3000};
+    std::atomic<uint32_t> attempts_{5};
+    std::atomic<int32_t> update_count_{0};
+    uint8_t crc_mode_ = 0;
+    CommandBlock block_{};
+};
+
+// The family's one protocol state.
+Protocol& Proto();
+
+}  // namespace tarvix::bf

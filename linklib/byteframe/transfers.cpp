@@ -1,0 +1,442 @@
+// Upload, download and deletion of single handheld files.
+#include <strings.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "byteframe/byteframe.h"
+#include "byteframe/operations.h"
+#include "byteframe/transfer_status.h"
+#include "common/codes.h"
+#include "common/records.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/profile.h"
+#include "platform/prompt.h"
+#include "tables/pack.h"
+#include "tables/packed_table.h"
+#include "tables/unpack.h"
+
+namespace tarvix::bf {
+
+namespace {
+
+Protocol& P() {
+    return Proto();
+}
+
+constexpr uint32_t kUploadLimit = 33276463;  // 0x1FBC22F
+constexpr uint32_t kReservedSpace = 16256;   // free space the handheld keeps for itself
+constexpr size_t kMaxGivenName = 64;
+constexpr size_t kMaxDerivedName = 71;
+constexpr size_t kMaxUploadPath = 239;
+constexpr size_t kMaxDownloadPath = 511;
+constexpr uint32_t kDeleteUnit = 4064;
+// Where the owner search keeps its copy of a package file.
+constexpr const char* kOwnerCopy = ".\\mif.tmp";
+
+// A PC path's name part: after its last '\' (or '/', the Linux separator).
+std::string PcNamePart(const std::string& path) {
+    size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The firmware's check type for the file data: the CRC byte when the version is 60 or more.
+uint8_t ChooseCheck() {
+    if (P().SendCommandBlock(CmdVersion, 0, 0) != kDone) return 0;
+    uint8_t version[9]{};
+    int32_t received = 0;
+    if (P().ReceiveData(version, sizeof version, &received) != kDone) return 0;
+    if (VersionNumber(version, static_cast<size_t>(std::clamp<int32_t>(received, 0, 9))) < 60) return 0;
+    if (P().SendCommandBlock(CmdCrcMode, 0, 0) != kDone) return 0;
+    uint8_t mode = 0;
+    received = 0;
+    if (P().ReceiveData(&mode, 1, &received) != kDone || received != 1) return 0;
+    return mode;
+}
+
+// Deletes the named handheld file and waits for the handheld to finish: polled when it answers the
+// feature question, else for a time that grows with the size.  False with the error code stored.
+bool DeleteAndWait(const std::string& name, uint32_t size, bool feature_after_command) {
+    int32_t fixed = Tune().fixed_delete_wait_ms.load();
+    uint32_t wait = fixed >= 0 ? static_cast<uint32_t>(fixed) : size / kDeleteUnit * 13 + 200;
+    if (!feature_after_command) P().HcSetExitTime(500, 100);
+    bool feature_sent = FileCommand(SubFeature);
+    if (feature_after_command) P().HcSetExitTime(500, 100);
+    uint8_t feature = 0;
+    int32_t received = 0;
+    bool polled = feature_sent && P().ReceiveData(&feature, 1, &received) == kDone && received >= 1;
+    P().HcSetExitTime(500, 3000);
+    if (!FileCommandWithText(SubSetName, name) || !FileCommand(SubDelete)) {
+        SetErrorCode(ErrNoAck);
+        return false;
+    }
+    if (!polled) {
+        if (!PauseMs(wait)) {
+            SetErrorCode(ErrUserStop);
+            return false;
+        }
+        return true;
+    }
+    platform::Clock& clock = platform::GetClock();
+    const uint32_t start = clock.TickMs();
+    const uint32_t limit = Tune().delete_poll_limit_ms.load();
+    for (;;) {
+        if (g_stop_flag.load()) {
+            SetErrorCode(ErrUserStop);
+            return false;
+        }
+        uint8_t done = 0xFF;
+        received = 0;
+        if (P().ReceiveData(&done, 1, &received) == kDone && received >= 1 && done == 0) return true;
+        if (g_stop_flag.load()) {
+            SetErrorCode(ErrUserStop);
+            return false;
+        }
+        if (clock.TickMs() - start >= limit) {
+            SetErrorCode(ErrTimeout);
+            return false;
+        }
+        PauseMs(Tune().poll_pause_ms.load());
+    }
+}
+
+// Removes the packed temporary of an upload on every way out.
+struct TemporaryFile {
+    std::string path;
+    ~TemporaryFile() {
+        if (!path.empty()) platform::RemoveFile(path);
+    }
+};
+
+// A downloaded table comes in packed and is unpacked under the target's name.  The previous target
+// is held aside meanwhile and comes back when unpacking fails; the packed download is then kept
+// under the aside name of the packed table.
+int32_t UnpackInPlace(platform::ReplacementFile& local) {
+    const std::string target = local.target();
+    const std::string aside = tables::PackedAsideName(target);
+    std::string previous;
+    if (platform::FileExists(target)) {
+        previous = local.temp_path() + ".previous";
+        if (!platform::RenameFile(target, previous)) {
+            SetErrorCode(ErrWriteFile);
+            return ResultFailed;
+        }
+    }
+    auto restore = [&] {
+        if (!previous.empty()) platform::RenameFile(previous, target);
+    };
+    // A packed table kept from an earlier failed download would be taken for this one.
+    if (platform::FileExists(aside)) platform::RemoveFile(aside);
+    if (!local.Commit()) {
+        restore();
+        SetErrorCode(ErrWriteFile);
+        return ResultFailed;
+    }
+    tables::TableUnpacker unpacker;
+    if (unpacker.bfUnpackTable(target) != tables::UnpackOk) {
+        if (!platform::RenameFile(target, aside)) platform::RemoveFile(target);
+        restore();
+        SetErrorCode(ErrBadFile);
+        return ResultFailed;
+    }
+    if (!previous.empty()) platform::RemoveFile(previous);
+    return ResultOk;
+}
+
+}  // namespace
+
+int32_t SendFile(int32_t port, int32_t rate, const char* hc_name, const char* pc_path, int32_t overwrite) {
+    if (pc_path == nullptr || pc_path[0] == 0) {
+        SetErrorCode(ErrFileNotFound);
+        return ResultFailed;
+    }
+    const std::string pc = pc_path;
+    if (pc.size() > kMaxUploadPath) {
+        SetErrorCode(ErrBadName);
+        return ResultFailed;
+    }
+    const std::string pc_name = PcNamePart(pc);
+    const bool table = ExtensionIs(pc_name, "dbf");
+    const bool mid = ExtensionIs(pc_name, "mid");
+    TemporaryFile packed;
+    std::string send_path = platform::PcPath(pc_path);
+    if (table) {
+        tables::TablePacker packer;
+        int32_t outcome = packer.bfPackTable(send_path);
+        packed.path = packer.dbc_name();
+        if (outcome != 0) {
+            SetErrorCode(packer.failure() == tables::PackFailure::CannotOpen ? ErrFileNotFound : ErrBadFile);
+            return ResultFailed;
+        }
+        send_path = packed.path;
+    }
+    const std::string given = hc_name != nullptr ? hc_name : "";
+    if (given.size() > kMaxGivenName || (given.empty() && pc_name.size() > kMaxDerivedName)) {
+        SetErrorCode(ErrBadName);
+        return ResultFailed;
+    }
+    std::string name = given.empty() ? pc_name : given;
+    if (table) name = ReplaceLastChar(name, 'f', true);
+    name = MakeShortName(name);
+
+    platform::File file;
+    if (!file.Open(send_path, "rb")) {
+        SetErrorCode(ErrFileNotFound);
+        return ResultFailed;
+    }
+    std::optional<uint64_t> size = file.Size();
+    if (!size) return ResultFailed;
+    if (static_cast<uint16_t>(port) != 0 && *size > kMaxSerialTransfer) {
+        // Past this length the block numbers of a serial transfer run out.
+        SetErrorCode(ErrBadLength);
+        return ResultFailed;
+    }
+    if (*size > kUploadLimit) return ResultFailed;
+    const uint32_t length = static_cast<uint32_t>(*size);
+    SetFileLength(static_cast<int32_t>(length));
+    SetBlockCount(std::max<int32_t>(1, static_cast<int32_t>(length / kMaxPayload)));
+    SetCurrentBlock(1);
+
+    HcFileEntry existing{};
+    int32_t info = FileInfo(port, rate, name.c_str(), &existing);
+    if (info == ResultFailed) return ResultFailed;
+    const bool exists = info == ResultOk;
+    if (exists && existing.kind == 4) return ResultFailed;  // a folder of that name
+    const uint32_t old_size = exists ? static_cast<uint32_t>(LoadField<int32_t>(&existing.size)) : 0;
+    uint32_t mode = static_cast<uint32_t>(overwrite);
+    if (mode == 3) mode = 2;
+    if (exists && mode == 0) return ResultOk;
+    if (exists && mode == 2) {
+        std::string text = given + Prompt(BfPrompt::Overwrite);
+        if (!platform::AskYesNo(text.c_str(), Prompt(BfPrompt::Attention).c_str(), TARVIX_MB_ICONQUESTION))
+            return ResultOk;
+    }
+
+    const BfPrompt fail = BfPrompt::UploadFail;
+    if (BeginOperation(port, rate, &fail) != Begin::Ok) return ResultFailed;
+    uint8_t space[4];
+    if (!FileCommand(SubFreeSpace) || !ReceiveAnswer(space, 4)) {
+        SetErrorCode(ErrNoResponse);
+        ShowPrompt(fail);
+        EndOperation();
+        return ResultFailed;
+    }
+    const uint32_t free_space = GetBe32(space);
+    const uint32_t available = (free_space > kReservedSpace ? free_space - kReservedSpace : 0) + old_size;
+    if (available < length) {
+        SetErrorCode(ErrDiskFull);
+        g_stop_flag.store(false);
+        ShowPrompt(BfPrompt::NoMemory);
+        EndOperation();
+        return ResultFailed;
+    }
+    if (exists && !DeleteAndWait(name, old_size, true)) {
+        EndOperation();
+        return ResultFailed;
+    }
+    if (!FileCommandWithText(SubSetName, name)) {
+        ShowPrompt(fail);
+        EndOperation();
+        return ResultFailed;
+    }
+    uint8_t check = ChooseCheck();
+    if (!FileCommand(SubUpload)) {
+        SetErrorCode(ErrNoAck);
+        ShowPrompt(fail);
+        EndOperation();
+        return ResultFailed;
+    }
+    file.Seek(0);
+    if (check != 0) P().SetCrcMode(check);
+    int32_t streamed = P().SendStream(file, length, mid);
+    file.Close();
+    if (streamed != kDone) {
+        // Whatever the stream stored (a stop included), the upload reports the broken link.
+        SetErrorCode(streamed == kLocalFile ? ErrReadFile : ErrNoLink);
+        EndOperation();
+        return ResultFailed;
+    }
+    uint8_t result = 1;
+    if (!FileCommand(SubResult) || !ReceiveAnswer(&result, 1) || result != 0) {
+        SetErrorCode(ErrWriteFile);
+        ShowPrompt(fail);
+        EndOperation();
+        return ResultFailed;
+    }
+    ShowPrompt(BfPrompt::UploadFinished);
+    EndOperation();
+    return ResultOk;
+}
+
+int32_t GetFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_path, int32_t overwrite) {
+    const std::string hc = hc_path != nullptr ? hc_path : "";
+    const std::string local_text = (pc_path != nullptr && pc_path[0] != 0) ? pc_path : NamePart(hc);
+    if (local_text.size() > kMaxDownloadPath) {
+        SetErrorCode(ErrBadName);
+        return ResultFailed;
+    }
+    if (local_text.empty()) {
+        SetErrorCode(ErrCreateFile);
+        return ResultFailed;
+    }
+    const std::string target = platform::PcPath(local_text.c_str());
+    const bool exists = platform::FileExists(target) || platform::IsDirectory(target);
+    const uint32_t mode = static_cast<uint32_t>(overwrite);
+    if (exists && mode == 0) return ResultOk;
+    if (exists && mode >= 2) {
+        std::string text = local_text + Prompt(BfPrompt::Overwrite);
+        if (!platform::AskYesNo(text.c_str(), Prompt(BfPrompt::Attention).c_str(), TARVIX_MB_ICONQUESTION))
+            return ResultOk;
+    }
+    const bool table = ExtensionIs(hc, "dbf");
+    const bool mid = ExtensionIs(hc, "mid");
+    const BfPrompt fail = BfPrompt::DownloadFail;
+
+    if (BeginOperation(port, rate, &fail) != Begin::Ok) return ResultFailed;
+    EndOperation();
+    HcFileEntry entry{};
+    int32_t info = FileInfo(port, rate, hc.c_str(), &entry);
+    if (info == ResultNotFound) {
+        SetErrorCode(ErrFileNotFound);
+        if (P().line().ComInit(port, rate) != -1) ShowPrompt(fail);
+        EndOperation();
+        return ResultFailed;
+    }
+    if (info != ResultOk) return ResultFailed;  // without the file's information nothing is replaced
+
+    if (P().line().ComInit(port, rate) == -1) {
+        SetErrorCode(ErrNoLink);
+        return ResultFailed;
+    }
+    if (!FileCommandWithText(SubSetName, hc)) {
+        ShowPrompt(fail);
+        EndOperation();
+        return ResultFailed;
+    }
+    // The data goes beside the target; the target is replaced only when all of it arrived (and, for a
+    // table, unpacked).
+    platform::ReplacementFile local(target);
+    if (platform::IsDirectory(target) || !local.Open()) {
+        SetErrorCode(ErrCreateFile);
+        ShowPrompt(fail);
+        EndOperation();
+        return ResultFailed;
+    }
+    uint8_t check = ChooseCheck();
+    if (!FileCommand(SubDownload)) {
+        SetErrorCode(ErrNoAck);
+        ShowPrompt(fail);
+        EndOperation();
+        return ResultFailed;
+    }
+    if (check != 0) P().SetCrcMode(check);
+    int32_t streamed = P().ReceiveStream(local.file(), mid);
+    // The handheld told the file's size: a stream that ends short (or long) of it is not the file.
+    if (streamed == kDone && local.file().Tell() != static_cast<int64_t>(LoadField<int32_t>(&entry.size))) {
+        SetErrorCode(ErrPacketLost);
+        streamed = kLostBlock;
+    }
+    if (streamed != kDone) {
+        SetErrorCode(streamed == kLostBlock   ? ErrPacketLost
+                     : streamed == kLocalFile ? ErrWriteFile
+                                              : ErrNoAck);
+        ShowPrompt(fail);
+        EndOperation();
+        return ResultFailed;
+    }
+    ShowPrompt(BfPrompt::DownloadFinished);
+    EndOperation();
+    if (!table) {
+        if (!local.Commit()) {
+            SetErrorCode(ErrWriteFile);
+            return ResultFailed;
+        }
+        return ResultOk;
+    }
+    return UnpackInPlace(local);
+}
+
+bool FindOwningMif(int32_t port, int32_t rate, const std::string& application, std::string* owner) {
+    const std::string folder = FolderPart(application);
+    const std::string pattern = folder + "*.*";
+    // The whole listing first: every fetch below starts a search of its own on the handheld.
+    std::vector<std::string> packages;
+    HcFileEntry entry{};
+    for (int32_t r = FileInfo(port, rate, pattern.c_str(), &entry); r == ResultOk;
+         r = NextFileInfo(port, rate, &entry)) {
+        if ((entry.kind == 1 || entry.kind == 3) && ExtensionIs(entry.name, "mif"))
+            packages.emplace_back(entry.name);
+    }
+    const std::string wanted = NamePart(application);
+    const std::string copy = platform::PcPath(kOwnerCopy);
+    for (const std::string& package : packages) {
+        if (GetFile(port, rate, (folder + package).c_str(), kOwnerCopy, 1) != ResultOk) continue;
+        char value[14]{};
+        platform::GetProfileString(copy, "send", "application", "", value, sizeof value);
+        if (value[0] != 0 && strcasecmp(value, wanted.c_str()) == 0) {
+            *owner = package;
+            return true;  // the copy stays for the caller
+        }
+        platform::RemoveFile(copy);
+    }
+    return false;
+}
+
+int32_t DeleteFile(int32_t port, int32_t rate, const char* hc_path, int32_t confirm, bool partner) {
+    const std::string hc = hc_path != nullptr ? hc_path : "";
+    std::string owner;
+    if (ExtensionIs(hc, "axe") && FindOwningMif(port, rate, hc, &owner)) {
+        std::string text = Prompt(BfPrompt::BelongsTo) + owner + Prompt(BfPrompt::DeleteReally);
+        if (!platform::AskYesNo(text.c_str(), Prompt(BfPrompt::Attention).c_str(), TARVIX_MB_ICONQUESTION))
+            return ResultOk;
+    }
+    HcFileEntry entry{};
+    if (FileInfo(port, rate, hc.c_str(), &entry) != ResultOk) return ResultFailed;
+    if (P().line().ComInit(port, rate) == -1) {
+        SetErrorCode(ErrNoLink);
+        return ResultFailed;
+    }
+    const std::string full = FolderPart(hc) + entry.name;
+    bool confirmed = true;
+    if (confirm == 2) {
+        std::string text = Prompt(BfPrompt::DeleteFile) + full + "'??";
+        confirmed =
+            platform::AskYesNo(text.c_str(), Prompt(BfPrompt::Attention).c_str(), TARVIX_MB_ICONQUESTION);
+    }
+    if (confirmed) {
+        if (!DeleteAndWait(full, static_cast<uint32_t>(LoadField<int32_t>(&entry.size)), false)) {
+            EndOperation();
+            return ResultFailed;
+        }
+        EndOperation();
+        // The partner of a table goes with it, without a question; its own partner is this file, so
+        // its deletion stops there.
+        if (!partner && (ExtensionIs(hc, "dbf") || ExtensionIs(hc, "dbi"))) {
+            DeleteFile(port, rate, ReplaceLastChar(hc, ExtensionIs(hc, "dbf") ? 'i' : 'f', false).c_str(), 1,
+                       true);
+        }
+        if (P().line().ComInit(port, rate) == -1) return ResultOk;
+    }
+    ShowPrompt(BfPrompt::DelFinish);
+    EndOperation();
+    return ResultOk;
+}
+
+int32_t ByteFrame::SendFileToHc(int32_t port, int32_t rate, const char* hc_name, const char* pc_path, int32_t,
+                                int32_t overwrite) {
+    return SendFile(port, rate, hc_name, pc_path, overwrite);
+}
+
+int32_t ByteFrame::GetHcFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_path,
+                             int32_t overwrite) {
+    return GetFile(port, rate, hc_path, pc_path, overwrite);
+}
+
+int32_t ByteFrame::DelHcFile(int32_t port, int32_t rate, const char* hc_path, int32_t confirm) {
+    return DeleteFile(port, rate, hc_path, confirm, false);
+}
+
+}  // namespace tarvix::bf
