@@ -21,7 +21,8 @@ Protocol& P() {
 
 std::mutex g_worker_lock;
 std::condition_variable g_worker_done;
-bool g_worker_running = false;
+// Workers not yet ended: one that has set its final status may still be ending when the next starts.
+int g_workers_running = 0;
 std::atomic<bool> g_fail_next_start{false};
 
 }  // namespace
@@ -33,20 +34,22 @@ bool LaunchWorker(std::function<void()> body) {
             throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
         {
             std::lock_guard<std::mutex> lock(g_worker_lock);
-            g_worker_running = true;
+            ++g_workers_running;
         }
-        std::thread([body = std::move(body)] {
-            body();
+        try {
+            std::thread([body = std::move(body)] {
+                body();
+                std::lock_guard<std::mutex> lock(g_worker_lock);
+                --g_workers_running;
+                g_worker_done.notify_all();
+            }).detach();
+        } catch (...) {
             std::lock_guard<std::mutex> lock(g_worker_lock);
-            g_worker_running = false;
-            g_worker_done.notify_all();
-        }).detach();
+            --g_workers_running;
+            throw;
+        }
         return true;
     } catch (...) {
-        {
-            std::lock_guard<std::mutex> lock(g_worker_lock);
-            g_worker_running = false;
-        }
         // Without a worker nothing would ever leave StatusBusy.
         SetError(ErrModuleCall, true);
         return false;
@@ -55,9 +58,9 @@ bool LaunchWorker(std::function<void()> body) {
 
 void StopWorker(unsigned limit_ms) {
     std::unique_lock<std::mutex> lock(g_worker_lock);
-    if (!g_worker_running) return;
+    if (g_workers_running == 0) return;
     g_stop_flag.store(true);
-    g_worker_done.wait_for(lock, std::chrono::milliseconds(limit_ms), [] { return !g_worker_running; });
+    g_worker_done.wait_for(lock, std::chrono::milliseconds(limit_ms), [] { return g_workers_running == 0; });
 }
 
 void FailNextWorkerStart() {

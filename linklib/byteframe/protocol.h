@@ -35,6 +35,10 @@ struct Tuning {
     std::atomic<uint32_t> wait_cap_ms{0};
     // When not 0, replaces the link probe's short waits (slow test builds).
     std::atomic<uint32_t> probe_wait_ms{0};
+    // Longest a disk format waits for the handheld's completion byte.
+    std::atomic<uint32_t> format_limit_ms{600000};
+    // Pause between the rescue-range command and its answer.
+    std::atomic<uint32_t> rescue_pause_ms{30};
 };
 Tuning& Tune();
 
