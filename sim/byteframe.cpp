@@ -77,6 +77,11 @@ class ByteFrameHandheld {
     bool crc_next_ = false;  // the next file stream carries the CRC
     bool feature_asked_ = false;
     bool format_next_ = false;
+    // A feature query right after the link test opens a format; one later in a session (a rescue's)
+    // is followed by the flash information.
+    bool feature_opens_format_ = false;
+    int previous_command_ = -1;
+    Bytes argument_;  // of the command being handled
     std::uint8_t last_result_ = 0;
     Bytes message_ = Bytes(48, 0);
     std::chrono::seconds clock_offset_{0};
@@ -408,8 +413,8 @@ void ByteFrameHandheld::HandleFileOp(int sub) {
             return;
         case 26: {
             Bytes b;
-            PutBe32(b, 0x00100000u);
-            PutBe32(b, 0x1000u);
+            PutBe32(b, c_.config.rescue_start);
+            PutBe32(b, c_.config.rescue_length);
             SendData(b);
             return;
         }
@@ -430,7 +435,14 @@ void ByteFrameHandheld::HandleFileOp(int sub) {
             return;
         case 40: {
             if (!format_next_) {
-                SendData(Bytes(24, 0));  // flash information: nothing to rescue
+                // Flash information: byte 1 says whether there is any, bytes 12-15 count the pages.
+                Bytes info(24, 0);
+                if (c_.config.flash_pages > 0) {
+                    info[1] = 1;
+                    for (int i = 0; i < 4; ++i)
+                        info[12 + i] = static_cast<std::uint8_t>(c_.config.flash_pages >> (24 - 8 * i));
+                }
+                SendData(info);
                 return;
             }
             // Format: the store is emptied, then the one completion byte.
@@ -443,9 +455,14 @@ void ByteFrameHandheld::HandleFileOp(int sub) {
             SendData(Bytes{0}, false, false);
             return;
         }
-        case 41:
-            SendData(Bytes(4096, 0xFF));
+        case 41: {
+            // The page number in the first four argument bytes, most significant first.
+            std::uint32_t page = argument_.size() >= 4 ? Be32(argument_.data()) : 0;
+            Bytes data(4096);
+            for (std::uint32_t i = 0; i < data.size(); ++i) data[i] = FlashPageByte(page, i);
+            SendData(data);
             return;
+        }
         default:
             return;
     }
@@ -453,10 +470,13 @@ void ByteFrameHandheld::HandleFileOp(int sub) {
 
 void ByteFrameHandheld::Handle(const CommandRecord& cmd) {
     const std::uint8_t* arg = cmd.data.data();
+    argument_ = cmd.data;
     // The completion byte is owed only to a deletion that follows the feature query (with its name);
     // a flash command right after the feature query is a format, any other one asks for the rescue
     // information.
-    format_next_ = feature_asked_ && cmd.command == 80 && cmd.sub == 40;
+    format_next_ = feature_asked_ && feature_opens_format_ && cmd.command == 80 && cmd.sub == 40;
+    if (cmd.command == 80 && cmd.sub == 27) feature_opens_format_ = previous_command_ == 15;
+    previous_command_ = cmd.command;
     if (cmd.command != 80 || (cmd.sub != 1 && cmd.sub != 4 && cmd.sub != 27)) feature_asked_ = false;
     switch (cmd.command) {
         case 13:
@@ -508,7 +528,10 @@ void ByteFrameHandheld::Handle(const CommandRecord& cmd) {
             Bytes memory(length, 0);
             if (address == 0x0040AF00u) {
                 Bytes block = SystemBlock(c_.config, 156, false);
+                if (c_.config.drive_e) block[80] = block[81] = 1;
                 std::copy_n(block.begin(), std::min<std::size_t>(length, block.size()), memory.begin());
+            } else {
+                for (std::uint32_t i = 0; i < length; ++i) memory[i] = MemoryByte(address + i);
             }
             SendData(memory);
             return;
@@ -582,6 +605,7 @@ void ByteFrameHandheld::Serve() {
 }  // namespace
 
 void Simulator::Core::ServeByteFrame() {
+    if (config.drive_e && !store.IsFolder("\\$E$")) store.MakeDir("\\$E$");
     ByteFrameHandheld handheld(*this);
     handheld.Serve();
 }

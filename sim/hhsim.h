@@ -84,6 +84,13 @@ struct Config {
     int ack_timeout_ms = 1000;   // for the answer byte after each frame it sends
     int send_attempts = 3;       // sends of one frame
     int data_timeout_ms = 4000;  // for the first byte of a data frame it awaits
+    // Byte-frame data rescue and drives: the memory range the handheld names for a rescue (its bytes
+    // are MemoryByte(address)), the flash pages it offers (0: none; page bytes FlashPageByte), and
+    // whether it has drive E (the folder "\\$E$" of the store, flagged in its system block).
+    std::uint32_t rescue_start = 0x00100000u;
+    std::uint32_t rescue_length = 0x1000u;
+    std::uint32_t flash_pages = 0;
+    bool drive_e = false;
     // Status bytes by "command/sub" (for example "80/4" -> 1), overriding the handheld's own verdict:
     // the text-frame status reply of that command, or the byte-frame result byte it leaves for SubResult.
     std::map<std::string, std::uint8_t> forced_status;
@@ -148,6 +155,10 @@ class Simulator {
   private:
     std::unique_ptr<Core> core_;
 };
+
+// The bytes of the byte-frame handheld's memory and flash pages, as a data rescue copies them.
+std::uint8_t MemoryByte(std::uint32_t address);
+std::uint8_t FlashPageByte(std::uint32_t page, std::uint32_t offset);
 
 // Fills the reading fields of a task table in place; `packed` selects the byte-frame handheld's
 // packed layout instead of dBase.  Returns the number of records filled, -1 when the file is not a
