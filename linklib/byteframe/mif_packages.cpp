@@ -191,7 +191,7 @@ int32_t MakeHcPath(ByteFrame& family, int32_t port, int32_t rate, const std::str
         result = family.HcMakeDir(port, rate, folder.c_str());
         last = folder;
     }
-    if (result != ResultOk && !last.empty()) {
+    if (result != ResultOk && !last.empty() && last != kDriveE) {
         // A level that is there already is as good as one just made.
         HcFileEntry entry{};
         if (FileInfo(port, rate, last.c_str(), &entry) == ResultOk && entry.kind == 4) result = ResultOk;
