@@ -77,8 +77,8 @@ class ByteFrameHandheld {
     bool crc_next_ = false;  // the next file stream carries the CRC
     bool feature_asked_ = false;
     bool format_next_ = false;
-    // A feature query right after the link test opens a format; one later in a session (a rescue's)
-    // is followed by the flash information.
+    // A feature query opens a format unless it follows the number or the range query of a rescue,
+    // whose flash command asks for the flash information.
     bool feature_opens_format_ = false;
     int previous_command_ = -1;
     Bytes argument_;  // of the command being handled
@@ -475,8 +475,9 @@ void ByteFrameHandheld::Handle(const CommandRecord& cmd) {
     // a flash command right after the feature query is a format, any other one asks for the rescue
     // information.
     format_next_ = feature_asked_ && feature_opens_format_ && cmd.command == 80 && cmd.sub == 40;
-    if (cmd.command == 80 && cmd.sub == 27) feature_opens_format_ = previous_command_ == 15;
-    previous_command_ = cmd.command;
+    if (cmd.command == 80 && cmd.sub == 27) feature_opens_format_ = previous_command_ != 80 * 256 + 25 &&
+                                                                    previous_command_ != 80 * 256 + 26;
+    previous_command_ = cmd.command * 256 + cmd.sub;
     if (cmd.command != 80 || (cmd.sub != 1 && cmd.sub != 4 && cmd.sub != 27)) feature_asked_ = false;
     switch (cmd.command) {
         case 13:
