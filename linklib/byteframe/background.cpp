@@ -53,7 +53,8 @@ void SendFileWorker(TransferArgs args) {
             SetFileLength(static_cast<int32_t>(*side_size));
             SetCurrentFile(side_pc.c_str());
             // The side file is the only copy of the table's header: it goes only when it arrived.
-            if (SendFile(args.port, args.rate, side_hc.c_str(), side_pc.c_str(), args.overwrite) != ResultOk) {
+            if (SendFile(args.port, args.rate, side_hc.c_str(), side_pc.c_str(), args.overwrite) !=
+                ResultOk) {
                 WorkerFailedKeepCode();
                 return;
             }

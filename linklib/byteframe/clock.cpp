@@ -1,4 +1,6 @@
 // The handheld's clock, texts on its screen, its short message, the disk format and the reset query.
+#include "platform/clock.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -8,7 +10,6 @@
 #include "byteframe/operations.h"
 #include "byteframe/transfer_status.h"
 #include "common/codes.h"
-#include "platform/clock.h"
 #include "platform/files.h"
 
 namespace tarvix::bf {
@@ -190,7 +191,8 @@ int32_t ByteFrame::GetHcMsg(int32_t port, int32_t rate, const char* message_file
         EndOperation();
         return ResultFailed;
     }
-    const size_t n = static_cast<size_t>(std::clamp<int32_t>(received, 0, static_cast<int32_t>(kMessageRoom)));
+    const size_t n =
+        static_cast<size_t>(std::clamp<int32_t>(received, 0, static_cast<int32_t>(kMessageRoom)));
     if ((n > 0 && file.file().Write(message, n) != n) || !file.Commit()) {
         SetErrorCode(ErrWriteFile);
         ShowPrompt(fail);

@@ -59,7 +59,8 @@ std::string JoinHc(const std::string& folder, const std::string& name) {
 }
 
 void RefuseMif(const std::string& value) {
-    platform::ShowMessageBox(value.c_str(), Prompt(BfPrompt::MifFormat).c_str(), TARVIX_MB_OK | TARVIX_MB_ICONERROR);
+    platform::ShowMessageBox(value.c_str(), Prompt(BfPrompt::MifFormat).c_str(),
+                             TARVIX_MB_OK | TARVIX_MB_ICONERROR);
 }
 
 // A package file name: no folder in it, and no "." right after its first ".".
@@ -328,7 +329,8 @@ void SendMifWorker(ByteFrame& family, TransferArgs args) {
             request += static_cast<char>(0xFF);
             request += MifName(mif);
             request = Upper(request);
-            P().SendData(reinterpret_cast<const uint8_t*>(request.data()), static_cast<uint32_t>(request.size()));
+            P().SendData(reinterpret_cast<const uint8_t*>(request.data()),
+                         static_cast<uint32_t>(request.size()));
         }
         EndOperation();
     }
@@ -418,7 +420,8 @@ int32_t ByteFrame::ThrdSendMifToHc(int32_t port, int32_t rate, const char* mif_p
         return ResultFailed;
     }
     TransferArgs args;
-    if (mif_path == nullptr || mif_path[0] == 0 || !CopyArg(args.pc_upload, sizeof args.pc_upload, mif_path)) {
+    if (mif_path == nullptr || mif_path[0] == 0 ||
+        !CopyArg(args.pc_upload, sizeof args.pc_upload, mif_path)) {
         SetErrorCode(mif_path == nullptr || mif_path[0] == 0 ? ErrFileNotFound : ErrBadName);
         return ResultFailed;
     }

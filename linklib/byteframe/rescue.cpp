@@ -29,8 +29,8 @@ constexpr uint32_t kUsbChunk = 496;
 constexpr size_t kFlashInfoSize = 24;
 constexpr size_t kUsbPageBlock = 2064;
 constexpr size_t kUsbPageHeader = 16;
-constexpr int kSerialFlashFeature = 61;   // above it a serial rescue adds the flash pages
-constexpr int kUsbFlashFeature = 109;     // from it a USB rescue takes the flash pages instead
+constexpr int kSerialFlashFeature = 61;  // above it a serial rescue adds the flash pages
+constexpr int kUsbFlashFeature = 109;    // from it a USB rescue takes the flash pages instead
 // A range read as a signed number must stay positive; a flash count beyond this is no flash.
 constexpr uint32_t kMaxRange = 0x7FFFFFFFu;
 constexpr uint32_t kMaxFlashPages = 0x100000u;
@@ -198,7 +198,8 @@ bool DumpFlash(uint32_t pages, platform::File& out) {
             if (result == kNoAnswer && !g_stop_flag.load()) SetErrorCode(ErrTimeout);
             return false;
         }
-        size_t n_bytes = static_cast<size_t>(std::clamp<int32_t>(received, 0, static_cast<int32_t>(page.size())));
+        size_t n_bytes =
+            static_cast<size_t>(std::clamp<int32_t>(received, 0, static_cast<int32_t>(page.size())));
         const uint8_t* data = page.data();
         if (!serial) {
             // One raw block: its header, then the page.

@@ -134,7 +134,7 @@ TEST_F(Background, QueriesAndRefusalDuringATransfer) {
     sim_->Release();
     ASSERT_EQ(WaitIdle(), StatusFailed);
     EXPECT_EQ(GetLastErrCode(), static_cast<int32_t>(ErrNoLink));  // the upload's word for a broken stream
-    EXPECT_FALSE(bf::g_stop_flag.load());  // the worker's end withdrew the request
+    EXPECT_FALSE(bf::g_stop_flag.load());                          // the worker's end withdrew the request
     EXPECT_FALSE(fs::exists(Store("STOP.BIN")));
     EXPECT_EQ(thrdSendFileToHc(0, 0, "\\OTHER.BIN", ".\\other.bin", 0, 1), ResultFailed);
     EXPECT_EQ(GetLastErrCode(), static_cast<int32_t>(ErrBusy));

@@ -57,7 +57,7 @@ TEST_F(Mif, PackageGoesUpLevelByLevelAndRuns) {
     EXPECT_EQ(Slurp(Store("app/sub/DATA.TXT")), Bytes(30, 't'));
     EXPECT_TRUE(fs::exists(Store("app/sub/A.DBF")));
     EXPECT_TRUE(fs::exists(Store("app/sub/A.DBI")));
-    EXPECT_FALSE(fs::exists(pkg_ + "/A.DBI"));  // the local side file went once the handheld had it
+    EXPECT_FALSE(fs::exists(pkg_ + "/A.DBI"));           // the local side file went once the handheld had it
     EXPECT_TRUE(fs::exists(Store("app/sub/demo.mif")));  // under its own name
     // At most 38 bytes of the message file.
     std::vector<std::string> message = Payloads(bf::CmdPutMessage, 0);
@@ -65,7 +65,9 @@ TEST_F(Mif, PackageGoesUpLevelByLevelAndRuns) {
     EXPECT_EQ(message[0], std::string(38, 'm'));
     // The MIF file last, then the run request.
     const std::vector<std::string> events = sim_->Events();
-    auto at = [&](const std::string& e) { return std::find(events.begin(), events.end(), e) - events.begin(); };
+    auto at = [&](const std::string& e) {
+        return std::find(events.begin(), events.end(), e) - events.begin();
+    };
     EXPECT_LT(at("stored:\\app\\sub\\DATA.TXT"), at("stored:\\app\\sub\\demo.mif"));
     EXPECT_LT(at("stored:\\app\\sub\\demo.mif"), at("run"));
     EXPECT_LT(at("run"), static_cast<long>(events.size()));
@@ -88,8 +90,8 @@ TEST_F(Mif, FetchAndDeleteByTheHandheldPathOfTheMif) {
     ASSERT_EQ(thrdGetHcMif(0, 0, "\\APP\\DEMO.MIF", 1), ResultOk);
     ASSERT_EQ(WaitIdle(), StatusIdle) << GetLastErrCode();
     EXPECT_EQ(Slurp(dir_ / "out/DEMO.AXE"), PlainBytes(700, 1));
-    EXPECT_EQ(Slurp(dir_ / "out/A.DBF"), table_);         // unpacked with its side file
-    EXPECT_FALSE(fs::exists(dir_ / "out/DATA.TXT"));       // no [receive] name: not fetched
+    EXPECT_EQ(Slurp(dir_ / "out/A.DBF"), table_);     // unpacked with its side file
+    EXPECT_FALSE(fs::exists(dir_ / "out/DATA.TXT"));  // no [receive] name: not fetched
     Bytes message(38, 'm');
     message.resize(48, 0);
     EXPECT_EQ(Slurp(dir_ / "out/MSG.BIN"), message);
@@ -195,8 +197,8 @@ TEST_F(Mif, HandheldFolderForms) {
         bool ok;
         const char* out;
     } cases[] = {
-        {"d:\\APP", true, "\\APP"},  {"d:APP", true, "APP"},        {"E:\\APP", true, "\\$E$\\APP"},
-        {"x:\\APP", false, "x:\\APP"}, {"APP", true, "\\APP"},        {"\\APP", true, "\\APP"},
+        {"d:\\APP", true, "\\APP"},    {"d:APP", true, "APP"}, {"E:\\APP", true, "\\$E$\\APP"},
+        {"x:\\APP", false, "x:\\APP"}, {"APP", true, "\\APP"}, {"\\APP", true, "\\APP"},
     };
     for (const Case& c : cases) {
         std::string path = c.in;

@@ -67,11 +67,13 @@ class PeriphExports : public SimFixture {
     // A task table with a date field: its header goes into a side file when it is packed.
     static void WriteDatedTable(const std::string& path, int records) {
         tarvix::dbf::Writer writer;
-        ASSERT_TRUE(writer.Create(path, {{"NID", 'N', 6, 0}, {"ADDRES", 'C', 20, 0}, {"CRQ", 'D', 8, 0}}).ok());
+        ASSERT_TRUE(
+            writer.Create(path, {{"NID", 'N', 6, 0}, {"ADDRES", 'C', 20, 0}, {"CRQ", 'D', 8, 0}}).ok());
         writer.SetUpdateDate(2026, 12, 10);
         for (int i = 0; i < records; ++i) {
             std::string nid = std::to_string(i), addr = "Street " + std::to_string(i), day = "20261210";
-            std::pair<std::string_view, std::string_view> values[] = {{"NID", nid}, {"ADDRES", addr}, {"CRQ", day}};
+            std::pair<std::string_view, std::string_view> values[] = {
+                {"NID", nid}, {"ADDRES", addr}, {"CRQ", day}};
             ASSERT_TRUE(writer.Append(values).ok());
         }
         ASSERT_TRUE(writer.Close().ok());

@@ -45,7 +45,8 @@ class Rescue : public PeriphExports {
     std::vector<std::pair<uint32_t, uint32_t>> Reads() const {
         std::vector<std::pair<uint32_t, uint32_t>> out;
         for (const auto& c : sim_->Commands()) {
-            if (c.command == bf::CmdReadMemory) out.emplace_back(GetBe32(c.data.data()), GetBe32(c.data.data() + 4));
+            if (c.command == bf::CmdReadMemory)
+                out.emplace_back(GetBe32(c.data.data()), GetBe32(c.data.data() + 4));
         }
         return out;
     }
@@ -64,7 +65,8 @@ TEST_F(Rescue, MemoryDumpInChunksWithItsTrailer) {
     const std::vector<std::pair<uint32_t, uint32_t>> reads = {
         {start, 4096}, {start + 4096, 4096}, {start + 8192, 1808}};
     EXPECT_EQ(Reads(), reads);
-    EXPECT_EQ(Shown(), (std::vector<std::string>{"Sending 0%", "Sending 33%", "Sending 66%", "Finished       "}));
+    EXPECT_EQ(Shown(),
+              (std::vector<std::string>{"Sending 0%", "Sending 33%", "Sending 66%", "Finished       "}));
     EXPECT_EQ(thrdQueryPercent_Ex(), 66);
 
     Bytes expected(10000);
@@ -94,9 +96,11 @@ TEST_F(Rescue, FlashPagesGoIntoTheSecondFile) {
     EXPECT_EQ(Slurp("DUMP.BIN2"), pages);
     std::vector<Bytes> arguments;
     for (const auto& c : sim_->Commands()) {
-        if (c.command == bf::CmdFile && c.sub == bf::SubFlashPage) arguments.emplace_back(c.data.begin(), c.data.begin() + 8);
+        if (c.command == bf::CmdFile && c.sub == bf::SubFlashPage)
+            arguments.emplace_back(c.data.begin(), c.data.begin() + 8);
     }
-    EXPECT_EQ(arguments, (std::vector<Bytes>{{0, 0, 0, 0, 0, 0, 0, 1}, {0, 0, 0, 1, 0, 0, 0, 1}, {0, 0, 0, 2, 0, 0, 0, 1}}));
+    EXPECT_EQ(arguments, (std::vector<Bytes>{
+                             {0, 0, 0, 0, 0, 0, 0, 1}, {0, 0, 0, 1, 0, 0, 0, 1}, {0, 0, 0, 2, 0, 0, 0, 1}}));
     EXPECT_EQ(thrdQueryPercent_Ex(), 66);
     std::vector<std::string> shown = Shown();
     ASSERT_FALSE(shown.empty());
