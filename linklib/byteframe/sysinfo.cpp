@@ -1,5 +1,7 @@
 // The system information of a byte-frame handheld: 156 bytes of its memory at the system block,
 // the bad and free space and its clock, as the caller's record or as a text file.
+#include "common/sysinfo.h"
+
 #include <cstring>
 
 #include "byteframe/byteframe.h"
@@ -8,7 +10,6 @@
 #include "byteframe/transfer_status.h"
 #include "common/codes.h"
 #include "common/records.h"
-#include "common/sysinfo.h"
 
 namespace tarvix::bf {
 namespace {

@@ -125,8 +125,9 @@ void FillSysInfo(const SysInfoFigures& f, const SysInfoAnswers& a, HcSysInfo* in
     TextField(r.manufacture_date, sizeof r.manufacture_date, a, kBlockManufactureDate);
     TextField(r.type, sizeof r.type, a, kBlockType);
     TextField(r.flash_model, sizeof r.flash_model, a, kBlockFlashModel);
-    StoreField(&r.hardware_version,
-               static_cast<uint16_t>(LeadingDecimal(BlockText(a.block, a.block_size, kBlockHardwareVersion))));
+    StoreField(
+        &r.hardware_version,
+        static_cast<uint16_t>(LeadingDecimal(BlockText(a.block, a.block_size, kBlockHardwareVersion))));
     TextField(r.software_version, sizeof r.software_version, a, kBlockSoftwareVersion);
     std::memcpy(info, &r, sizeof r);
 }
@@ -145,8 +146,9 @@ void FillSysInfoBf(const SysInfoFigures& f, const SysInfoAnswers& a, HcSysInfoBf
     TextField(r.manufacture_date, sizeof r.manufacture_date, a, kBlockManufactureDate);
     TextField(r.type, sizeof r.type, a, kBlockType);
     TextField(r.flash_model, sizeof r.flash_model, a, kBlockFlashModel);
-    StoreField(&r.hardware_version,
-               static_cast<uint16_t>(LeadingDecimal(BlockText(a.block, a.block_size, kBlockHardwareVersion))));
+    StoreField(
+        &r.hardware_version,
+        static_cast<uint16_t>(LeadingDecimal(BlockText(a.block, a.block_size, kBlockHardwareVersion))));
     std::memcpy(info, &r, sizeof r);
 }
 

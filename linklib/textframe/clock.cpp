@@ -1,4 +1,6 @@
 // The handheld's clock, a short text on its screen and its 48-byte message file.
+#include "platform/clock.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -6,7 +8,6 @@
 
 #include "common/codes.h"
 #include "common/records.h"
-#include "platform/clock.h"
 #include "platform/files.h"
 #include "textframe/commands.h"
 #include "textframe/link_status.h"
@@ -77,11 +78,10 @@ int32_t TextFrame::GetHcDateTime(char* clock_text) {
 
 int32_t TextFrame::SetHcDateTime(const HcDate* date, const HcTime* time) {
     uint8_t text[kClockTextSize] = {};
-    const std::string clock =
-        date != nullptr && time != nullptr
-            ? ClockText(LoadField<uint16_t>(&date->year), date->month, date->day, time->hour, time->minute,
-                        time->second)
-            : PcClockText();
+    const std::string clock = date != nullptr && time != nullptr
+                                  ? ClockText(LoadField<uint16_t>(&date->year), date->month, date->day,
+                                              time->hour, time->minute, time->second)
+                                  : PcClockText();
     std::memcpy(text, clock.data(), std::min(clock.size(), kClockTextSize - 1));
 
     if (SetLinkStatus(StatusBusy, 0) == 0) return ResultBusy;

@@ -40,7 +40,8 @@ std::string Value(const std::string& path, const char* section, const std::strin
 // The package files a section names, in their order: application, then file1 to file31.
 std::vector<std::string> PackageFiles(const std::string& mif, const char* section) {
     std::vector<std::string> names;
-    if (std::string name = Value(mif, section, "application", kNameLimit); !name.empty()) names.push_back(name);
+    if (std::string name = Value(mif, section, "application", kNameLimit); !name.empty())
+        names.push_back(name);
     for (int n = 1; n <= kNumberedFiles; ++n) {
         if (std::string name = Value(mif, section, "file" + std::to_string(n), kNameLimit); !name.empty())
             names.push_back(name);
@@ -93,7 +94,8 @@ bool ReadableFile(const std::string& path) {
 }
 
 void CheckBox(const std::string& text) {
-    platform::ShowMessageBox(text.c_str(), Prompt(TfPrompt::MifFormat).c_str(), TARVIX_MB_OK | TARVIX_MB_ICONERROR);
+    platform::ShowMessageBox(text.c_str(), Prompt(TfPrompt::MifFormat).c_str(),
+                             TARVIX_MB_OK | TARVIX_MB_ICONERROR);
 }
 
 std::string NamePart(const std::string& path) {
@@ -187,7 +189,8 @@ int32_t SendMifToHc(const std::string& mif_path, int32_t overwrite) {
     const std::string pc_folder = PackageFolder(mif);
     if (pc_folder.empty()) return Fail(ErrBadMif);
     for (const std::string& name : PackageFiles(mif, "send")) {
-        const int32_t r = family.SendFileToHc((hc_folder + name).c_str(), (pc_folder + name).c_str(), overwrite);
+        const int32_t r =
+            family.SendFileToHc((hc_folder + name).c_str(), (pc_folder + name).c_str(), overwrite);
         if (r == ResultFailed || r == ResultBusy) return r;
     }
     if (std::string msg = Value(mif, "send", "msg", kNameLimit); !msg.empty()) {

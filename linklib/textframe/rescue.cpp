@@ -43,7 +43,8 @@ int32_t RescueBody(const WorkerArgs& args) {
         // In 64 bits: twice a 32-bit unit count does not fit in 32.
         const uint64_t blocks = static_cast<uint64_t>(GetLe32(info + 12)) * kBlocksPerUnit;
         // The blocks gather beside the caller's file, which an unusable rescue leaves untouched.
-        platform::ReplacementFile file(args.path.empty() ? std::string() : platform::PcPath(args.path.c_str()));
+        platform::ReplacementFile file(args.path.empty() ? std::string()
+                                                         : platform::PcPath(args.path.c_str()));
         if (args.path.empty() || !file.Open()) return RescueFailed(ErrCreateFile);
         std::vector<uint8_t> page(kRescueBlock);
         for (uint64_t block = 0; block < blocks; ++block) {

@@ -1,10 +1,11 @@
 // The system information of a text-frame handheld: its system block, the bad and free space and
 // its clock, as the caller's record or as a text file.
+#include "common/sysinfo.h"
+
 #include <cstring>
 
 #include "common/codes.h"
 #include "common/records.h"
-#include "common/sysinfo.h"
 #include "textframe/commands.h"
 #include "textframe/link_status.h"
 #include "textframe/textframe.h"

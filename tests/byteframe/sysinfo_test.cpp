@@ -58,7 +58,8 @@ TEST_F(SysInfoBf, TextFileAndMemoryRead) {
         if (c.command != 74) continue;
         seen = true;
         ASSERT_GE(c.data.size(), 8u);
-        EXPECT_EQ(Bytes(c.data.begin(), c.data.begin() + 8), (Bytes{0x00, 0x40, 0xAF, 0x00, 0x00, 0x00, 0x00, 0x9C}));
+        EXPECT_EQ(Bytes(c.data.begin(), c.data.begin() + 8),
+                  (Bytes{0x00, 0x40, 0xAF, 0x00, 0x00, 0x00, 0x00, 0x9C}));
     }
     EXPECT_TRUE(seen);
     EXPECT_EQ(bf_.IsComInited(), 0);  // the port is closed again

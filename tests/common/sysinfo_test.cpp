@@ -17,8 +17,9 @@ struct Block {
     std::vector<uint8_t> bytes;
     explicit Block(size_t size, const std::map<size_t, std::string>& texts = {}) : bytes(size, 0) {
         const std::map<size_t, std::string> defaults = {
-            {kBlockType, "R9M"},          {kBlockManufactureDate, "2024-01-15"}, {kBlockId, "HC2025001"},
-            {kBlockSoftwareVersion, "TF 2.31"}, {kBlockHardwareVersion, "3"},   {kBlockFlashModel, "64"},
+            {kBlockType, "R9M"},          {kBlockManufactureDate, "2024-01-15"},
+            {kBlockId, "HC2025001"},      {kBlockSoftwareVersion, "TF 2.31"},
+            {kBlockHardwareVersion, "3"}, {kBlockFlashModel, "64"},
             {kBlockMemorySize, "8192"},
         };
         for (const auto& [at, text] : defaults) Put(at, text);
@@ -82,8 +83,8 @@ TEST(SysInfo, DiskFigures) {
         {T, "0.0000001", 0, 0, 0, 0, 0},           // truncated
         {T, " 2", 0, 0, 2097152, 2097152, 0},
         {T, "none", 0, 0, 0, 0, 0},
-        {T, "4096", 0, 0, 0, 0, 0},            // 2^32 bytes: the low 32 bits
-        {T, "1e300", 0, 0, 0, 0, 0},           // no integer holds it
+        {T, "4096", 0, 0, 0, 0, 0},                    // 2^32 bytes: the low 32 bits
+        {T, "1e300", 0, 0, 0, 0, 0},                   // no integer holds it
         {T, "64", 2600000, 0, 67108864, 64508864, 4},  // a quotient of 260 wraps to 4
         {T, "64", 9999, 0, 67108864, 67098865, 0},
         // Free and bad space above the total: a negative used figure.
@@ -92,7 +93,8 @@ TEST(SysInfo, DiskFigures) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.flash);
-        const Block block(c.family == T ? kTfSystemBlockSize : kBfSystemBlockSize, {{kBlockFlashModel, c.flash}});
+        const Block block(c.family == T ? kTfSystemBlockSize : kBfSystemBlockSize,
+                          {{kBlockFlashModel, c.flash}});
         const SysInfoAnswers a = Answers(block, c.bad, c.free_space);
         const SysInfoFigures f = DeriveSysInfo(c.family, a);
         EXPECT_EQ(f.disk_total, c.total);
@@ -112,12 +114,13 @@ TEST(SysInfo, NumbersFromTexts) {
         uint32_t value;
     };
     const Case cases[] = {
-        {"8192", 8192}, {"12abc", 12}, {"  7", 7}, {"-3", 0xFFFFFFFDu}, {"", 0}, {"x1", 0},
-        {"4294967297", 1},  // wraps instead of overflowing
+        {"8192", 8192}, {"12abc", 12}, {"  7", 7},        {"-3", 0xFFFFFFFDu},
+        {"", 0},        {"x1", 0},     {"4294967297", 1},  // wraps instead of overflowing
     };
     for (const Case& c : cases) EXPECT_EQ(LeadingDecimal(c.text), c.value) << c.text;
 
-    const Block block(kTfSystemBlockSize, {{kBlockMemorySize, "8192KB"}, {kBlockHardwareVersion, "70001rev"}});
+    const Block block(kTfSystemBlockSize,
+                      {{kBlockMemorySize, "8192KB"}, {kBlockHardwareVersion, "70001rev"}});
     const SysInfoAnswers a = Answers(block, 0, 0);
     const SysInfoFigures f = DeriveSysInfo(SysInfoFamily::TextFrame, a);
     EXPECT_EQ(f.memory_total, 8388608);
@@ -186,7 +189,8 @@ TEST(SysInfo, TextFieldsCutToTheirWidth) {
     EXPECT_NE(ttext.find("\r\nHardwareVersion=\r\nSoftwareVersion=" + std::string(32, 'S') + "\r\n"),
               std::string::npos);
 
-    const Block bf_block(kBfSystemBlockSize, {{kBlockId, "BF0123456789"}, {kBlockFlashModel, "FLASHMODEL12"}});
+    const Block bf_block(kBfSystemBlockSize,
+                         {{kBlockId, "BF0123456789"}, {kBlockFlashModel, "FLASHMODEL12"}});
     const SysInfoAnswers ba = Answers(bf_block, 0, 0);
     const SysInfoFigures bfig = DeriveSysInfo(SysInfoFamily::ByteFrame, ba);
     HcSysInfoBf b;

@@ -1,9 +1,10 @@
 // The handheld's clock, texts on its screen and its message file through the exports, against the
 // simulated text-frame handheld.
+#include "platform/clock.h"
+
 #include <cstring>
 
 #include "common/records.h"
-#include "platform/clock.h"
 #include "sim_fixture.h"
 #include "textframe/textframe.h"
 

@@ -71,8 +71,7 @@ TEST_F(MifTest, CheckRefusesBadPackages) {
     };
     const Case cases[] = {
         {"application=sub\\app.exe\r\n", "sub\\app.exe"},
-        {"application=a.exe\r\nfile1=b.dat\r\nfile3=gone.dat\r\n",
-         (work_ / "pkg" / "gone.dat").string()},
+        {"application=a.exe\r\nfile1=b.dat\r\nfile3=gone.dat\r\n", (work_ / "pkg" / "gone.dat").string()},
         {"application=a.exe\r\nmsg=none.msg\r\n", (work_ / "pkg" / "none.msg").string()},
         {"application=a.exe\r\n[receive]\r\nmsg=x/y.msg\r\n", "x/y.msg"},
     };
@@ -97,7 +96,8 @@ TEST_F(MifTest, CheckRefusesBadPackages) {
 
 TEST_F(MifTest, UploadOrderMessageAndAutorun) {
     fs::create_directories(Store() / "APPS");
-    Package("hcpath=\\APPS\r\napplication=a.exe\r\nfile1=b.dat\r\nfile2=c.dat\r\nmsg=note.msg\r\nautorun=1\r\n");
+    Package(
+        "hcpath=\\APPS\r\napplication=a.exe\r\nfile1=b.dat\r\nfile2=c.dat\r\nmsg=note.msg\r\nautorun=1\r\n");
     ASSERT_EQ(SendMif(), 0);
     EXPECT_EQ(thrdQueryStatus(), StatusIdle);
     const std::vector<std::string> want = {"\\APPS\\A.EXE", "\\APPS\\B.DAT", "\\APPS\\C.DAT", "message",
@@ -113,7 +113,8 @@ TEST_F(MifTest, PackageFolderFromPcpath) {
         const char* pcpath;
         fs::path folder;
     };
-    const Case cases[] = {{"", "pkg"}, {"data", "pkg/data"}, {"\\data", "pkg/data"}, {"..\\pkg\\data", "pkg/data"}};
+    const Case cases[] = {
+        {"", "pkg"}, {"data", "pkg/data"}, {"\\data", "pkg/data"}, {"..\\pkg\\data", "pkg/data"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pcpath);
         sim().ClearRecords();
