@@ -71,7 +71,12 @@ class ClockTest : public SimTest {
         return f;
     }
 
+    // The handheld stops answering one command; one short attempt is enough to see it.
     void Silence(int command, int sub) {
+        tf::Timing timing = TestTiming();
+        timing.default_attempts = 1;
+        timing.default_timeout_ms = 200;
+        tf::SetTiming(timing);
         hhsim::FaultPlan plan;
         plan.faults = {SilenceOn(command, sub)};
         sim().SetPlan(plan);
