@@ -86,6 +86,7 @@ TEST_F(MifTest, CheckRefusesBadPackages) {
         ASSERT_EQ(prompts.size(), before + 1);
         EXPECT_EQ(prompts.back(), CheckBox(c.box));
     }
+    EXPECT_EQ(Prompts().front(), "MIF file format error|sub\\app.exe");
     // A missing MIF: refused without a box.
     const size_t before = Prompts().size();
     EXPECT_EQ(SendMif(".\\pkg\\none.mif"), 1);
@@ -148,6 +149,23 @@ TEST_F(MifTest, HandheldFolder) {
     EXPECT_EQ(thrdQueryStatus(), StatusIdle);
     EXPECT_EQ(Count(80, 13), 1);
     EXPECT_TRUE(fs::exists(Store() / "NEW" / "a.exe"));
+}
+
+TEST_F(MifTest, NoHcpathOnKindThree) {
+    // The handheld's current folder "./" is looked up and, with no entry, made as a whole.
+    sim().Stop();
+    hhsim::Config config;
+    config.model = "T3";  // not the model of kind 4: the detection leaves the kind as it is
+    StartSim(1, config);
+    DeviceKind = 3;
+    Package("application=a.exe\r\n");
+    ASSERT_EQ(SendMif(), 0);
+    std::vector<std::string> paths;
+    for (const auto& c : sim().Commands()) {
+        if (c.command == 80 && c.sub == 11) paths.emplace_back(c.payload.begin(), c.payload.end());
+    }
+    EXPECT_EQ(paths, std::vector<std::string>{"./"});
+    EXPECT_EQ(Count(80, 13), 1);
 }
 
 TEST_F(MifTest, DownloadPackage) {
