@@ -63,7 +63,8 @@ TEST_F(Mif, PackageGoesUpLevelByLevelAndRuns) {
     std::vector<std::string> message = Payloads(bf::CmdPutMessage, 0);
     ASSERT_EQ(message.size(), 1u);
     EXPECT_EQ(message[0], std::string(38, 'm'));
-    // The MIF file last, then the run request.
+    // The MIF file last, then the run request (which the handheld records after its answer).
+    ASSERT_TRUE(sim_->WaitEvent("run", std::chrono::seconds(5)));
     const std::vector<std::string> events = sim_->Events();
     auto at = [&](const std::string& e) {
         return std::find(events.begin(), events.end(), e) - events.begin();
