@@ -51,6 +51,14 @@ class UsbTransport {
                                 uint16_t length) = 0;
     virtual int32_t SendData(const uint8_t* data, uint32_t length) = 0;
     virtual int32_t ReceiveMessage(uint8_t* buffer, uint32_t room, int32_t* received) = 0;
+    // One raw block as the device delivers it, its 16-byte header included (the flash pages of a data
+    // rescue).  A transport without it fails the read.
+    virtual int32_t ReadRawBlock(uint8_t* buffer, uint32_t size, int32_t* received) {
+        (void)buffer;
+        (void)size;
+        if (received != nullptr) *received = 0;
+        return kUsbNoDevice;
+    }
 };
 
 UsbTransport& Usb();

@@ -193,7 +193,9 @@ bool DumpFlash(uint32_t pages, platform::File& out) {
             return false;
         }
         int32_t received = 0;
-        int32_t result = P().ReceiveData(page.data(), static_cast<uint32_t>(page.size()), &received);
+        int32_t result = serial
+                             ? P().ReceiveData(page.data(), static_cast<uint32_t>(page.size()), &received)
+                             : Usb().ReadRawBlock(page.data(), static_cast<uint32_t>(page.size()), &received);
         if (result != kDone) {
             if (result == kNoAnswer && !g_stop_flag.load()) SetErrorCode(ErrTimeout);
             return false;
