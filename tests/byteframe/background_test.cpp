@@ -192,6 +192,26 @@ TEST_F(Background, ThreadThatDoesNotStartLeavesTheSlotResettable) {
     EXPECT_EQ(WaitIdle(), StatusIdle);
 }
 
+// Unloading the library stops a running worker and waits for it, so that nothing it uses goes first.
+TEST_F(Background, UnloadEndsARunningWorker) {
+    Attach();
+    Spill("in.bin", PlainBytes(1000, 5));
+    hhsim::FaultPlan plan;
+    hhsim::Fault hold;
+    hold.kind = hhsim::Fault::Kind::Pause;
+    hold.command = 80;
+    hold.sub = 2;
+    hold.at = 2;
+    plan.faults.push_back(hold);
+    sim_->SetPlan(plan);
+    ASSERT_EQ(thrdSendFileToHc(0, 0, "\\DATA.BIN", ".\\in.bin", 0, 1), ResultOk);
+    ASSERT_TRUE(sim_->WaitEvent("paused:pause", std::chrono::seconds(10)));
+    bf::Detach();
+    EXPECT_EQ(thrdQueryStatus(), StatusFailed);  // ended before the unload went on
+    sim_->Release();
+    EXPECT_EQ(Finish().status, StatusFailed);
+}
+
 TEST_F(Background, DeclinedOverwriteEndsWell) {
     Attach();
     Spill(Store("IN.BIN"), Bytes(5, 'h'));
