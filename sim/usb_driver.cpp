@@ -256,12 +256,12 @@ void UsbDriver::Serve(std::shared_ptr<Connection> connection) {
     changed_.notify_all();
 }
 
-bool UsbDriver::PushOutbound(Bytes unit, std::size_t limit, const std::atomic<bool>* cancel) {
+bool UsbDriver::PushOutbound(Bytes unit, std::size_t limit, int timeout_ms, const std::atomic<bool>* cancel) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] {
+    const bool room = changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
         return stop_ || gone_ || (cancel != nullptr && cancel->load()) || outbound_.size() < limit;
     });
-    if (stop_ || gone_ || (cancel != nullptr && cancel->load())) return false;
+    if (!room || stop_ || gone_ || (cancel != nullptr && cancel->load())) return false;
     outbound_.push_back(std::move(unit));
     changed_.notify_all();
     return true;

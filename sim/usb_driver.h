@@ -42,8 +42,9 @@ class UsbDriver {
     bool Stopping() const { return stop_.load(); }
 
     // The bytes the handheld has for the PC's reads, a unit at a time (a block, a packet).  Waits while
-    // `limit` units are queued; false when stopped, unplugged or `cancel` turned true.
-    bool PushOutbound(Bytes unit, std::size_t limit, const std::atomic<bool>* cancel);
+    // `limit` units are queued, at most `timeout_ms`; false when stopped, unplugged, timed out or
+    // `cancel` turned true.
+    bool PushOutbound(Bytes unit, std::size_t limit, int timeout_ms, const std::atomic<bool>* cancel);
     void ClearOutbound();
     // The next read fails with the general failure (the handheld has nothing it could send).
     void FailNextRead() { fail_next_read_.store(true); }

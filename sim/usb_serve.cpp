@@ -81,7 +81,13 @@ class UsbSide : public UsbDataPath {
                 PutLe16(unit.data() + length_at, static_cast<std::uint16_t>(f.value));
             }
         }
-        return driver_->PushOutbound(std::move(unit), kQueued, &aborted_);
+        if (driver_->PushOutbound(std::move(unit), kQueued, c_.config.data_timeout_ms, &aborted_)) return true;
+        if (!aborted_ && !driver_->Gone() && !driver_->Stopping()) {
+            // Nobody reads any more: what is queued would meet the PC's next transfer.
+            driver_->ClearOutbound();
+            c_.Event("gave-up-send");
+        }
+        return false;
     }
 
     bool Take(Bytes& unit) { return driver_->TakeInbound(unit, c_.config.data_timeout_ms, &aborted_); }

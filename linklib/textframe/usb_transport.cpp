@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "api/link_state.h"
 #include "common/records.h"
@@ -80,9 +81,12 @@ class BlockTransport final : public UsbTransport {
     };
 
     // Opens the first interface of `guid` that opens.
-    static std::unique_ptr<usb::Handle> FindInterface(const char* guid) {
+    std::unique_ptr<usb::Handle> FindInterface(const char* guid) {
         for (const std::string& path : usb::FindInterfaces(guid)) {
-            if (auto handle = usb::Open(path)) return handle;
+            if (auto handle = usb::Open(path)) {
+                device_path_ = path;
+                return handle;
+            }
         }
         return nullptr;
     }
@@ -111,7 +115,12 @@ class BlockTransport final : public UsbTransport {
         return kStepOther;
     }
 
-    void Abort() { Control(kUsbRequestControl, kUsbAbortRequest, false); }
+    void Abort() {
+        // A read given up (stopped) leaves its handle unusable: the abort goes on a fresh one.
+        if (Control(kUsbRequestControl, kUsbAbortRequest, false) == kStepGone && !device_path_.empty()) {
+            if ((device_ = usb::Open(device_path_))) Control(kUsbRequestControl, kUsbAbortRequest, false);
+        }
+    }
 
     void ResetDevice() {
         if (!OpenDevice()) return;
@@ -271,6 +280,7 @@ class BlockTransport final : public UsbTransport {
     std::mutex mutex_;  // one transfer at a time
     std::unique_ptr<uint8_t[]> buffer_;
     std::unique_ptr<usb::Handle> device_;
+    std::string device_path_;
     std::atomic<bool> stop_{false};
     std::atomic<uint32_t> number_{0};
     std::atomic<uint32_t> block_count_{0};
