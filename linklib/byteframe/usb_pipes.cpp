@@ -297,9 +297,10 @@ class PipeTransport final : public UsbTransport {
 
 }  // namespace
 
+// Built on first use and never destroyed, like the rest of the family's state it outlives any caller.
 UsbTransport& BuiltInUsb() {
-    static PipeTransport transport;
-    return transport;
+    static PipeTransport* const transport = new PipeTransport;
+    return *transport;
 }
 
 }  // namespace tarvix::bf

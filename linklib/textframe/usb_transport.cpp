@@ -288,21 +288,28 @@ class BlockTransport final : public UsbTransport {
     std::atomic<uint8_t> last_result_{kDone};
 };
 
-BlockTransport g_block_transport;
-std::atomic<UsbTransport*> g_usb{&g_block_transport};
+// Built on first use and never destroyed: the library's start and stop notifications may run before
+// and after this file's static objects.
+BlockTransport& BuiltIn() {
+    static BlockTransport* const transport = new BlockTransport;
+    return *transport;
+}
+
+std::atomic<UsbTransport*> g_usb{nullptr};
 
 }  // namespace
 
 UsbTransport& Usb() {
-    return *g_usb.load();
+    UsbTransport* usb = g_usb.load();
+    return usb != nullptr ? *usb : BuiltIn();
 }
 
 void SetUsbTransport(UsbTransport* transport) {
-    g_usb.store(transport != nullptr ? transport : &g_block_transport);
+    g_usb.store(transport);
 }
 
 uint8_t LastUsbTransferResult() {
-    return g_block_transport.LastResult();
+    return BuiltIn().LastResult();
 }
 
 }  // namespace tarvix::tf
