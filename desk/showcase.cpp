@@ -2,7 +2,9 @@
 // upload and download without an operator, for screenshots and for trying the window out.
 //
 //   desk_showcase --data DIR --workbook BOOK [--screenshot PNG] [--delay MS] [--page 0|1] [--handheld library]
+//                 [--report XLSX]
 //
+// With --report the downloaded readings are also exported to that workbook.
 // DIR must hold db.mdb and B.DBF.  The stand-in handheld keeps the uploaded table in DIR/handheld/,
 // fills its reading fields, and hands it back on the download.  With "--handheld library" the window
 // talks to a real (or simulated) handheld through libtarvix instead; DIR must then be the current
@@ -29,6 +31,7 @@ namespace {
 class ConsoleUi final : public desk::DeskUi {
   public:
     std::optional<QString> next_open;
+    std::optional<desk::SaveChoice> next_save;
     void information(const QString& t) override { say("information", t); }
     void plain(const QString& t) override { say("message", t); }
     void box(const QString& t, const QString& caption, desk::BoxIcon) override { say(caption, t); }
@@ -36,7 +39,9 @@ class ConsoleUi final : public desk::DeskUi {
     std::optional<QString> openFile(const QString&, const QString&) override {
         return std::exchange(next_open, {});
     }
-    std::optional<desk::SaveChoice> saveFile(const QString&, const QString&) override { return std::nullopt; }
+    std::optional<desk::SaveChoice> saveFile(const QString&, const QString&) override {
+        return std::exchange(next_save, {});
+    }
 
   private:
     static void say(const QString& kind, const QString& text) {
@@ -106,7 +111,7 @@ class StandInHandheld final : public desk::HandheldLink {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QString data, workbook, screenshot;
+    QString data, workbook, screenshot, report;
     int delay = 1500, page = 1;
     bool library = false;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -121,13 +126,16 @@ int main(int argc, char** argv) {
             delay = value.toInt();
         else if (key == QLatin1String("--page"))
             page = value.toInt();
+        else if (key == QLatin1String("--report"))
+            report = value;
         else if (key == QLatin1String("--handheld"))
             library = value == QLatin1String("library");
     }
     if (data.isEmpty() || workbook.isEmpty()) {
         std::fprintf(
             stderr,
-            "usage: desk_showcase --data DIR --workbook BOOK [--screenshot PNG] [--delay MS] [--page 0|1]\n");
+            "usage: desk_showcase --data DIR --workbook BOOK [--screenshot PNG] [--delay MS] [--page 0|1] "
+            "[--handheld library] [--report XLSX]\n");
         return 2;
     }
     data = QDir(data).absolutePath();
@@ -146,6 +154,10 @@ int main(int argc, char** argv) {
         form.ddfs1Click();
         form.ConnecttoHHU1Click();
         if (page == 1) form.DownloadfromHHU1Click();
+        if (page == 1 && !report.isEmpty()) {
+            ui.next_save = desk::SaveChoice{QDir(report).absolutePath(), 1};
+            form.Exportdatatoexcel2Click();
+        }
         if (screenshot.isEmpty()) return;
         QTimer::singleShot(delay, [&] {
             QScreen* screen = QGuiApplication::primaryScreen();

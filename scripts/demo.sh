@@ -4,8 +4,8 @@
 #   scripts/demo.sh [text|byte]
 # With a display the desk opens on the simulated handheld (COM1), with an empty db.mdb, the template
 # B.DBF and a sample workbook meters.xlsx in its data folder build/release/desk-demo.  Without one the
-# desk is driven through connect, import, upload and download under Xvfb and a screenshot of the
-# filled reading list is saved.
+# desk is driven through import, upload, connect, download and export under Xvfb; a screenshot of the
+# filled reading list and the report workbook are saved in build/release.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 family=${1:-text}
@@ -18,4 +18,10 @@ cmake --build --preset release -j"$(nproc)"
 if [ -n "${DISPLAY:-}" ]; then
   exec scripts/desk_demo.sh build/release "$family"
 fi
-scripts/desk_screenshot.sh build/release "build/release/desk-demo-$family.png" 1 "$family"
+scripts/desk_screenshot.sh build/release "build/release/desk-demo-$family.png" 1 "$family" \
+  "build/release/desk-demo-$family-report.xlsx"
+/usr/bin/python3 - "build/release/desk-demo-$family-report.xlsx" <<'PY'
+import sys, openpyxl
+sheet = openpyxl.load_workbook(sys.argv[1]).active
+print(f"demo: report {sys.argv[1]}: {sheet.cell(1, 1).value!r}, {sheet.max_row - 4} readings")
+PY

@@ -494,6 +494,10 @@ void ByteFrameHandheld::Handle(const CommandRecord& cmd) {
             return;
         }
         case 60: {
+            if (!c_.config.clock_text.empty()) {
+                SendData(Bytes(c_.config.clock_text.begin(), c_.config.clock_text.end()));
+                return;
+            }
             std::time_t t = std::time(nullptr) + clock_offset_.count();
             std::tm tm{};
             localtime_r(&t, &tm);

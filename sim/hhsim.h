@@ -89,6 +89,18 @@ struct Config {
     // Status bytes by "command/sub" (for example "80/4" -> 1), overriding the handheld's own verdict:
     // the text-frame status reply of that command, or the byte-frame result byte it leaves for SubResult.
     std::map<std::string, std::uint8_t> forced_status;
+    // System block texts by offset, written over the handheld's own (with their NUL when it fits).
+    std::map<int, std::string> block_texts;
+    // The clock query's answer byte for byte (empty: the handheld's running clock).
+    std::string clock_text;
+    // Text-frame message file as the handheld holds it before any is sent (its answer as it stands).
+    std::vector<std::uint8_t> message = std::vector<std::uint8_t>(48, 0);
+    // Text-frame data rescue: units of 4096 bytes to rescue (-1: nothing to rescue), the size of the
+    // answer to the flash query, and bytes sent for single blocks (others: 2048).  Block b's byte i
+    // is (b * 31 + i) & 0xFF.
+    int flash_units = -1;
+    int flash_info_size = 24;
+    std::map<int, int> flash_page_sizes;
     // USB (usb_*.cpp): when not 0 the handheld serves its USB driver's sockets in a folder instead of
     // the line.  Text-frame: 4 or 3 is the interface it offers (the variant), 7 offers both; byte-frame:
     // any value but 0 offers the byte-frame interface.

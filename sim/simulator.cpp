@@ -134,6 +134,13 @@ Bytes SystemBlock(const Config& config, std::size_t size, bool textframe) {
     put(112, "3", 8);
     put(120, "64", 16);
     put(136, "8192", 16);
+    for (const auto& [at, text] : config.block_texts) {
+        if (at < 0 || static_cast<std::size_t>(at) >= block.size()) continue;
+        std::size_t room = block.size() - static_cast<std::size_t>(at);
+        std::size_t n = std::min(text.size(), room);
+        std::copy_n(text.begin(), n, block.begin() + at);
+        if (n < room) block[static_cast<std::size_t>(at) + n] = 0;
+    }
     block.resize(size);
     return block;
 }
