@@ -65,7 +65,8 @@ bool UsbDriver::Start(const std::filesystem::path& dir, const std::vector<std::s
         }
         std::memcpy(address.sun_path, text.data(), text.size());
         int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 16) != 0) {
+        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(fd, 16) != 0) {
             if (fd >= 0) ::close(fd);
             if (error) *error = "cannot listen on " + text + ": " + std::strerror(errno);
             return false;
@@ -208,13 +209,14 @@ void UsbDriver::Serve(std::shared_ptr<Connection> connection) {
         }
         if (kind == kControlRequest) {
             Bytes output;
-            std::uint32_t status = handlers_.control ? handlers_.control(c.pipe, code, payload, output, count)
-                                                     : kGeneralFailure;
+            std::uint32_t status =
+                handlers_.control ? handlers_.control(c.pipe, code, payload, output, count) : kGeneralFailure;
             if (output.size() > count) output.resize(count);
             if (!Reply(c, kind, status, output, static_cast<std::uint32_t>(output.size()))) break;
         } else if (kind == kWriteRequest) {
             std::uint32_t status = handlers_.write ? handlers_.write(c.pipe, payload) : kGeneralFailure;
-            if (!Reply(c, kind, status, {}, status == 0 ? static_cast<std::uint32_t>(payload.size()) : 0)) break;
+            if (!Reply(c, kind, status, {}, status == 0 ? static_cast<std::uint32_t>(payload.size()) : 0))
+                break;
         } else if (kind == kReadRequest) {
             if (fail_next_read_.exchange(false) || (handlers_.may_read && !handlers_.may_read(c.pipe))) {
                 if (!Reply(c, kind, kGeneralFailure, {}, 0)) break;

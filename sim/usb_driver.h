@@ -25,8 +25,8 @@ class UsbDriver {
     // returns the status of the reply (0 done).
     struct Handlers {
         std::function<std::uint32_t(const std::string& pipe)> open;
-        std::function<std::uint32_t(const std::string& pipe, std::uint32_t code, const Bytes& input, Bytes& output,
-                                    std::uint32_t room)>
+        std::function<std::uint32_t(const std::string& pipe, std::uint32_t code, const Bytes& input,
+                                    Bytes& output, std::uint32_t room)>
             control;
         std::function<std::uint32_t(const std::string& pipe, const Bytes& bytes)> write;
         std::function<bool(const std::string& pipe)> may_read;  // false: the read is refused at once
@@ -35,7 +35,8 @@ class UsbDriver {
     UsbDriver(Handlers handlers, std::function<void(const std::string&)> event);
     ~UsbDriver();
 
-    bool Start(const std::filesystem::path& dir, const std::vector<std::string>& interfaces, std::string* error);
+    bool Start(const std::filesystem::path& dir, const std::vector<std::string>& interfaces,
+               std::string* error);
     void Stop();
     void Unplug();  // sockets removed, every connection cut
     bool Gone() const { return gone_.load(); }
@@ -59,7 +60,8 @@ class UsbDriver {
     void AcceptLoop();
     void Serve(std::shared_ptr<Connection> connection);
     bool ReadRequest(Connection& c, std::uint32_t header[4], Bytes& payload);
-    bool Reply(Connection& c, std::uint32_t kind, std::uint32_t status, const Bytes& payload, std::uint32_t count);
+    bool Reply(Connection& c, std::uint32_t kind, std::uint32_t status, const Bytes& payload,
+               std::uint32_t count);
     bool PeerClosed(int fd);
 
     Handlers handlers_;

@@ -57,8 +57,8 @@ class UsbSide : public UsbDataPath {
   public:
     explicit UsbSide(Simulator::Core& core) : c_(core) {}
     virtual void ServeCommands() = 0;
-    virtual std::uint32_t Control(const std::string& pipe, std::uint32_t code, const Bytes& input, Bytes& output,
-                                  std::uint32_t room) = 0;
+    virtual std::uint32_t Control(const std::string& pipe, std::uint32_t code, const Bytes& input,
+                                  Bytes& output, std::uint32_t room) = 0;
     virtual std::uint32_t Write(const std::string& pipe, const Bytes& bytes) = 0;
     virtual std::uint32_t Open(const std::string& pipe) = 0;
     virtual bool MayRead(const std::string&) { return true; }
@@ -74,14 +74,16 @@ class UsbSide : public UsbDataPath {
         Fault f;
         if (c_.Fire({Fault::Kind::UsbShortBlock, Fault::Kind::UsbOversize}, &f)) {
             if (f.kind == Fault::Kind::UsbShortBlock) {
-                unit.resize(std::min<std::size_t>(unit.size(), static_cast<std::size_t>(std::max(0, f.value))));
+                unit.resize(
+                    std::min<std::size_t>(unit.size(), static_cast<std::size_t>(std::max(0, f.value))));
             } else if (wide) {
                 PutLe32(unit.data() + length_at, static_cast<std::uint32_t>(f.value));
             } else {
                 PutLe16(unit.data() + length_at, static_cast<std::uint16_t>(f.value));
             }
         }
-        if (driver_->PushOutbound(std::move(unit), kQueued, c_.config.data_timeout_ms, &aborted_)) return true;
+        if (driver_->PushOutbound(std::move(unit), kQueued, c_.config.data_timeout_ms, &aborted_))
+            return true;
         if (!aborted_ && !driver_->Gone() && !driver_->Stopping()) {
             // Nobody reads any more: what is queued would meet the PC's next transfer.
             driver_->ClearOutbound();
@@ -119,11 +121,13 @@ class UsbSide : public UsbDataPath {
 
 class TextFrameUsb final : public UsbSide {
   public:
-    explicit TextFrameUsb(Simulator::Core& core) : UsbSide(core), handler_(MakeTextFrameHandler(core, *this)) {}
+    explicit TextFrameUsb(Simulator::Core& core)
+        : UsbSide(core), handler_(MakeTextFrameHandler(core, *this)) {}
 
     std::uint32_t Open(const std::string& pipe) override { return pipe.empty() ? kDone : 2; }
 
-    std::uint32_t Control(const std::string&, std::uint32_t code, const Bytes& input, Bytes&, std::uint32_t) override {
+    std::uint32_t Control(const std::string&, std::uint32_t code, const Bytes& input, Bytes&,
+                          std::uint32_t) override {
         if (code == 0x8000200Cu) {
             c_.Event("usb:reset-start");
             return kDone;
@@ -253,7 +257,8 @@ class ByteFrameUsb final : public UsbSide {
             return kDone;
         }
         if (code == 0x80002010u && pipe.empty()) {
-            if (input.size() < 22 || Le32(input.data() + 4) != 6 || Le32(input.data() + 12) != 0x471) return kRefused;
+            if (input.size() < 22 || Le32(input.data() + 4) != 6 || Le32(input.data() + 12) != 0x471)
+                return kRefused;
             const std::uint16_t length = Le16(input.data() + 16 + 3);
             const std::uint8_t direction = input[16 + 5];
             if (direction != 0x80 && direction != 0x81) return kRefused;
@@ -360,8 +365,8 @@ class ByteFrameUsb final : public UsbSide {
                 c_.Event("stray-packet");
                 continue;
             }
-            const std::uint16_t length = std::min<std::uint16_t>(Le16(packet.data() + 4),
-                                                                 static_cast<std::uint16_t>(packet.size() - kHeader));
+            const std::uint16_t length = std::min<std::uint16_t>(
+                Le16(packet.data() + 4), static_cast<std::uint16_t>(packet.size() - kHeader));
             CommandRecord cmd;
             cmd.command = packet[2];
             cmd.sub = packet[3];

@@ -215,8 +215,9 @@ class PipeTransport final : public UsbTransport {
         for (uint32_t i = 0; i < calls && done < length; ++i) {
             const uint32_t want = std::min(call, length - done);
             size_t moved = 0;
-            const bool ok = reading ? pipe_->Read(bytes + done, want, &moved, Proto().ByteTimeout(), &g_stop_flag)
-                                    : pipe_->Write(bytes + done, want, &moved);
+            const bool ok = reading
+                                ? pipe_->Read(bytes + done, want, &moved, Proto().ByteTimeout(), &g_stop_flag)
+                                : pipe_->Write(bytes + done, want, &moved);
             if (!ok) {
                 ResetPipe();
                 return g_stop_flag.load() ? kUsbStopped : kUsbIoFailed;

@@ -103,7 +103,8 @@ class SocketHandle final : public Handle {
     bool WaitReady(short events, Clock::time_point deadline, const std::atomic<bool>* stop) {
         for (;;) {
             if (stop != nullptr && stop->load()) return false;
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             if (left <= 0) return false;
             pollfd p{fd_, events, 0};
             int r = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, kSliceMs)));
@@ -139,8 +140,9 @@ class SocketHandle final : public Handle {
 
     // One request and its reply.  The reply's payload goes into `out` (at most `out_room` bytes; more
     // from the driver is a protocol fault and fails the request).
-    bool Exchange(uint32_t kind, uint32_t code, const uint8_t* payload, size_t size, uint32_t count, uint8_t* out,
-                  size_t out_room, size_t* out_size, uint32_t timeout_ms, const std::atomic<bool>* stop) {
+    bool Exchange(uint32_t kind, uint32_t code, const uint8_t* payload, size_t size, uint32_t count,
+                  uint8_t* out, size_t out_room, size_t* out_size, uint32_t timeout_ms,
+                  const std::atomic<bool>* stop) {
         if (broken_) return Fail(kDeviceNotConnected);
         if (size > kMaxPayload) return Fail(kOtherFailure);
         const uint32_t reply_ms = g_reply_timeout_ms.load();
@@ -150,9 +152,11 @@ class SocketHandle final : public Handle {
         PutLe32(header + 4, code);
         PutLe32(header + 8, static_cast<uint32_t>(size));
         PutLe32(header + 12, count);
-        if (!SendAll(header, sizeof header, send_deadline) || (size > 0 && !SendAll(payload, size, send_deadline)))
+        if (!SendAll(header, sizeof header, send_deadline) ||
+            (size > 0 && !SendAll(payload, size, send_deadline)))
             return Gone();
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms != 0 ? timeout_ms : reply_ms);
+        const auto deadline =
+            Clock::now() + std::chrono::milliseconds(timeout_ms != 0 ? timeout_ms : reply_ms);
         int r = ReceiveAll(header, sizeof header, deadline, stop);
         if (r <= 0) {
             // A reply that did not come in time would arrive as the answer of the next request.
@@ -227,12 +231,14 @@ std::unique_ptr<Handle> Open(const std::string& path, uint32_t* error) {
     std::memcpy(address.sun_path, device.data(), device.size());
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return fail(kOtherFailure);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+        errno != EINPROGRESS) {
         ::close(fd);
         return fail(kFileNotFound);
     }
     auto handle = std::make_unique<SocketHandle>(fd);
-    if (!handle->OpenPipe(pipe)) return fail(handle->LastError() == kOk ? kFileNotFound : handle->LastError());
+    if (!handle->OpenPipe(pipe))
+        return fail(handle->LastError() == kOk ? kFileNotFound : handle->LastError());
     if (error != nullptr) *error = kOk;
     return handle;
 }

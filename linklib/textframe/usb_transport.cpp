@@ -18,11 +18,25 @@ namespace {
 namespace usb = platform::usb;
 
 // Results of one request or block.
-enum Step : int { kStepDone = 0, kStepGone = 1, kStepRefused = 2, kStepOther = 3, kStepWrite = 4, kStepRead = 5,
-                  kStepStopped = 6 };
+enum Step : int {
+    kStepDone = 0,
+    kStepGone = 1,
+    kStepRefused = 2,
+    kStepOther = 3,
+    kStepWrite = 4,
+    kStepRead = 5,
+    kStepStopped = 6
+};
 // Results of a transfer.
-enum Result : uint8_t { kDone = 0, kFailure = 1, kNoDevice = 2, kTooLong = 3, kFileFailed = 4, kStopped = 6,
-                        kRunning = 7 };
+enum Result : uint8_t {
+    kDone = 0,
+    kFailure = 1,
+    kNoDevice = 2,
+    kTooLong = 3,
+    kFileFailed = 4,
+    kStopped = 6,
+    kRunning = 7
+};
 
 constexpr size_t kRequestSize = 24;
 
@@ -108,7 +122,8 @@ class BlockTransport final : public UsbTransport {
         PutLe32(input, request);
         if (watch_stop && stop_.load()) return kStepStopped;
         uint32_t returned = 0;
-        if (device_ != nullptr && device_->Control(code, input, sizeof input, nullptr, 0, &returned)) return kStepDone;
+        if (device_ != nullptr && device_->Control(code, input, sizeof input, nullptr, 0, &returned))
+            return kStepDone;
         const uint32_t error = device_ != nullptr ? device_->LastError() : usb::kDeviceNotConnected;
         if (error == usb::kGenFailure) return kStepRefused;  // no retries are allowed
         if (error == usb::kDeviceNotConnected || error == usb::kAccessDenied) return kStepGone;
@@ -142,7 +157,8 @@ class BlockTransport final : public UsbTransport {
             return r;
         }
         size_t written = 0;
-        if (!device_->Write(buffer_.get(), kUsbBlockSize, &written)) return IoFailure(device_->LastError(), kStepWrite);
+        if (!device_->Write(buffer_.get(), kUsbBlockSize, &written))
+            return IoFailure(device_->LastError(), kStepWrite);
         return written == kUsbBlockSize ? kStepDone : kStepWrite;
     }
 
@@ -205,7 +221,8 @@ class BlockTransport final : public UsbTransport {
             } else if (length == 0) {
                 remaining = kUsbLastBlock;  // open-ended
             } else {
-                block_count_.store(static_cast<uint32_t>((uint64_t{length} + kUsbPayloadSize - 1) / kUsbPayloadSize));
+                block_count_.store(
+                    static_cast<uint32_t>((uint64_t{length} + kUsbPayloadSize - 1) / kUsbPayloadSize));
             }
         }
         uint8_t* const block = buffer_.get();

@@ -147,7 +147,8 @@ TEST_F(UsbPipes, TaskTableTravelsPacked) {
     ASSERT_TRUE(writer.Create("A.DBF", {{"NID", 'N', 6, 0}, {"ADDRES", 'C', 20, 0}, {"PA", 'N', 9, 2}}).ok());
     writer.SetUpdateDate(2026, 12, 10);
     for (int i = 0; i < 500; ++i) {
-        std::string nid = std::to_string(i), addr = "Street " + std::to_string(i), pa = std::to_string(i) + ".5";
+        std::string nid = std::to_string(i), addr = "Street " + std::to_string(i),
+                    pa = std::to_string(i) + ".5";
         std::pair<std::string_view, std::string_view> values[] = {{"NID", nid}, {"ADDRES", addr}, {"PA", pa}};
         ASSERT_TRUE(writer.Append(values).ok());
     }

@@ -67,7 +67,9 @@ class Driver {
         }
         return true;
     }
-    static uint32_t Le(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
+    static uint32_t Le(const uint8_t* p) {
+        return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
+    }
     static void Put(uint8_t* p, uint32_t v) {
         for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
     }
@@ -126,7 +128,8 @@ TEST_F(UsbLayer, InterfacesAreTheSocketsNamedAfterTheIdentifier) {
     Driver first(dir_ / kGuid, ok);
     Driver other(dir_ / "{F00DBC59-B2FD-4B88-AE42-4D67DC793690}", ok);
     std::ofstream(dir_ / (std::string(kGuid) + "#3"));  // not a socket
-    const std::vector<std::string> expected = {(dir_ / kGuid).string(), (dir_ / (std::string(kGuid) + "#2")).string()};
+    const std::vector<std::string> expected = {(dir_ / kGuid).string(),
+                                               (dir_ / (std::string(kGuid) + "#2")).string()};
     EXPECT_EQ(FindInterfaces(kGuid), expected);
     EXPECT_EQ(FindInterfaces("{5d490a5e-5b66-4a7c-bc31-c75dbc07b407}"), expected);  // any case
     unsetenv("TARVIX_USB_DIR");

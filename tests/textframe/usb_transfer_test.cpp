@@ -107,7 +107,8 @@ TEST_F(UsbTest, DeviceKindFollowsTheInterfaceFound) {
         uint8_t before;
         uint8_t after;
     };
-    for (const Case& c : {Case{4, 4, 4}, Case{3, 4, 3}, Case{3, 3, 3}, Case{4, 3, 4}, Case{7, 3, 3}, Case{7, 4, 4}}) {
+    for (const Case& c :
+         {Case{4, 4, 4}, Case{3, 4, 3}, Case{3, 3, 3}, Case{4, 3, 4}, Case{7, 3, 3}, Case{7, 4, 4}}) {
         SCOPED_TRACE("offered " + std::to_string(c.offered) + " kind before " + std::to_string(c.before));
         StartUsbSim(c.offered);
         DeviceKind = c.before;
@@ -217,9 +218,9 @@ TEST_F(UsbTest, ShortAndOversizeBlocksFailTheDownload) {
         int value;
         uint8_t result;
     };
-    for (const Case& c : {Case{hhsim::Fault::Kind::UsbShortBlock, 100, 1},
-                          Case{hhsim::Fault::Kind::UsbOversize, 5000, 3},
-                          Case{hhsim::Fault::Kind::UsbOversize, 0x7FFFFFFF, 3}}) {
+    for (const Case& c :
+         {Case{hhsim::Fault::Kind::UsbShortBlock, 100, 1}, Case{hhsim::Fault::Kind::UsbOversize, 5000, 3},
+          Case{hhsim::Fault::Kind::UsbOversize, 0x7FFFFFFF, 3}}) {
         SCOPED_TRACE(c.value);
         StartUsbSim();
         const Bytes content = RandomBytes(20000, 4);
