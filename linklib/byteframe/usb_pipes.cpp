@@ -135,7 +135,7 @@ class PipeTransport final : public UsbTransport {
         while (*read < total) {
             const uint32_t take = std::min(chunk, total - *read);
             if (int32_t r = OpenPipes(kReadPipe); r != 0) return r;
-            int32_t r = Move(buffer + *read, take, true);
+            int32_t r = Move(buffer + *read, take, true, true);
             ClosePipes();
             if (r != 0) return r;
             *read += take;
@@ -191,8 +191,9 @@ class PipeTransport final : public UsbTransport {
         if (pipe_ != nullptr) pipe_->Control(kPipeResetControl, nullptr, 0, nullptr, 0, &returned);
     }
 
-    // One announced read or write of `length` bytes on the open pipe.
-    int32_t Move(uint8_t* bytes, uint32_t length, bool reading) {
+    // One announced read or write of `length` bytes on the open pipe (a raw read in one call whatever
+    // the block size).
+    int32_t Move(uint8_t* bytes, uint32_t length, bool reading, bool raw = false) {
         if (g_stop_flag.load()) {
             ResetPipe();
             return kUsbStopped;
@@ -209,9 +210,10 @@ class PipeTransport final : public UsbTransport {
         if (!device_->Control(kTransferControl, request, sizeof request, nullptr, 0, &returned)) {
             return kUsbRequestFailed;
         }
-        const uint32_t call = block_size_ == kMessagePacket ? kSplitCall : length;
+        const bool split = block_size_ == kMessagePacket && !raw;
+        const uint32_t call = split ? kSplitCall : length;
         uint32_t done = 0;
-        const uint32_t calls = block_size_ == kMessagePacket ? (length + kSplitCall - 1) / kSplitCall : 1;
+        const uint32_t calls = split ? (length + kSplitCall - 1) / kSplitCall : 1;
         for (uint32_t i = 0; i < calls && done < length; ++i) {
             const uint32_t want = std::min(call, length - done);
             size_t moved = 0;

@@ -26,6 +26,9 @@
 //                reply: code = status; count = the bytes taken
 //     4 read     count: the bytes wanted
 //                reply: code = status; payload: the bytes read (at most those wanted)
+// Inputs that name memory on the other platform carry it inline instead: the byte-frame transfer
+// request (control 0x80002010) is its 16-byte record followed by the 6-byte transfer descriptor, and
+// the record's address word holds the descriptor's offset in the input, 16.
 // Status: 0 done, 5 access denied, 31 general failure (a request the driver refuses), 1167 device not
 // connected; any other value is some other failure.  The driver answers a read once it has bytes
 // for it; the PC waits for every reply with a deadline of its own and closes the connection when it
