@@ -1,6 +1,9 @@
 // The text-frame family over USB through the exports, against the simulated handheld serving its USB
 // driver's sockets: detection, the variant from the interface found, commands, transfers, the
 // background transfer with its percentage and stop, and the failures of the device and its blocks.
+#include <sys/socket.h>
+#include <sys/un.h>
+
 #include <cstring>
 
 #include "platform/usb.h"
@@ -246,6 +249,23 @@ TEST_F(UsbTest, OversizeStatusReplyIsRefused) {
     EXPECT_EQ(SendFileToHc(0, 0, kHcName, ".\\A.DBF", 1, 1), 1);
     EXPECT_EQ(tf::LastUsbTransferResult(), 3);
     EXPECT_GE(sim().Counter("abort"), 1);
+}
+
+// A socket left behind by a driver that has gone (nothing listens) is an interface that does not open.
+TEST_F(UsbTest, StaleInterfaceIsPassedOver) {
+    StartUsbSim(3);
+    const fs::path stale = sim().UsbDir() / tf::kUsbInterfaceKind4;
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, stale.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+    DeviceKind = 4;
+    char number[16] = {};
+    EXPECT_EQ(thrdGetHcNum(0, 0, number), 0);
+    EXPECT_EQ(DeviceKind, 3);
+    fs::remove(stale);
 }
 
 }  // namespace
