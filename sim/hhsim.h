@@ -35,6 +35,8 @@ struct Fault {
         WrongEcho,     // status reply naming sub-command + 1
         ShortStatus,   // status reply of only `value` bytes (1 or 2)
         Pause,         // hold before the frame (inbound or outbound) until Release(name)
+        UsbShortBlock,  // USB: deliver only the first `value` bytes of an outbound block or packet
+        UsbOversize,    // USB: an outbound block or packet whose payload length field says `value`
     };
     Kind kind = Kind::Nak;
     int at = 1;
@@ -106,6 +108,12 @@ struct Config {
     int flash_units = -1;
     int flash_info_size = 24;
     std::map<int, int> flash_page_sizes;
+    // USB (usb_*.cpp): when not 0 the handheld serves its USB driver's sockets in a folder instead of
+    // the line.  Text-frame: 4 or 3 is the interface it offers (the variant), 7 offers both; byte-frame:
+    // any value but 0 offers the byte-frame interface.
+    int usb = 0;
+    std::filesystem::path usb_dir;  // folder of the sockets (TARVIX_USB_DIR); empty: a fresh temporary
+    unsigned usb_block = 4096;      // byte-frame: the block size its descriptor reports (4096 or 512)
 };
 
 // One frame as it crossed the line (after inbound noise, before outbound noise).
@@ -147,6 +155,10 @@ class Simulator {
     void SetFreeSpace(std::uint32_t bytes);
     void SetBaud(unsigned baud);
     void Release(const std::string& pause_name = "pause");
+    // USB: the folder to name in TARVIX_USB_DIR, and pulling the cable (sockets gone, every open
+    // handle cut).
+    const std::filesystem::path& UsbDir() const;
+    void UsbUnplug();
 
     // Observations.  Copies, safe to take while the handheld serves.
     std::vector<FrameRecord> Frames() const;

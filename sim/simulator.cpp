@@ -183,10 +183,13 @@ bool Simulator::Start(std::string* error) {
     c.line.stop = false;
     c.line.pace = c.config.pace;
     if (!c.line.Open(c.config.baud, error)) return false;
+    if (c.config.usb != 0 && !c.StartUsb(error)) return false;
     SetPlan(c.plan);
     c.running = true;
     c.worker = std::thread([&c] {
-        if (c.config.family == Family::TextFrame) {
+        if (c.config.usb != 0) {
+            c.ServeUsb();
+        } else if (c.config.family == Family::TextFrame) {
             c.ServeTextFrame();
         } else {
             c.ServeByteFrame();
@@ -203,6 +206,7 @@ void Simulator::Stop() {
         std::lock_guard lock(c.mutex);
         c.changed.notify_all();
     }
+    if (c.config.usb != 0) c.StopUsb();
     if (c.worker.joinable()) c.worker.join();
     c.line.Close();
     c.running = false;
@@ -246,6 +250,14 @@ void Simulator::SetFreeSpace(std::uint32_t bytes) {
 
 void Simulator::SetBaud(unsigned baud) {
     core_->line.baud = baud;
+}
+
+const fs::path& Simulator::UsbDir() const {
+    return core_->usb_dir;
+}
+
+void Simulator::UsbUnplug() {
+    core_->UnplugUsb();
 }
 
 void Simulator::Release(const std::string& name) {

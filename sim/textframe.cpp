@@ -59,7 +59,8 @@ enum class Rx { Good, BadCheck, Nothing, Garbled, Overlong, Stopped };
 
 class TextFrameHandheld {
   public:
-    explicit TextFrameHandheld(Simulator::Core& core) : c_(core), line_(core.line) {}
+    explicit TextFrameHandheld(Simulator::Core& core, UsbDataPath* usb = nullptr)
+        : c_(core), line_(core.line), usb_(usb) {}
 
     void Serve();
 
@@ -77,9 +78,11 @@ class TextFrameHandheld {
         for (auto it = raw.rbegin(); it != raw.rend(); ++it) line_.Unread(*it);
     }
     static bool LooksLikePacket(const RxFrame& f);
+    friend class TextFrameUsbHandler;
 
     Simulator::Core& c_;
     Line& line_;
+    UsbDataPath* usb_ = nullptr;  // over USB the data moves through the driver instead of the line
     std::uint32_t announced_size_ = 0;
     bool upload_done_ = false;
     Bytes message_ = c_.config.message;
@@ -182,6 +185,7 @@ bool TextFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first) {
 }
 
 bool TextFrameHandheld::SendData(const Bytes& data, bool status_reply) {
+    if (usb_ != nullptr) return usb_->Send(data);
     const bool counted = !status_reply;
     std::size_t off = 0;
     std::uint32_t number = 1;
@@ -229,6 +233,7 @@ bool TextFrameHandheld::LooksLikePacket(const RxFrame& f) {
 
 bool TextFrameHandheld::ReceiveData(Bytes& out, std::int64_t expected_size) {
     out.clear();
+    if (usb_ != nullptr) return usb_->Receive(out);
     std::uint32_t expected = 1;
     int failures = 0;
     while (failures < 8) {
@@ -535,7 +540,20 @@ void TextFrameHandheld::Serve() {
     }
 }
 
+class TextFrameUsbHandler final : public CommandHandler {
+  public:
+    TextFrameUsbHandler(Simulator::Core& core, UsbDataPath& path) : handheld_(core, &path) {}
+    void Handle(const CommandRecord& cmd) override { handheld_.Handle(cmd.command, cmd.sub, cmd.data); }
+
+  private:
+    TextFrameHandheld handheld_;
+};
+
 }  // namespace
+
+std::unique_ptr<CommandHandler> MakeTextFrameHandler(Simulator::Core& core, UsbDataPath& path) {
+    return std::make_unique<TextFrameUsbHandler>(core, path);
+}
 
 void Simulator::Core::ServeTextFrame() {
     TextFrameHandheld handheld(*this);

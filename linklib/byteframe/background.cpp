@@ -80,7 +80,7 @@ void GetFileWorker(TransferArgs args) {
     if (info == ResultOk) {
         int32_t size = LoadField<int32_t>(&entry.size);
         SetFileLength(size);
-        const int32_t unit = Proto().line().UsbMode() ? kUsbPayloadSize : 256;
+        const int32_t unit = Proto().line().UsbMode() ? static_cast<int32_t>(Usb().PayloadSize()) : 256;
         SetBlockCount(std::max<int32_t>(1, static_cast<int32_t>(static_cast<uint32_t>(size) / unit)));
     }
     if (table) {

@@ -16,9 +16,6 @@ constexpr uint8_t SubRun = 33;
 constexpr uint8_t SubFlash = 40;
 constexpr uint8_t SubFlashPage = 41;
 
-// Payload of one USB packet (block size less its 16-byte header) as the handheld's driver reports it.
-constexpr int32_t kUsbPayloadSize = 4080;
-
 // What a starter hands its worker.  The worker gets its own copy, so a later starter never changes
 // the names under a worker that is still ending.
 struct TransferArgs {

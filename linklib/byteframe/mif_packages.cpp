@@ -382,7 +382,7 @@ void GetMifWorker(ByteFrame& family, TransferArgs args) {
         if (info == ResultOk) {
             const int32_t size = LoadField<int32_t>(&entry.size);
             SetFileLength(size);
-            const uint32_t unit = P().line().UsbMode() ? kUsbPayloadSize : 256u;
+            const uint32_t unit = P().line().UsbMode() ? Usb().PayloadSize() : 256u;
             SetBlockCount(static_cast<int32_t>(static_cast<uint32_t>(size) / unit));
         }
         if (ExtensionIs(NamePart(hc_path), "dbf") && pc.size() >= 3) {

@@ -173,6 +173,14 @@ bool DumpMemory(const Range& range, uint32_t chunk_size, platform::File& out) {
     return true;
 }
 
+// One raw USB block as the device sends it, header included.
+int32_t RawBlock(uint8_t* buffer, uint32_t size, int32_t* received) {
+    uint32_t read = 0;
+    int32_t result = Usb().ReadChunks(buffer, size, size, &read);
+    *received = static_cast<int32_t>(std::min(read, size));
+    return result;
+}
+
 // The flash pages into the second rescue file.
 bool DumpFlash(uint32_t pages, platform::File& out) {
     const bool serial = !P().line().UsbMode();
@@ -193,9 +201,8 @@ bool DumpFlash(uint32_t pages, platform::File& out) {
             return false;
         }
         int32_t received = 0;
-        int32_t result = serial
-                             ? P().ReceiveData(page.data(), static_cast<uint32_t>(page.size()), &received)
-                             : Usb().ReadRawBlock(page.data(), static_cast<uint32_t>(page.size()), &received);
+        int32_t result = serial ? P().ReceiveData(page.data(), static_cast<uint32_t>(page.size()), &received)
+                                : RawBlock(page.data(), static_cast<uint32_t>(page.size()), &received);
         if (result != kDone) {
             if (result == kNoAnswer && !g_stop_flag.load()) SetErrorCode(ErrTimeout);
             return false;

@@ -60,8 +60,11 @@ class ScriptedUsb final : public bf::UsbTransport {
         reply_.clear();
         return 0;
     }
-    int32_t ReadRawBlock(uint8_t* buffer, uint32_t size, int32_t* received) override {
-        return ReceiveMessage(buffer, size, received);
+    int32_t ReadChunks(uint8_t* buffer, uint32_t total, uint32_t, uint32_t* read) override {
+        int32_t received = 0;
+        int32_t result = ReceiveMessage(buffer, total, &received);
+        *read = static_cast<uint32_t>(received);
+        return result;
     }
     std::vector<std::pair<int, Bytes>> Commands() {
         std::lock_guard<std::mutex> lock(lock_);
