@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
@@ -169,6 +170,16 @@ void TForm1::showEvent(QShowEvent* event) {
         if (QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
         FormShow();
     }
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    // A cell still being edited is written before the window goes; a value its field cannot take keeps
+    // the window open, so the operator sees why and can correct or cancel it.
+    if (!DBGrid2->commitPendingEdit()) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

@@ -190,4 +190,21 @@ TEST(Grid, TheUploadCarriesEditedValuesAnEditStillOpenIncluded) {
     EXPECT_EQ(d.ui.lastKind(), "error");
 }
 
+// Closing the window writes an edit still open; one its field cannot take keeps the window open.
+TEST(Grid, ClosingTheWindowWritesAnOpenEdit) {
+    Grid d;
+    ASSERT_NE(d.type(0, kRoter, QStringLiteral("Z9")), nullptr);
+    d.form->Quit1Click();
+    EXPECT_FALSE(d.form->isVisible());
+    EXPECT_EQ(d.data.meterRows()[0][4].toString(), QStringLiteral("Z9"));
+
+    d.form->show();
+    ASSERT_NE(d.type(0, kNid, QStringLiteral("x")), nullptr);
+    d.form->Quit1Click();
+    d.settle();
+    EXPECT_TRUE(d.form->isVisible());
+    EXPECT_EQ(d.ui.lastKind(), "error");
+    EXPECT_EQ(d.data.meterRows()[0][0].toInt(), 1);
+}
+
 }  // namespace

@@ -85,6 +85,43 @@ TEST_P(BothFormats, EmptySheetHasNoUsedRange) {
 
 INSTANTIATE_TEST_SUITE_P(Workbooks, BothFormats, ::testing::Values("xlsx", "xls"));
 
+// freexl gives .xls booleans and error cells as numbers; the cells' own records tell what they are.
+TEST(XlsReader, BooleanAndErrorCellsAsTheXlsxReaderGivesThem) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("b.xls"));
+    desktest::RunPython(QStringLiteral("make_xls.py"), {path},
+                        R"({"rows": [["head"], [true, false, {"error": "#DIV/0!"}, 1, {"error": 42}]],
+                            "sheets": ["second"]})");
+    const desk::Sheet sheet = desk::ReadFirstSheet(Local(path));
+    EXPECT_EQ(sheet.cell(2, 1), CellValue::Boolean(true));
+    EXPECT_EQ(sheet.cell(2, 2), CellValue::Boolean(false));
+    EXPECT_EQ(sheet.cell(2, 3), CellValue::Text("#DIV/0!"));
+    EXPECT_EQ(sheet.cell(2, 4), CellValue::Number(1));
+    EXPECT_EQ(sheet.cell(2, 5), CellValue::Text("#N/A"));
+    EXPECT_EQ(sheet.columnCount(), 5);
+
+    // A damaged file never makes the record scan read past what it holds.
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray good = f.readAll();
+    const QString bad = dir.filePath(QStringLiteral("bad.xls"));
+    auto write_bad = [&](const QByteArray& bytes) {
+        QFile out(bad);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(bytes);
+    };
+    for (qsizetype cut : {qsizetype{0}, qsizetype{100}, qsizetype{512}, good.size() / 2, good.size() - 1}) {
+        write_bad(good.left(cut));
+        (void)desk::XlsBoolErrCells(Local(bad));
+    }
+    for (qsizetype at = 0; at < good.size(); at += 97) {
+        QByteArray bytes = good;
+        bytes[at] = static_cast<char>(bytes[at] ^ 0xFF);
+        write_bad(bytes);
+        (void)desk::XlsBoolErrCells(Local(bad));
+    }
+}
+
 // Inline strings, formula results and a sheet part that is not sheet1.xml, as other writers make them.
 TEST(XlsxReader, InlineStringsFormulasAndRelocatedSheet) {
     QTemporaryDir dir;
