@@ -332,7 +332,8 @@ void TForm1::Meterdatamaintenance1Click() {
     ProgressBar3->show();
     ProgressBar3->raise();
     try {
-        closeGridQuery();
+        // The grid keeps showing Meter as it is until the new list is in: a failed import changes
+        // neither.
         db_ = OpenMeterDatabase(data_dir_, connection_);
         ImportMeters(db_, sheet, [this](int k) {
             if ((k & 1023) == 0) ProgressBar3->setValue(k);

@@ -190,6 +190,20 @@ TEST(Grid, TheUploadCarriesEditedValuesAnEditStillOpenIncluded) {
     EXPECT_EQ(d.ui.lastKind(), "error");
 }
 
+// An import that fails leaves Meter and the grid as they were, and the grid still edits.
+TEST(Grid, AFailedImportKeepsTheGridOnMeter) {
+    Grid d;
+    Rows bad = {{"NID"}, {QStringLiteral("not a number")}};
+    const QString book = d.books.filePath(QStringLiteral("bad.xlsx"));
+    desktest::WriteXlsx(book, bad);
+    d.import(book);
+    ASSERT_EQ(d.ui.lastKind(), "error");
+    EXPECT_TRUE(d.form->gridQueryOpen());
+    ASSERT_EQ(d.model().rowCount(), 3);
+    EXPECT_TRUE(d.model().setData(d.at(2, kClient), QStringLiteral("still editable")));
+    EXPECT_EQ(d.data.meterRows()[2][1].toString(), QStringLiteral("still editable"));
+}
+
 // Closing the window writes an edit still open; one its field cannot take keeps the window open.
 TEST(Grid, ClosingTheWindowWritesAnOpenEdit) {
     Grid d;
