@@ -243,6 +243,7 @@ MeterGrid::MeterGrid(QWidget* parent) : QTableView(parent), delegate_(new MeterG
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setSectionsMovable(false);
     horizontalHeader()->setVisible(true);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);  // titles as the cells
     verticalHeader()->setVisible(true);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
 }
