@@ -53,7 +53,8 @@ enum class Rx { Good, BadCheck, Nothing, TimedOut, TooLong, Stopped };
 
 class ByteFrameHandheld {
   public:
-    explicit ByteFrameHandheld(Simulator::Core& core) : c_(core), line_(core.line) {}
+    explicit ByteFrameHandheld(Simulator::Core& core, UsbDataPath* usb = nullptr)
+        : c_(core), line_(core.line), usb_(usb) {}
     void Serve();
 
   private:
@@ -72,8 +73,11 @@ class ByteFrameHandheld {
         for (auto it = raw.rbegin(); it != raw.rend(); ++it) line_.Unread(*it);
     }
 
+    friend class ByteFrameUsbHandler;
+
     Simulator::Core& c_;
     Line& line_;
+    UsbDataPath* usb_ = nullptr;  // over USB the data moves through the driver instead of the line
     bool crc_next_ = false;  // the next file stream carries the CRC
     bool feature_asked_ = false;
     bool format_next_ = false;
@@ -177,6 +181,7 @@ bool ByteFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first) {
 }
 
 bool ByteFrameHandheld::SendData(const Bytes& data, bool crc, bool counted) {
+    if (usb_ != nullptr) return usb_->Send(data);
     std::size_t off = 0;
     std::uint16_t number = 1;
     for (;;) {
@@ -206,6 +211,7 @@ bool ByteFrameHandheld::SendData(const Bytes& data, bool crc, bool counted) {
 }
 
 void ByteFrameHandheld::SendAbort(bool crc) {
+    if (usb_ != nullptr) return usb_->Abandon();
     Bytes abort = bf::BuildFrame(0, nullptr, 0, crc);
     FrameRecord rec;
     rec.inbound = false;
@@ -225,6 +231,7 @@ bool ByteFrameHandheld::LooksLikeCommand(const RxFrame& f) {
 
 bool ByteFrameHandheld::ReceiveData(Bytes& out, bool crc) {
     out.clear();
+    if (usb_ != nullptr) return usb_->Receive(out);
     std::uint16_t expected = 1;
     int failures = 0;
     while (failures < 10) {
@@ -487,6 +494,10 @@ void ByteFrameHandheld::Handle(const CommandRecord& cmd) {
             return;
         }
         case 60: {
+            if (!c_.config.clock_text.empty()) {
+                SendData(Bytes(c_.config.clock_text.begin(), c_.config.clock_text.end()));
+                return;
+            }
             std::time_t t = std::time(nullptr) + clock_offset_.count();
             std::tm tm{};
             localtime_r(&t, &tm);
@@ -579,7 +590,20 @@ void ByteFrameHandheld::Serve() {
     }
 }
 
+class ByteFrameUsbHandler final : public CommandHandler {
+  public:
+    ByteFrameUsbHandler(Simulator::Core& core, UsbDataPath& path) : handheld_(core, &path) {}
+    void Handle(const CommandRecord& cmd) override { handheld_.Handle(cmd); }
+
+  private:
+    ByteFrameHandheld handheld_;
+};
+
 }  // namespace
+
+std::unique_ptr<CommandHandler> MakeByteFrameHandler(Simulator::Core& core, UsbDataPath& path) {
+    return std::make_unique<ByteFrameUsbHandler>(core, path);
+}
 
 void Simulator::Core::ServeByteFrame() {
     ByteFrameHandheld handheld(*this);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <string>
@@ -126,6 +127,27 @@ bool WildMatch(const std::string& pattern, const std::string& name);
 // The 18-character date text of file entries (text-frame) and the byte-frame one.
 std::string TimeText18(std::filesystem::file_time_type time);
 
+// ---- USB (usb_*.cpp): the handheld's data over its USB driver in place of the line
+class UsbDriver;
+class UsbDataPath {
+  public:
+    virtual ~UsbDataPath() = default;
+    // The handheld's data to the PC; false when it did not get through.
+    virtual bool Send(const Bytes& data) = 0;
+    // The PC's data; false when it did not come.
+    virtual bool Receive(Bytes& out) = 0;
+    // A byte-frame download with nothing to send: the stream is given up.
+    virtual void Abandon() {}
+};
+// The command handling of a family, sending and receiving its data through `path`.
+class CommandHandler {
+  public:
+    virtual ~CommandHandler() = default;
+    virtual void Handle(const CommandRecord& command) = 0;
+};
+std::unique_ptr<CommandHandler> MakeTextFrameHandler(Simulator::Core& core, UsbDataPath& path);
+std::unique_ptr<CommandHandler> MakeByteFrameHandler(Simulator::Core& core, UsbDataPath& path);
+
 // ---- serving state shared by the families
 struct Simulator::Core {
     explicit Core(Config c) : config(std::move(c)) {}
@@ -167,6 +189,15 @@ struct Simulator::Core {
 
     void ServeTextFrame();
     void ServeByteFrame();
+    // USB serving (usb_serve.cpp)
+    std::shared_ptr<UsbDriver> usb_driver;
+    std::shared_ptr<void> usb_side;  // the family's way over the driver
+    std::filesystem::path usb_dir;
+    bool temp_usb_dir = false;
+    bool StartUsb(std::string* error);
+    void ServeUsb();
+    void StopUsb();
+    void UnplugUsb();
     void AfterStore(const std::filesystem::path& stored);
 };
 

@@ -35,6 +35,8 @@ struct Fault {
         WrongEcho,     // status reply naming sub-command + 1
         ShortStatus,   // status reply of only `value` bytes (1 or 2)
         Pause,         // hold before the frame (inbound or outbound) until Release(name)
+        UsbShortBlock,  // USB: deliver only the first `value` bytes of an outbound block or packet
+        UsbOversize,    // USB: an outbound block or packet whose payload length field says `value`
     };
     Kind kind = Kind::Nak;
     int at = 1;
@@ -87,6 +89,24 @@ struct Config {
     // Status bytes by "command/sub" (for example "80/4" -> 1), overriding the handheld's own verdict:
     // the text-frame status reply of that command, or the byte-frame result byte it leaves for SubResult.
     std::map<std::string, std::uint8_t> forced_status;
+    // System block texts by offset, written over the handheld's own (with their NUL when it fits).
+    std::map<int, std::string> block_texts;
+    // The clock query's answer byte for byte (empty: the handheld's running clock).
+    std::string clock_text;
+    // Text-frame message file as the handheld holds it before any is sent (its answer as it stands).
+    std::vector<std::uint8_t> message = std::vector<std::uint8_t>(48, 0);
+    // Text-frame data rescue: units of 4096 bytes to rescue (-1: nothing to rescue), the size of the
+    // answer to the flash query, and bytes sent for single blocks (others: 2048).  Block b's byte i
+    // is (b * 31 + i) & 0xFF.
+    int flash_units = -1;
+    int flash_info_size = 24;
+    std::map<int, int> flash_page_sizes;
+    // USB (usb_*.cpp): when not 0 the handheld serves its USB driver's sockets in a folder instead of
+    // the line.  Text-frame: 4 or 3 is the interface it offers (the variant), 7 offers both; byte-frame:
+    // any value but 0 offers the byte-frame interface.
+    int usb = 0;
+    std::filesystem::path usb_dir;  // folder of the sockets (TARVIX_USB_DIR); empty: a fresh temporary
+    unsigned usb_block = 4096;      // byte-frame: the block size its descriptor reports (4096 or 512)
 };
 
 // One frame as it crossed the line (after inbound noise, before outbound noise).
@@ -128,6 +148,10 @@ class Simulator {
     void SetFreeSpace(std::uint32_t bytes);
     void SetBaud(unsigned baud);
     void Release(const std::string& pause_name = "pause");
+    // USB: the folder to name in TARVIX_USB_DIR, and pulling the cable (sockets gone, every open
+    // handle cut).
+    const std::filesystem::path& UsbDir() const;
+    void UsbUnplug();
 
     // Observations.  Copies, safe to take while the handheld serves.
     std::vector<FrameRecord> Frames() const;

@@ -39,9 +39,12 @@ void Usage() {
            "  --status CMD/SUB=VALUE   force a text-frame status byte (repeatable)\n"
            "  --fault KIND[:at=N,times=N,command=N,sub=N,value=N,name=S]  (repeatable)\n"
            "        KIND: nak silence corrupt-check repeat-frame skip-number early-last abort-frame\n"
-           "              wrong-status wrong-echo short-status pause\n"
+           "              wrong-status wrong-echo short-status pause usb-short-block usb-oversize\n"
            "  --noise RATE             line noise rate (flip, drop, insert), e.g. 1e-3\n"
-           "  --noise-seed N           seed of the line noise\n";
+           "  --noise-seed N           seed of the line noise\n"
+           "  --usb KIND               serve USB instead of the line (text: 4, 3 or 7 for both; byte: 1)\n"
+           "  --usb-dir DIR            folder of the USB sockets, for TARVIX_USB_DIR (default: temporary)\n"
+           "  --usb-block BYTES        byte-frame USB block size, 4096 or 512\n";
 }
 
 bool ParseFault(const std::string& text, hhsim::Fault& f) {
@@ -59,6 +62,8 @@ bool ParseFault(const std::string& text, hhsim::Fault& f) {
         {"wrong-echo", K::WrongEcho},
         {"short-status", K::ShortStatus},
         {"pause", K::Pause},
+        {"usb-short-block", K::UsbShortBlock},
+        {"usb-oversize", K::UsbOversize},
     };
     bool known = false;
     for (const auto& [name, k] : kKinds) {
@@ -179,6 +184,12 @@ int main(int argc, char** argv) {
             plan.faults.push_back(f);
         } else if (arg == "--noise") {
             plan.noise_rate = std::strtod(value().c_str(), nullptr);
+        } else if (arg == "--usb") {
+            config.usb = static_cast<int>(std::strtol(value().c_str(), nullptr, 0));
+        } else if (arg == "--usb-dir") {
+            config.usb_dir = value();
+        } else if (arg == "--usb-block") {
+            config.usb_block = static_cast<unsigned>(std::strtoul(value().c_str(), nullptr, 0));
         } else if (arg == "--noise-seed") {
             plan.noise_seed = static_cast<std::uint32_t>(std::strtoul(value().c_str(), nullptr, 0));
         } else {
@@ -215,6 +226,7 @@ int main(int argc, char** argv) {
     }
     std::cout << "device: " << sim.SlavePath() << "\n";
     std::cout << "store: " << sim.StorePath().string() << "\n";
+    if (config.usb != 0) std::cout << "usb: " << sim.UsbDir().string() << "\n";
     std::cout << "hhsim ready" << std::endl;
 
     for (;;) {

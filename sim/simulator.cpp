@@ -134,6 +134,13 @@ Bytes SystemBlock(const Config& config, std::size_t size, bool textframe) {
     put(112, "3", 8);
     put(120, "64", 16);
     put(136, "8192", 16);
+    for (const auto& [at, text] : config.block_texts) {
+        if (at < 0 || static_cast<std::size_t>(at) >= block.size()) continue;
+        std::size_t room = block.size() - static_cast<std::size_t>(at);
+        std::size_t n = std::min(text.size(), room);
+        std::copy_n(text.begin(), n, block.begin() + at);
+        if (n < room) block[static_cast<std::size_t>(at) + n] = 0;
+    }
     block.resize(size);
     return block;
 }
@@ -176,10 +183,13 @@ bool Simulator::Start(std::string* error) {
     c.line.stop = false;
     c.line.pace = c.config.pace;
     if (!c.line.Open(c.config.baud, error)) return false;
+    if (c.config.usb != 0 && !c.StartUsb(error)) return false;
     SetPlan(c.plan);
     c.running = true;
     c.worker = std::thread([&c] {
-        if (c.config.family == Family::TextFrame) {
+        if (c.config.usb != 0) {
+            c.ServeUsb();
+        } else if (c.config.family == Family::TextFrame) {
             c.ServeTextFrame();
         } else {
             c.ServeByteFrame();
@@ -196,6 +206,7 @@ void Simulator::Stop() {
         std::lock_guard lock(c.mutex);
         c.changed.notify_all();
     }
+    if (c.config.usb != 0) c.StopUsb();
     if (c.worker.joinable()) c.worker.join();
     c.line.Close();
     c.running = false;
@@ -239,6 +250,14 @@ void Simulator::SetFreeSpace(std::uint32_t bytes) {
 
 void Simulator::SetBaud(unsigned baud) {
     core_->line.baud = baud;
+}
+
+const fs::path& Simulator::UsbDir() const {
+    return core_->usb_dir;
+}
+
+void Simulator::UsbUnplug() {
+    core_->UnplugUsb();
 }
 
 void Simulator::Release(const std::string& name) {

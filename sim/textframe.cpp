@@ -59,7 +59,8 @@ enum class Rx { Good, BadCheck, Nothing, Garbled, Overlong, Stopped };
 
 class TextFrameHandheld {
   public:
-    explicit TextFrameHandheld(Simulator::Core& core) : c_(core), line_(core.line) {}
+    explicit TextFrameHandheld(Simulator::Core& core, UsbDataPath* usb = nullptr)
+        : c_(core), line_(core.line), usb_(usb) {}
 
     void Serve();
 
@@ -77,12 +78,14 @@ class TextFrameHandheld {
         for (auto it = raw.rbegin(); it != raw.rend(); ++it) line_.Unread(*it);
     }
     static bool LooksLikePacket(const RxFrame& f);
+    friend class TextFrameUsbHandler;
 
     Simulator::Core& c_;
     Line& line_;
+    UsbDataPath* usb_ = nullptr;  // over USB the data moves through the driver instead of the line
     std::uint32_t announced_size_ = 0;
     bool upload_done_ = false;
-    Bytes message_ = Bytes(48, 0);
+    Bytes message_ = c_.config.message;
     std::chrono::seconds clock_offset_{0};
 };
 
@@ -182,6 +185,7 @@ bool TextFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first) {
 }
 
 bool TextFrameHandheld::SendData(const Bytes& data, bool status_reply) {
+    if (usb_ != nullptr) return usb_->Send(data);
     const bool counted = !status_reply;
     std::size_t off = 0;
     std::uint32_t number = 1;
@@ -229,6 +233,7 @@ bool TextFrameHandheld::LooksLikePacket(const RxFrame& f) {
 
 bool TextFrameHandheld::ReceiveData(Bytes& out, std::int64_t expected_size) {
     out.clear();
+    if (usb_ != nullptr) return usb_->Receive(out);
     std::uint32_t expected = 1;
     int failures = 0;
     while (failures < 8) {
@@ -318,6 +323,10 @@ void TextFrameHandheld::Handle(int command, int sub, const Bytes& data) {
         return;
     }
     if (command == 60) {
+        if (!c_.config.clock_text.empty()) {
+            reply(Bytes(c_.config.clock_text.begin(), c_.config.clock_text.end()));
+            return;
+        }
         std::time_t t = std::time(nullptr) + clock_offset_.count();
         std::tm tm{};
         localtime_r(&t, &tm);
@@ -454,12 +463,25 @@ void TextFrameHandheld::Handle(int command, int sub, const Bytes& data) {
         case 36:
             reply(Bytes(c_.config.model.begin(), c_.config.model.end()));
             return;
-        case 40:
-            reply(Bytes(24, 0));
+        case 40: {
+            Bytes info(24, 0);
+            if (c_.config.flash_units >= 0) {
+                info[1] = 1;
+                for (int i = 0; i < 4; ++i)
+                    info[12 + i] = static_cast<std::uint8_t>(c_.config.flash_units >> (8 * i));
+            }
+            info.resize(static_cast<std::size_t>(std::clamp(c_.config.flash_info_size, 1, 24)));
+            reply(info);
             return;
-        case 41:
-            reply(Bytes(2048, 0xFF));
+        }
+        case 41: {
+            int block = data.size() >= 4 ? static_cast<int>(Le32(data.data()) / 4) : 0;
+            auto it = c_.config.flash_page_sizes.find(block);
+            Bytes page(it != c_.config.flash_page_sizes.end() ? static_cast<std::size_t>(it->second) : 2048);
+            for (std::size_t i = 0; i < page.size(); ++i) page[i] = static_cast<std::uint8_t>(block * 31 + i);
+            reply(page);
             return;
+        }
         default:
             if (HasStatusReply(command, sub)) SendStatus(command, sub, 0);
             return;
@@ -518,7 +540,20 @@ void TextFrameHandheld::Serve() {
     }
 }
 
+class TextFrameUsbHandler final : public CommandHandler {
+  public:
+    TextFrameUsbHandler(Simulator::Core& core, UsbDataPath& path) : handheld_(core, &path) {}
+    void Handle(const CommandRecord& cmd) override { handheld_.Handle(cmd.command, cmd.sub, cmd.data); }
+
+  private:
+    TextFrameHandheld handheld_;
+};
+
 }  // namespace
+
+std::unique_ptr<CommandHandler> MakeTextFrameHandler(Simulator::Core& core, UsbDataPath& path) {
+    return std::make_unique<TextFrameUsbHandler>(core, path);
+}
 
 void Simulator::Core::ServeTextFrame() {
     TextFrameHandheld handheld(*this);

@@ -10,35 +10,12 @@
 namespace tarvix {
 namespace {
 
-int32_t TfNotBuilt() {
-    tf::Status().last_error.store(ErrModuleCall);
-    return ResultFailed;
-}
-
 int32_t BfNotBuilt() {
     bf::SetErrorCode(ErrModuleCall);
     return ResultFailed;
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------------------------
-// Text-frame family
-// ---------------------------------------------------------------------------------------------
-namespace tf {
-
-int32_t TextFrame::DelHcMif(const char*, int32_t) { return TfNotBuilt(); }
-int32_t TextFrame::ThrdSendMifToHc(const char*, int32_t) { return TfNotBuilt(); }
-int32_t TextFrame::ThrdGetHcMif(const char*, int32_t) { return TfNotBuilt(); }
-int32_t TextFrame::HcRescue(int32_t, int32_t, const char*) { return TfNotBuilt(); }
-int32_t TextFrame::SetHcDateTime(const HcDate*, const HcTime*) { return TfNotBuilt(); }
-int32_t TextFrame::GetHcDateTime(char*) { return TfNotBuilt(); }
-int32_t TextFrame::GetHcSysInfo(const char*, void*) { return TfNotBuilt(); }
-int32_t TextFrame::HcShowInfo(const char*) { return TfNotBuilt(); }
-int32_t TextFrame::SendMsgToHc(const char*) { return TfNotBuilt(); }
-int32_t TextFrame::GetHcMsg(const char*) { return TfNotBuilt(); }
-
-}  // namespace tf
 
 // ---------------------------------------------------------------------------------------------
 // Byte-frame family
@@ -55,7 +32,6 @@ int32_t ByteFrame::ThrdGetHcMif(int32_t, int32_t, const char*, int32_t) { return
 int32_t ByteFrame::HcRescue(int32_t, int32_t, const char*) { return BfNotBuilt(); }
 int32_t ByteFrame::SetHcDateTime(int32_t, int32_t, const HcDate*, const HcTime*) { return BfNotBuilt(); }
 int32_t ByteFrame::GetHcDateTime(int32_t, int32_t, char*) { return BfNotBuilt(); }
-int32_t ByteFrame::GetHcSysInfo(int32_t, int32_t, const char*, void*) { return BfNotBuilt(); }
 int32_t ByteFrame::HcShowInfo(int32_t, int32_t, const char*) { return BfNotBuilt(); }
 int32_t ByteFrame::SendMsgToHc(int32_t, int32_t, const uint8_t*, uint32_t) { return BfNotBuilt(); }
 int32_t ByteFrame::GetHcMsg(int32_t, int32_t, const char*) { return BfNotBuilt(); }

@@ -21,24 +21,13 @@ uint32_t ChooseRate(int32_t rate) {
     }
 }
 
-class NoUsb final : public UsbTransport {
-  public:
-    int32_t SendCommand(uint8_t, uint8_t, const uint8_t*, uint16_t) override { return kUsbNoDevice; }
-    int32_t SendData(const uint8_t*, uint32_t) override { return kUsbNoDevice; }
-    int32_t ReceiveMessage(uint8_t*, uint32_t, int32_t* received) override {
-        if (received != nullptr) *received = 0;
-        return kUsbNoDevice;
-    }
-};
-
-NoUsb g_no_usb;
 std::atomic<UsbTransport*> g_usb{nullptr};
 
 }  // namespace
 
 UsbTransport& Usb() {
     UsbTransport* usb = g_usb.load();
-    return usb != nullptr ? *usb : g_no_usb;
+    return usb != nullptr ? *usb : BuiltInUsb();
 }
 
 void SetUsbTransport(UsbTransport* usb) {

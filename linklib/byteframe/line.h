@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/files.h"
 #include "platform/serial.h"
 
 namespace tarvix::bf {
@@ -40,19 +41,40 @@ class Line {
     size_t end_ = 0;
 };
 
-// The USB pipe transport of the family.  No USB device is served yet: every transfer fails with
-// kUsbNoDevice, so a detection passes over the USB step.
-constexpr int32_t kUsbNoDevice = 10;
+// The USB pipe transport of the family (usb_pipes.cpp).  Its results: 0 done, 1 the pipe does not
+// open (no device), 2 the device does not open, 3 the transfer request failed, 4 a read or write
+// failed, 5 stopped through the stop flag, 10 a received packet's payload is longer than the room
+// left (the stream routines also give 7 when the PC file cannot be read or written).
+constexpr int32_t kUsbNoDevice = 1;
+constexpr int32_t kUsbNoDeviceHandle = 2;
+constexpr int32_t kUsbRequestFailed = 3;
+constexpr int32_t kUsbIoFailed = 4;
+constexpr int32_t kUsbStopped = 5;
+constexpr int32_t kUsbTooLong = 10;
 
 class UsbTransport {
   public:
     virtual ~UsbTransport() = default;
+    // A command packet (a longer payload goes as a chain of command packets).
     virtual int32_t SendCommand(uint8_t command, uint8_t sub_command, const uint8_t* data,
                                 uint16_t length) = 0;
+    // A data message of 496-byte packets.
     virtual int32_t SendData(const uint8_t* data, uint32_t length) = 0;
     virtual int32_t ReceiveMessage(uint8_t* buffer, uint32_t room, int32_t* received) = 0;
+    // The file streams of an upload and a download, in whole USB blocks.  The caller owns the file.
+    virtual int32_t SendStream(platform::File&, uint32_t, bool) { return kUsbNoDevice; }
+    virtual int32_t ReceiveStream(platform::File&, bool) { return kUsbNoDevice; }
+    // Raw reads of the data rescue, without packet headers: `total` bytes in chunks of `chunk`.
+    virtual int32_t ReadChunks(uint8_t*, uint32_t, uint32_t, uint32_t* read) {
+        if (read != nullptr) *read = 0;
+        return kUsbNoDevice;
+    }
+    // Payload bytes of one stream packet as the last pipe opening found them (4080 or 496).
+    virtual uint32_t PayloadSize() const { return 4080; }
 };
 
+// The family's own transport over platform/usb.h.
+UsbTransport& BuiltInUsb();
 UsbTransport& Usb();
 void SetUsbTransport(UsbTransport* usb);  // nullptr restores the built-in one
 

@@ -187,7 +187,7 @@ int32_t Protocol::ReceiveData(uint8_t* buffer, uint32_t room, int32_t* received)
 int32_t Protocol::SendStream(platform::File& file, uint32_t length, bool mid) {
     if (line_.UsbMode()) {
         crc_mode_ = 0;
-        return kUsbNoDevice;
+        return Usb().SendStream(file, length, mid);
     }
     if (length > kMaxSerialTransfer) {
         SetErrorCode(ErrBadLength);
@@ -221,7 +221,7 @@ int32_t Protocol::SendStream(platform::File& file, uint32_t length, bool mid) {
 int32_t Protocol::ReceiveStream(platform::File& file, bool mid) {
     if (line_.UsbMode()) {
         crc_mode_ = 0;
-        return kUsbNoDevice;
+        return Usb().ReceiveStream(file, mid);
     }
     int32_t result = kDone;
     uint8_t chunk[kMaxPayload];

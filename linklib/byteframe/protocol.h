@@ -51,6 +51,7 @@ class Protocol {
     void SetCrcMode(uint8_t mode) { crc_mode_ = mode; }
     uint8_t CrcMode() const { return crc_mode_; }
     int32_t UpdateCount(uint8_t reset);
+    void AddUpdateCount() { update_count_.fetch_add(1); }  // the USB packets after which more followed
 
     // One frame each way, and with their retries.
     int32_t SendFrame(const uint8_t* payload, uint16_t size, uint16_t block);

@@ -197,7 +197,9 @@ int32_t SendFile(int32_t port, int32_t rate, const char* hc_name, const char* pc
     if (*size > kUploadLimit) return ResultFailed;
     const uint32_t length = static_cast<uint32_t>(*size);
     SetFileLength(static_cast<int32_t>(length));
-    SetBlockCount(std::max<int32_t>(1, static_cast<int32_t>(length / kMaxPayload)));
+    // Over USB the percentage counts stream packets.
+    const uint32_t per_block = static_cast<uint16_t>(port) == 0 ? Usb().PayloadSize() : kMaxPayload;
+    SetBlockCount(std::max<int32_t>(1, static_cast<int32_t>(length / per_block)));
     SetCurrentBlock(1);
 
     HcFileEntry existing{};

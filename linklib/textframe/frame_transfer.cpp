@@ -353,6 +353,10 @@ void ResetUpdateCount() {
     g_update_count.store(0);
 }
 
+void AddUpdateCount() {
+    g_update_count.fetch_add(1);
+}
+
 bool AllocFrameBuffer() {
     Line().WatchStop(&g_stop);
     g_buffers.reset();

@@ -29,6 +29,8 @@ void StopSerialTransfer();
 // Blocks sent by memory sends since the last reset.
 uint32_t UpdateCount();
 void ResetUpdateCount();
+// One more block sent by a memory send (the USB transport's blocks count too).
+void AddUpdateCount();
 
 // The frame buffers live from library start to library stop; without them every transfer fails.
 bool AllocFrameBuffer();

@@ -1,6 +1,8 @@
-// The USB block transport of the text-frame family, behind a small interface.  No USB device is
-// supported on this platform yet: the library's own transport finds no device, so every USB transfer
-// (and so the USB step of the detection) fails at once.  A USB transport installs itself here.
+// The USB block transport of the text-frame family, behind a small interface.  The library's own
+// transport reaches the handheld's USB driver through platform/usb.h: every transfer looks the device
+// up under the two interface identifiers (which also tell DeviceKind), moves whole 4096-byte blocks,
+// each announced by a request, and closes the device again.  Tests may install a transport of their
+// own.
 #pragma once
 
 #include <cstddef>
@@ -29,5 +31,24 @@ class UsbTransport {
 UsbTransport& Usb();
 // Installs a transport (nullptr restores the library's own).
 void SetUsbTransport(UsbTransport* transport);
+
+// The interface identifiers of the two handheld variants.
+inline constexpr char kUsbInterfaceKind4[] = "{5D490A5E-5B66-4A7C-BC31-C75DBC07B407}";
+inline constexpr char kUsbInterfaceKind3[] = "{F00DBC59-B2FD-4B88-AE42-4D67DC793690}";
+
+// Block layout and driver requests.
+inline constexpr uint32_t kUsbBlockSize = 4096;
+inline constexpr uint32_t kUsbPayloadSize = 4088;
+inline constexpr uint32_t kUsbLastBlock = 0xFFFFFFFFu;
+inline constexpr uint32_t kUsbRequestControl = 0x80002008u;
+inline constexpr uint32_t kUsbResetControl = 0x8000200Cu;
+inline constexpr uint32_t kUsbWriteRequest = 0x471;
+inline constexpr uint32_t kUsbReadRequest = 0x472;
+inline constexpr uint32_t kUsbAbortRequest = 0x478;
+inline constexpr uint32_t kUsbResetRequest = 0x479;
+
+// Result of the last transfer of the library's own transport: 0 done, 1 failure, 2 device gone or
+// not found, 3 block longer than expected, 4 file read or write failed, 6 stopped.
+uint8_t LastUsbTransferResult();
 
 }  // namespace tarvix::tf
