@@ -122,6 +122,75 @@ TEST(XlsReader, BooleanAndErrorCellsAsTheXlsxReaderGivesThem) {
     }
 }
 
+// A workbook stream shorter than the compound file's cut-off lies in the root's small-sector stream;
+// this one is put together by hand: sector 0 the allocation table, 1 the directory, 2 the small-sector
+// table, 3 the small sectors themselves.
+TEST(XlsReader, BooleansOfASmallWorkbookStream) {
+    std::vector<uint8_t> biff;
+    auto u16 = [](std::vector<uint8_t>& to, unsigned v) {
+        to.push_back(static_cast<uint8_t>(v));
+        to.push_back(static_cast<uint8_t>(v >> 8));
+    };
+    auto record = [&](unsigned id, const std::vector<uint8_t>& data) {
+        u16(biff, id);
+        u16(biff, static_cast<unsigned>(data.size()));
+        biff.insert(biff.end(), data.begin(), data.end());
+    };
+    const std::vector<uint8_t> bof(16, 0);
+    record(0x0809, bof);
+    const size_t sheet_offset_at = biff.size() + 4;
+    record(0x0085, {0, 0, 0, 0, 0, 0, 1, 0, 'S'});
+    record(0x000A, {});
+    const uint32_t sheet_at = static_cast<uint32_t>(biff.size());
+    for (int i = 0; i < 4; ++i)
+        biff[sheet_offset_at + static_cast<size_t>(i)] = static_cast<uint8_t>(sheet_at >> (8 * i));
+    record(0x0809, bof);
+    record(0x0205, {1, 0, 0, 0, 0, 0, 1, 0});     // row 2, column 1: true
+    record(0x0205, {1, 0, 1, 0, 0, 0, 0x07, 1});  // row 2, column 2: #DIV/0!
+    record(0x000A, {});
+    const uint32_t pieces = static_cast<uint32_t>((biff.size() + 63) / 64);
+
+    std::vector<uint8_t> file(512 * 5, 0);
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) file[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    const uint8_t magic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    std::copy(std::begin(magic), std::end(magic), file.begin());
+    file[24] = 0x3E, file[26] = 3, file[28] = 0xFE, file[29] = 0xFF, file[30] = 9, file[32] = 6;
+    put32(44, 1), put32(48, 1), put32(56, 4096), put32(60, 2), put32(64, 1), put32(68, 0xFFFFFFFE);
+    for (int i = 0; i < 109; ++i) put32(76 + 4 * static_cast<size_t>(i), i == 0 ? 0 : 0xFFFFFFFF);
+    const size_t fat = 512, dir = 1024, mini_fat = 1536, mini = 2048;
+    for (size_t i = 0; i < 128; ++i) put32(fat + 4 * i, 0xFFFFFFFF);
+    put32(fat, 0xFFFFFFFD), put32(fat + 4, 0xFFFFFFFE), put32(fat + 8, 0xFFFFFFFE),
+        put32(fat + 12, 0xFFFFFFFE);
+    for (size_t i = 0; i < 128; ++i)
+        put32(mini_fat + 4 * i, i + 1 < pieces    ? static_cast<uint32_t>(i + 1)
+                                : i + 1 == pieces ? 0xFFFFFFFE
+                                                  : 0xFFFFFFFF);
+    auto entry = [&](size_t at, const char* name, uint8_t type, uint32_t start, uint32_t size) {
+        size_t n = 0;
+        for (; name[n]; ++n) file[at + 2 * n] = static_cast<uint8_t>(name[n]);
+        file[at + 64] = static_cast<uint8_t>(2 * (n + 1));
+        file[at + 66] = type;
+        put32(at + 68, 0xFFFFFFFF), put32(at + 72, 0xFFFFFFFF), put32(at + 76, 0xFFFFFFFF);
+        put32(at + 116, start), put32(at + 120, size);
+    };
+    entry(dir, "Root Entry", 5, 3, pieces * 64);
+    entry(dir + 128, "Workbook", 2, 0, static_cast<uint32_t>(biff.size()));
+    std::copy(biff.begin(), biff.end(), file.begin() + static_cast<std::ptrdiff_t>(mini));
+
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(QStringLiteral("small.xls"));
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(reinterpret_cast<const char*>(file.data()), static_cast<qint64>(file.size()));
+    out.close();
+    const auto cells = desk::XlsBoolErrCells(Local(path));
+    ASSERT_EQ(cells.size(), 2u);
+    EXPECT_EQ(cells.at({1, 0}), CellValue::Boolean(true));
+    EXPECT_EQ(cells.at({1, 1}), CellValue::Text("#DIV/0!"));
+}
+
 // Inline strings, formula results and a sheet part that is not sheet1.xml, as other writers make them.
 TEST(XlsxReader, InlineStringsFormulasAndRelocatedSheet) {
     QTemporaryDir dir;
