@@ -16,7 +16,6 @@
 #include <QScreen>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlQueryModel>
 #include <QSqlRecord>
 #include <QTabBar>
 #include <QTabWidget>
