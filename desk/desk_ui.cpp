@@ -45,6 +45,13 @@ void QtDeskUi::errorReport(const QString& text) {
     Show(owner_, QMessageBox::Critical, title_, text);
 }
 
+bool QtDeskUi::confirm(const QString& text) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), text,
+                    QMessageBox::Ok | QMessageBox::Cancel, owner_);
+    box.setDefaultButton(QMessageBox::Ok);
+    return box.exec() == QMessageBox::Ok;
+}
+
 std::optional<QString> QtDeskUi::openFile(const QString& filter, const QString& initial_dir) {
     QFileDialog dialog(owner_, QString(), initial_dir, filter);
     dialog.setFileMode(QFileDialog::ExistingFile);

@@ -28,6 +28,8 @@ class DeskUi {
     virtual void box(const QString& text, const QString& caption, BoxIcon icon) = 0;
     // The error report: a box with the error's own text.
     virtual void errorReport(const QString& text) = 0;
+    // A question with OK and Cancel, the question icon and the caption "Confirm"; true for OK.
+    virtual bool confirm(const QString& text) = 0;
     // Open dialog; nullopt when cancelled.
     virtual std::optional<QString> openFile(const QString& filter, const QString& initial_dir) = 0;
     // Save dialog; nullopt when cancelled.
@@ -47,6 +49,7 @@ class QtDeskUi final : public DeskUi {
     void plain(const QString& text) override;
     void box(const QString& text, const QString& caption, BoxIcon icon) override;
     void errorReport(const QString& text) override;
+    bool confirm(const QString& text) override;
     std::optional<QString> openFile(const QString& filter, const QString& initial_dir) override;
     std::optional<SaveChoice> saveFile(const QString& title, const QString& filter) override;
 

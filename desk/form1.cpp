@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
@@ -15,7 +16,6 @@
 #include <QScreen>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlQueryModel>
 #include <QSqlRecord>
 #include <QTabBar>
 #include <QTabWidget>
@@ -26,6 +26,7 @@
 #include <exception>
 
 #include "meter_db.h"
+#include "meter_grid.h"
 #include "processes.h"
 #include "task_table.h"
 #include "workbook.h"
@@ -51,15 +52,6 @@ constexpr int kProgressBar2Left = 240;
 constexpr int kProgressBar2RightGap = 190;
 
 std::atomic<int> g_forms{0};
-
-// The grid's rows carry no numbers: the narrow left column only marks the current record.
-class MeterQueryModel final : public QSqlQueryModel {
-  public:
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
-        if (orientation == Qt::Vertical && role == Qt::DisplayRole) return QVariant();
-        return QSqlQueryModel::headerData(section, orientation, role);
-    }
-};
 
 }  // namespace
 
@@ -100,11 +92,12 @@ TForm1::TForm1(HandheldLink& link, DeskUi& ui, QString data_dir, QString program
     page0->setContentsMargins(0, 0, 0, 0);
     Panel6 = NewPanel(TabSheet2);
     page0->addWidget(Panel6);
-    DBGrid2 = new QTableView(Panel6);
+    DBGrid2 = new MeterGrid(Panel6);
     DBGrid2->setObjectName(QStringLiteral("DBGrid2"));
     DBGrid2->horizontalHeader()->setFont(font);
     DBGrid2->setContextMenuPolicy(Qt::CustomContextMenu);
-    DBGrid2->setSelectionBehavior(QAbstractItemView::SelectRows);
+    DBGrid2->confirmDelete = [this] { return ui_.confirm(QStringLiteral("Delete record?")); };
+    DBGrid2->deleteFailed = [this](const QString& why) { ui_.errorReport(why); };
     DBGrid2->verticalHeader()->setDefaultSectionSize(QFontMetrics(font).height() + 6);
     DBGrid2->verticalHeader()->setFixedWidth(12);  // the record indicator column
     Panel6->layout()->addWidget(DBGrid2);
@@ -152,8 +145,13 @@ TForm1::TForm1(HandheldLink& link, DeskUi& ui, QString data_dir, QString program
     connect(ListView2, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupMenu2->popup(ListView2->viewport()->mapToGlobal(at)); });
 
-    model_ = std::make_unique<MeterQueryModel>();
+    model_ = std::make_unique<MeterGridModel>();
     DBGrid2->setModel(model_.get());
+    // Told after the edit has ended: a dialog inside the editor's commit would take its focus and
+    // commit it a second time.
+    connect(
+        model_.get(), &MeterGridModel::writeFailed, this,
+        [this](const QString& why) { ui_.errorReport(why); }, Qt::QueuedConnection);
 }
 
 TForm1::~TForm1() {
@@ -171,6 +169,16 @@ void TForm1::showEvent(QShowEvent* event) {
         if (QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
         FormShow();
     }
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    // A cell still being edited is written before the window goes; a value its field cannot take keeps
+    // the window open, so the operator sees why and can correct or cancel it.
+    if (!DBGrid2->commitPendingEdit()) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
@@ -323,7 +331,8 @@ void TForm1::Meterdatamaintenance1Click() {
     ProgressBar3->show();
     ProgressBar3->raise();
     try {
-        closeGridQuery();
+        // The grid keeps showing Meter as it is until the new list is in: a failed import changes
+        // neither.
         db_ = OpenMeterDatabase(data_dir_, connection_);
         ImportMeters(db_, sheet, [this](int k) {
             if ((k & 1023) == 0) ProgressBar3->setValue(k);
@@ -340,16 +349,8 @@ void TForm1::Meterdatamaintenance1Click() {
     TerminateProcessesByName("excel.exe");
 
     // Show the new list; every row is fetched, so the upload sees them all.
-    model_->setQuery(QString::fromLatin1(kGridQueryStatement), db_);
-    if (model_->lastError().isValid()) {
-        const QString why = model_->lastError().text();
-        closeGridQuery();
-        ui_.errorReport(QStringLiteral("The meter list cannot be shown: %1").arg(why));
-        return;
-    }
-    while (model_->canFetchMore()) model_->fetchMore();
-    if (model_->lastError().isValid()) {
-        const QString why = model_->lastError().text();
+    QString why;
+    if (!model_->open(db_, why)) {
         closeGridQuery();
         ui_.errorReport(QStringLiteral("The meter list cannot be shown: %1").arg(why));
         return;
@@ -362,6 +363,9 @@ void TForm1::Meterdatamaintenance1Click() {
 // ---- upload ------------------------------------------------------------------------------------
 
 void TForm1::ddfs1Click() {
+    // An edit still open is written first, so the table carries what the grid shows; a refused value
+    // ends the command with its report.
+    if (!DBGrid2->commitPendingEdit()) return;
     const int port = HandheldPort;
     const QString template_path = FindFileNoCase(data_dir_, QStringLiteral("B.DBF"));
     if (template_path.isEmpty()) {
@@ -401,17 +405,17 @@ void TForm1::ddfs1Click() {
             return r.value(QString::fromLatin1(kGridColumns[column].field));
         };
         for (int k = 1; k <= count; ++k) {
-            DBGrid2->selectRow(k - 1);
+            DBGrid2->setCurrentIndex(model_->index(k - 1, std::max(0, DBGrid2->currentIndex().column())));
             ProgressBar3->setValue(k);
             const QSqlRecord r = model_->record(k - 1);
             TaskRecord t;
             t.nid = field(r, 0).toLongLong();
-            t.cid = field(r, 1).toString();
-            t.addres = field(r, 2).toString();
-            t.mid = field(r, 3).toString();
-            t.roter = field(r, 4).toString();
-            t.lx = field(r, 6).toString();
-            t.reset = field(r, 5).toString();
+            t.cid = FieldText(field(r, 1));
+            t.addres = FieldText(field(r, 2));
+            t.mid = FieldText(field(r, 3));
+            t.roter = FieldText(field(r, 4));
+            t.lx = FieldText(field(r, 6));
+            t.reset = FieldText(field(r, 5));
             records.push_back(std::move(t));
         }
         AppendTaskRecords(table_path, records);

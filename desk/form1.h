@@ -8,15 +8,14 @@
 
 #include "desk_ui.h"
 #include "handheld.h"
+#include "meter_grid.h"
 #include "report.h"
 
 class QAction;
 class QFrame;
 class QMenu;
 class QProgressBar;
-class QSqlQueryModel;
 class QTabWidget;
-class QTableView;
 class QTableWidget;
 
 namespace desk {
@@ -88,7 +87,7 @@ class TForm1 : public QMainWindow {
     QWidget* TabSheet4 = nullptr;
     QFrame* Panel6 = nullptr;
     QFrame* Panel15 = nullptr;
-    QTableView* DBGrid2 = nullptr;
+    MeterGrid* DBGrid2 = nullptr;
     QProgressBar* ProgressBar3 = nullptr;
     QTableWidget* ListView2 = nullptr;
     QProgressBar* ProgressBar2 = nullptr;
@@ -102,7 +101,7 @@ class TForm1 : public QMainWindow {
     // The page on view: 0, 1, or -1 when no page is on view.
     int pageOnView() const;
     bool gridQueryOpen() const { return query_open_; }
-    QSqlQueryModel* meterModel() const { return model_.get(); }
+    MeterGridModel* meterModel() const { return model_.get(); }
     const QString& dataDir() const { return data_dir_; }
     // What the reading list shows, as the report takes it.
     ListContent listContent() const;
@@ -123,6 +122,7 @@ class TForm1 : public QMainWindow {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -139,7 +139,7 @@ class TForm1 : public QMainWindow {
     QString program_dir_;
     QString connection_;
     QSqlDatabase db_;
-    std::unique_ptr<QSqlQueryModel> model_;
+    std::unique_ptr<MeterGridModel> model_;
     bool query_open_ = false;
     bool shown_once_ = false;
 };

@@ -130,7 +130,7 @@ struct MeterColumn {
     FieldType type;
 };
 
-std::vector<MeterColumn> MeterColumns(QSqlDatabase& db) {
+std::vector<MeterColumn> MeterColumns(QSqlDatabase& db, bool need_all = true) {
     QSqlQuery q(db);
     if (!q.exec(QStringLiteral("PRAGMA table_info(Meter)")))
         throw DeskError(QStringLiteral("The table Meter cannot be read: %1").arg(q.lastError().text()));
@@ -146,12 +146,39 @@ std::vector<MeterColumn> MeterColumns(QSqlDatabase& db) {
         columns.push_back({q.value(1).toString(), type});
     }
     if (columns.empty()) throw DeskError(QStringLiteral("The database has no table Meter."));
-    if (static_cast<int>(columns.size()) < kMeterMinColumns)
+    if (need_all && static_cast<int>(columns.size()) < kMeterMinColumns)
         throw DeskError(QStringLiteral("The table Meter has %1 columns; the import needs at least %2.")
                             .arg(columns.size())
                             .arg(kMeterMinColumns));
     return columns;
 }
+
+}  // namespace
+
+bool ConvertEdit(const QString& text, FieldType type, QVariant& out, QString& why) {
+    if (text.isEmpty()) {
+        out = type == FieldType::Text ? QVariant(QMetaType::fromType<QString>())
+                                      : QVariant(QMetaType::fromType<double>());
+        return true;
+    }
+    if (!ConvertCell(CellValue::Text(text.toStdString()), type, out, why)) return false;
+    if (type == FieldType::Text) out = text;
+    return true;
+}
+
+std::vector<FieldType> MeterFieldTypes(QSqlDatabase& db, const QSqlRecord& fields) {
+    const std::vector<MeterColumn> columns = MeterColumns(db, /*need_all=*/false);
+    std::vector<FieldType> types;
+    for (int i = 0; i < fields.count(); ++i) {
+        FieldType type = FieldType::Text;
+        for (const MeterColumn& c : columns)
+            if (c.name.compare(fields.fieldName(i), Qt::CaseInsensitive) == 0) type = c.type;
+        types.push_back(type);
+    }
+    return types;
+}
+
+namespace {
 
 QString ColumnLetter(int column) {
     QString s;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QSqlDatabase>
+#include <QSqlRecord>
 #include <QString>
 #include <QVariant>
 #include <functional>
@@ -27,6 +28,13 @@ enum class FieldType { Integer, Real, Text };
 // number becomes "12345" in a text field, a text that is no number is refused by a numeric field.
 // Returns false (and sets why) when the field cannot take the value.
 bool ConvertCell(const CellValue& cell, FieldType type, QVariant& out, QString& why);
+
+// Converts a text the operator typed into a grid cell for a field: an empty text is null, a numeric
+// field takes a number only.  Returns false (and sets why) when the field cannot take it.
+bool ConvertEdit(const QString& text, FieldType type, QVariant& out, QString& why);
+
+// The declared types of the named Meter columns, in the record's order (Text for a name not found).
+std::vector<FieldType> MeterFieldTypes(QSqlDatabase& db, const QSqlRecord& fields);
 
 // Text form of a number as the data layer writes it: up to 15 significant digits, no trailing ".0".
 QString NumberText(double value);

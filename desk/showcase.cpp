@@ -1,7 +1,8 @@
 // desk_showcase: the desk's window on a simulated handheld of its own, driven through import, connect,
 // upload and download without an operator, for screenshots and for trying the window out.
 //
-//   desk_showcase --data DIR --workbook BOOK [--screenshot PNG] [--delay MS] [--page 0|1] [--handheld library]
+//   desk_showcase --data DIR --workbook BOOK [--screenshot PNG] [--delay MS] [--page 0|1] [--handheld
+//   library]
 //                 [--report XLSX]
 //
 // With --report the downloaded readings are also exported to that workbook.
@@ -36,6 +37,11 @@ class ConsoleUi final : public desk::DeskUi {
     void plain(const QString& t) override { say("message", t); }
     void box(const QString& t, const QString& caption, desk::BoxIcon) override { say(caption, t); }
     void errorReport(const QString& t) override { say("error", t); }
+    // Nobody is there to say yes: nothing is deleted.
+    bool confirm(const QString& t) override {
+        say("question", t);
+        return false;
+    }
     std::optional<QString> openFile(const QString&, const QString&) override {
         return std::exchange(next_open, {});
     }

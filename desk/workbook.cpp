@@ -97,6 +97,7 @@ Sheet ReadXls(const std::string& path, const std::vector<int>& columns) {
     if (freexl_worksheet_dimensions(xls.h, &rows, &cols) != FREEXL_OK)
         throw WorkbookError("The first worksheet cannot be read: " + path);
 
+    const auto bool_err = XlsBoolErrCells(path);
     Sheet sheet(columns);
     for (unsigned int r = 0; r < rows; ++r) {
         for (unsigned short c = 0; c < cols; ++c) {
@@ -128,6 +129,8 @@ Sheet ReadXls(const std::string& path, const std::vector<int>& columns) {
                 default:
                     break;
             }
+            // freexl gives a boolean as 1 or 0; the cell's own kind is known from its record.
+            if (auto it = bool_err.find({r, c}); it != bool_err.end()) value = it->second;
             sheet.put(static_cast<int>(r) + 1, c + 1, std::move(value));
         }
     }

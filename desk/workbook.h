@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -60,6 +61,11 @@ Sheet ReadFirstSheet(const std::string& path, const std::vector<int>& columns = 
 // The two formats, for tests and benchmarks that know what they hand over.
 Sheet ReadXlsx(const std::string& path, const std::vector<int>& columns);
 Sheet ReadXls(const std::string& path, const std::vector<int>& columns);
+
+// The boolean and error cells of the first worksheet of a .xls file, by zero-based (row, column):
+// booleans as Boolean, errors as their text ("#DIV/0!").  Empty when the file's structure is not
+// understood, so the reader keeps what freexl gave.
+std::map<std::pair<uint32_t, uint32_t>, CellValue> XlsBoolErrCells(const std::string& path);
 
 // Serial day count of a calendar date and time (1900 date system as spreadsheets count it).
 double DateSerial(int year, int month, int day, int hour = 0, int minute = 0, double second = 0);

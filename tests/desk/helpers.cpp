@@ -76,6 +76,14 @@ void ScriptedUi::errorReport(const QString& text) {
     messages.push_back({"error", text, {}, desk::BoxIcon::Error});
     if (on_message) on_message();
 }
+bool ScriptedUi::confirm(const QString& text) {
+    messages.push_back({"confirm", text, QStringLiteral("Confirm"), desk::BoxIcon::None});
+    if (on_message) on_message();
+    if (confirm_answers.empty()) return false;
+    const bool answer = confirm_answers.front();
+    confirm_answers.pop_front();
+    return answer;
+}
 std::optional<QString> ScriptedUi::openFile(const QString& filter, const QString& initial_dir) {
     open_filters << filter;
     open_dirs << initial_dir;

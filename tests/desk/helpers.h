@@ -60,13 +60,14 @@ class FakeHandheld : public desk::HandheldLink {
 class ScriptedUi : public desk::DeskUi {
   public:
     struct Message {
-        std::string kind;  // "information", "plain", "box", "error"
+        std::string kind;  // "information", "plain", "box", "error", "confirm"
         QString text, caption;
         desk::BoxIcon icon = desk::BoxIcon::None;
     };
     std::vector<Message> messages;
     std::deque<std::optional<QString>> open_answers;
     std::deque<std::optional<desk::SaveChoice>> save_answers;
+    std::deque<bool> confirm_answers;  // false when run out
     QStringList open_filters, open_dirs, save_titles, save_filters;
     std::function<void()> on_message;  // e.g. to look at the window while a message shows
 
@@ -74,6 +75,7 @@ class ScriptedUi : public desk::DeskUi {
     void plain(const QString& text) override;
     void box(const QString& text, const QString& caption, desk::BoxIcon icon) override;
     void errorReport(const QString& text) override;
+    bool confirm(const QString& text) override;
     std::optional<QString> openFile(const QString& filter, const QString& initial_dir) override;
     std::optional<desk::SaveChoice> saveFile(const QString& title, const QString& filter) override;
 

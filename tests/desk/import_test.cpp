@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QProgressBar>
-#include <QSqlQueryModel>
 #include <QSqlRecord>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -92,7 +91,7 @@ TEST_P(ImportBoth, ThreeRowsFillMeterAndTheGrid) {
     EXPECT_EQ(meter[2][3].toString(), QStringLiteral("000000000123"));
 
     // The grid: sorted by NID, its columns in their order with their titles and widths.
-    QSqlQueryModel* model = d.form->meterModel();
+    desk::MeterGridModel* model = d.form->meterModel();
     ASSERT_EQ(model->rowCount(), 3);
     EXPECT_EQ(model->record(0).value(QStringLiteral("NID")).toInt(), 1);
     EXPECT_EQ(model->record(2).value(QStringLiteral("NID")).toInt(), 3);
@@ -147,6 +146,26 @@ TEST_P(ImportBoth, MeterIdPadding) {
         EXPECT_EQ(meter[i][3].isNull(), cases[i].second.isNull()) << i;
         EXPECT_EQ(meter[i][3].toString(), cases[i].second.toString()) << i;
     }
+}
+
+// A boolean cell reaches Meter the same way from either format: "True"/"False" in a text field, -1/0 in
+// a whole-number field.
+TEST_P(ImportBoth, BooleanCellsAgreeAcrossFormats) {
+    Desk d;
+    Rows rows = Heading();
+    rows.push_back(MeterRow(1, true, false));
+    rows.push_back(MeterRow(2, false, true));
+    rows.back()[0] = true;  // NID
+    d.import(write(rows));
+    ASSERT_EQ(d.ui.last(), kImported);
+    const auto meter = d.data.meterRows();
+    ASSERT_EQ(meter.size(), 2u);
+    EXPECT_EQ(meter[0][0].toInt(), -1);  // the row whose NID was true sorts first
+    EXPECT_EQ(meter[0][3].toString(), QStringLiteral("0000000False"));  // padded like any serial
+    EXPECT_EQ(meter[0][14].toString(), QStringLiteral("True"));
+    EXPECT_EQ(meter[1][0].toInt(), 1);
+    EXPECT_EQ(meter[1][3].toString(), QStringLiteral("00000000True"));
+    EXPECT_EQ(meter[1][14].toString(), QStringLiteral("False"));
 }
 
 TEST_P(ImportBoth, ACellItsFieldCannotTakeLeavesMeterUnchanged) {

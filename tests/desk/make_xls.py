@@ -1,5 +1,5 @@
 # Writes a BIFF8 workbook from JSON on standard input: {"rows": [[cell, ...], ...]} where a cell is
-# null (left empty), a text, a number, a boolean or {"date": "YYYY-MM-DD"}.
+# null (left empty), a text, a number, a boolean, {"date": "YYYY-MM-DD"} or {"error": "#DIV/0!"}.
 import datetime
 import json
 import sys
@@ -14,7 +14,9 @@ for r, row in enumerate(spec["rows"]):
     for c, value in enumerate(row):
         if value is None:
             continue
-        if isinstance(value, dict):
+        if isinstance(value, dict) and "error" in value:
+            sheet.row(r).set_cell_error(c, value["error"])
+        elif isinstance(value, dict):
             sheet.write(r, c, datetime.datetime.strptime(value["date"], "%Y-%m-%d"), date_style)
         else:
             sheet.write(r, c, value)
