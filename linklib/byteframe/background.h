@@ -10,12 +10,6 @@
 
 namespace tarvix::bf {
 
-// Sub-commands of command 80 used by the handheld system functions and the background work.
-constexpr uint8_t SubUsbMessage = 32;
-constexpr uint8_t SubRun = 33;
-constexpr uint8_t SubFlash = 40;
-constexpr uint8_t SubFlashPage = 41;
-
 // What a starter hands its worker.  The worker gets its own copy, so a later starter never changes
 // the names under a worker that is still ending.
 struct TransferArgs {

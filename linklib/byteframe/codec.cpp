@@ -11,22 +11,6 @@ namespace tarvix::bf {
 
 namespace {
 
-constexpr std::array<uint16_t, 256> MakeCrcTable() {
-    std::array<uint16_t, 256> table{};
-    for (int i = 0; i < 256; ++i) {
-        uint16_t crc = static_cast<uint16_t>(i << 8);
-        for (int bit = 0; bit < 8; ++bit) {
-            crc =
-                (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021) : static_cast<uint16_t>(crc << 1);
-        }
-        table[i] = crc;
-    }
-    return table;
-}
-
-constexpr std::array<uint16_t, 256> kCrcTable = MakeCrcTable();
-static_assert(kCrcTable[1] == 0x1021 && kCrcTable[255] == 0x1EF0);
-
 // atoi's reading: leading blanks, a sign, digits up to the first other character.
 int ReadDecimal(const char* text) {
     while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
@@ -38,28 +22,6 @@ int ReadDecimal(const char* text) {
 }
 
 }  // namespace
-
-uint16_t Crc16Step(uint8_t byte, uint16_t crc) {
-    return static_cast<uint16_t>((crc << 8) ^ kCrcTable[((crc >> 8) ^ byte) & 0xFF]);
-}
-
-uint16_t Crc16(const uint8_t* data, size_t size, uint16_t crc) {
-    for (size_t i = 0; i < size; ++i) crc = Crc16Step(data[i], crc);
-    return crc;
-}
-
-uint8_t Unescape(uint8_t after_escape) {
-    switch (after_escape) {
-        case 'A':
-            return '@';
-        case 'B':
-            return '#';
-        case 'C':
-            return '$';
-        default:
-            return after_escape;
-    }
-}
 
 std::vector<uint8_t> EncodeFrame(const uint8_t* payload, size_t size, uint16_t block, Check check) {
     if (size > kMaxPayload) size = kMaxPayload;
@@ -74,19 +36,13 @@ std::vector<uint8_t> EncodeFrame(const uint8_t* payload, size_t size, uint16_t b
     uint8_t sum = static_cast<uint8_t>(header[0] + header[1] + header[2] + header[3]);
     for (size_t i = 0; i < size; ++i) {
         uint8_t b = payload[i];
-        if (b == '@') {
+        if (NeedsEscape(b)) {
             frame.push_back('@');
-            frame.push_back('A');
-        } else if (b == '#') {
-            frame.push_back('@');
-            frame.push_back('B');
-        } else if (b == '$') {
-            frame.push_back('@');
-            frame.push_back('C');
+            frame.push_back(EscapeLetter(b));
         } else {
             frame.push_back(b);
         }
-        crc = Crc16Step(b, crc);
+        crc = Crc16Step(crc, b);
         sum = static_cast<uint8_t>(sum + b);
     }
     frame.push_back(kFrameEnd);
@@ -109,7 +65,7 @@ void FrameParser::Restart() {
 
 void FrameParser::Take(uint8_t byte) {
     room_[count_++] = byte;
-    crc_ = Crc16Step(byte, crc_);
+    crc_ = Crc16Step(crc_, byte);
     sum_ = static_cast<uint8_t>(sum_ + byte);
 }
 
@@ -120,7 +76,7 @@ FrameParser::Outcome FrameParser::Feed(uint8_t byte) {
             return Outcome::Pending;
         case State::Header:
             header_[header_count_++] = byte;
-            crc_ = Crc16Step(byte, crc_);
+            crc_ = Crc16Step(crc_, byte);
             sum_ = static_cast<uint8_t>(sum_ + byte);
             if (header_count_ == 4) {
                 length_ = GetLe16(header_);
@@ -163,7 +119,7 @@ FrameParser::Outcome FrameParser::Feed(uint8_t byte) {
             return (check1_ == sum_ && count_ == length_) ? Outcome::Good : Outcome::BadCheck;
         case State::Check2: {
             state_ = State::Done;
-            uint16_t crc = Crc16Step(check1_, Crc16Step(byte, crc_));
+            uint16_t crc = Crc16Step(Crc16Step(crc_, byte), check1_);
             return (crc == 0 && count_ == length_) ? Outcome::Good : Outcome::BadCheck;
         }
         case State::Done:

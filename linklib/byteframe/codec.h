@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "common/commands.h"
+#include "common/crc16.h"
+#include "common/frame_marks.h"
 #include "tarvix.h"
 
 namespace tarvix::bf {
@@ -30,12 +33,9 @@ constexpr uint8_t kAnswerTooLong = 4;
 
 enum class Check : uint8_t { Sum, Crc };
 
-// CRC-16/XMODEM, table driven.
-uint16_t Crc16Step(uint8_t byte, uint16_t crc);
-uint16_t Crc16(const uint8_t* data, size_t size, uint16_t crc = 0);
-
-// The byte an '@' escape stands for: 'A' '@', 'B' '#', 'C' '$', anything else itself.
-uint8_t Unescape(uint8_t after_escape);
+using tarvix::Crc16;
+using tarvix::Crc16Step;
+using tarvix::Unescape;
 
 // One whole frame as it goes on the line.  `payload` holds at most 256 bytes.
 std::vector<uint8_t> EncodeFrame(const uint8_t* payload, size_t size, uint16_t block, Check check);
@@ -87,40 +87,8 @@ static_assert(sizeof(CommandBlock) == 23);
 
 uint32_t Swap32(uint32_t value);
 
-// Commands of the byte-frame handheld.
-enum Command : uint8_t {
-    CmdMessageEnd = 13,
-    CmdLinkTest = 15,
-    CmdPutMessage = 25,
-    CmdGetMessage = 47,
-    CmdVersion = 49,
-    CmdSetClock = 53,
-    CmdGetClock = 60,
-    CmdShowText = 73,
-    CmdReadMemory = 74,
-    CmdCrcMode = 77,
-    CmdFile = 80,
-};
-
-enum SubCommand : uint8_t {
-    SubSetName = 1,
-    SubUpload = 2,
-    SubDownload = 3,
-    SubDelete = 4,
-    SubCurDir = 10,
-    SubSetPath = 11,
-    SubRemoveDir = 12,
-    SubMakeDir = 13,
-    SubFindFirst = 14,
-    SubFindNext = 15,
-    SubChangeDir = 21,
-    SubResult = 22,
-    SubFreeSpace = 23,
-    SubBadSpace = 24,
-    SubDeviceNumber = 25,
-    SubRescueRange = 26,
-    SubFeature = 27,
-};
+// Command numbers: one numbering for both families.
+using namespace tarvix::commands;
 
 // The handheld's answer to find first and find next.
 constexpr size_t kFindReplySize = 114;

@@ -7,44 +7,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/commands.h"
 #include "platform/files.h"
 #include "textframe/timing.h"
 
 namespace tarvix::tf {
 
-enum Command : uint8_t {
-    CmdLinkTest = 15,
-    CmdUploadEnd = 16,
-    CmdSetClock = 53,
-    CmdGetClock = 60,
-    CmdShowText = 73,
-    CmdReadMemory = 74,
-    CmdFile = 80,
-};
-
-enum SubCommand : uint8_t {
-    SubSetName = 1,
-    SubUpload = 2,
-    SubDownload = 3,
-    SubDelete = 4,
-    SubFileSize = 5,
-    SubCurDir = 10,
-    SubSetPath = 11,
-    SubRemoveDir = 12,
-    SubMakeDir = 13,
-    SubFindFirst = 14,
-    SubFindNext = 15,
-    SubChangeDir = 21,
-    SubFreeSpace = 23,
-    SubBadSpace = 24,
-    SubDeviceNumber = 25,
-    SubRun = 33,
-    SubPutMessage = 34,
-    SubGetMessage = 35,
-    SubDeviceKind = 36,
-    SubFlash = 40,
-    SubFlashPage = 41,
-};
+// Command numbers: one numbering for both families.
+using namespace tarvix::commands;
 
 constexpr size_t kPacketSize = 24;
 constexpr size_t kPacketData = 20;

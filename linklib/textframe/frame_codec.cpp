@@ -1,46 +1,6 @@
 #include "textframe/frame_codec.h"
 
 namespace tarvix::tf::codec {
-namespace {
-
-constexpr std::array<uint16_t, 256> MakeCrcTable() {
-    std::array<uint16_t, 256> table{};
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint16_t crc = static_cast<uint16_t>(i << 8);
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 0x8000) != 0 ? static_cast<uint16_t>((crc << 1) ^ 0x1021)
-                                      : static_cast<uint16_t>(crc << 1);
-        }
-        table[i] = crc;
-    }
-    return table;
-}
-
-constexpr std::array<uint16_t, 256> kCrcTable = MakeCrcTable();
-
-uint8_t Unescape(uint8_t byte) {
-    switch (byte) {
-        case 'A':
-            return '@';
-        case 'B':
-            return '#';
-        case 'C':
-            return '$';
-        default:
-            return byte;
-    }
-}
-
-}  // namespace
-
-uint16_t Crc16Step(uint16_t crc, uint8_t byte) {
-    return static_cast<uint16_t>((crc << 8) ^ kCrcTable[((crc >> 8) ^ byte) & 0xFF]);
-}
-
-uint16_t Crc16(const uint8_t* data, size_t size, uint16_t crc) {
-    for (size_t i = 0; i < size; ++i) crc = Crc16Step(crc, data[i]);
-    return crc;
-}
 
 void FormatHex(uint32_t value, size_t digits, uint8_t* out) {
     for (size_t i = 0; i < digits; ++i) {
@@ -67,9 +27,9 @@ size_t EncodeFrame(uint32_t number, const uint8_t* payload, size_t size, uint8_t
     n += kSequenceDigits;
     for (size_t i = 0; i < size; ++i) {
         const uint8_t b = payload[i];
-        if (b == '@' || b == '#' || b == '$') {
+        if (NeedsEscape(b)) {
             out[n++] = kEscape;
-            out[n++] = b == '@' ? 'A' : (b == '#' ? 'B' : 'C');
+            out[n++] = EscapeLetter(b);
         } else {
             out[n++] = b;
         }

@@ -7,6 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/crc16.h"
+#include "common/frame_marks.h"
+
 namespace tarvix::tf::codec {
 
 constexpr size_t kMaxPayload = 256;
@@ -28,8 +31,8 @@ constexpr uint32_t kAbortBlock = 0;
 constexpr std::array<uint8_t, 14> kAbortFrame = {'#', '0', '0', '0', '0', '0', '0',
                                                  '0', '0', '$', '1', '0', 'C', '6'};
 
-uint16_t Crc16Step(uint16_t crc, uint8_t byte);
-uint16_t Crc16(const uint8_t* data, size_t size, uint16_t crc = 0);
+using tarvix::Crc16;
+using tarvix::Crc16Step;
 
 // Writes `digits` upper-case hexadecimal digits, lowest nibble first.
 void FormatHex(uint32_t value, size_t digits, uint8_t* out);
