@@ -111,8 +111,12 @@ SysInfoFigures DeriveSysInfo(SysInfoFamily family, const SysInfoAnswers& a) {
     return f;
 }
 
-void FillSysInfo(const SysInfoFigures& f, const SysInfoAnswers& a, HcSysInfo* info) {
-    HcSysInfo r;
+namespace {
+
+// The fields both records share; the text-frame record adds the software version.
+template <typename Record>
+Record CommonRecord(const SysInfoFigures& f, const SysInfoAnswers& a) {
+    Record r;
     std::memset(&r, 0, sizeof r);
     StoreField(&r.disk_total, f.disk_total);
     StoreField(&r.disk_used, f.used);
@@ -128,27 +132,19 @@ void FillSysInfo(const SysInfoFigures& f, const SysInfoAnswers& a, HcSysInfo* in
     StoreField(
         &r.hardware_version,
         static_cast<uint16_t>(LeadingDecimal(BlockText(a.block, a.block_size, kBlockHardwareVersion))));
+    return r;
+}
+
+}  // namespace
+
+void FillSysInfo(const SysInfoFigures& f, const SysInfoAnswers& a, HcSysInfo* info) {
+    HcSysInfo r = CommonRecord<HcSysInfo>(f, a);
     TextField(r.software_version, sizeof r.software_version, a, kBlockSoftwareVersion);
     std::memcpy(info, &r, sizeof r);
 }
 
 void FillSysInfoBf(const SysInfoFigures& f, const SysInfoAnswers& a, HcSysInfoBf* info) {
-    HcSysInfoBf r;
-    std::memset(&r, 0, sizeof r);
-    StoreField(&r.disk_total, f.disk_total);
-    StoreField(&r.disk_used, f.used);
-    StoreField(&r.disk_free, f.free);
-    r.bad = f.bad;
-    StoreField(&r.memory_total, f.memory_total);
-    StoreField(&r.date, f.date);
-    StoreField(&r.time, f.time);
-    TextField(r.id, sizeof r.id, a, kBlockId);
-    TextField(r.manufacture_date, sizeof r.manufacture_date, a, kBlockManufactureDate);
-    TextField(r.type, sizeof r.type, a, kBlockType);
-    TextField(r.flash_model, sizeof r.flash_model, a, kBlockFlashModel);
-    StoreField(
-        &r.hardware_version,
-        static_cast<uint16_t>(LeadingDecimal(BlockText(a.block, a.block_size, kBlockHardwareVersion))));
+    const HcSysInfoBf r = CommonRecord<HcSysInfoBf>(f, a);
     std::memcpy(info, &r, sizeof r);
 }
 

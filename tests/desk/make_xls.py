@@ -6,11 +6,11 @@ import sys
 
 import xlwt
 
-spec = json.load(sys.stdin)
+layout = json.load(sys.stdin)
 book = xlwt.Workbook()
 sheet = book.add_sheet("Meters")
 date_style = xlwt.easyxf(num_format_str="YYYY-MM-DD")
-for r, row in enumerate(spec["rows"]):
+for r, row in enumerate(layout["rows"]):
     for c, value in enumerate(row):
         if value is None:
             continue
@@ -20,6 +20,6 @@ for r, row in enumerate(spec["rows"]):
             sheet.write(r, c, datetime.datetime.strptime(value["date"], "%Y-%m-%d"), date_style)
         else:
             sheet.write(r, c, value)
-for extra in spec.get("sheets", []):
+for extra in layout.get("sheets", []):
     book.add_sheet(extra)
 book.save(sys.argv[1])
