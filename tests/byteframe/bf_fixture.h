@@ -24,6 +24,7 @@
 #include "common/messages.h"
 #include "platform/prompt.h"
 #include "sim/hhsim.h"
+#include "textframe/timing.h"
 
 namespace bftest {
 
@@ -85,6 +86,17 @@ inline void ResetByteFrame() {
 
 class SimFixture : public ::testing::Test {
   protected:
+    // The text-frame family's waits, short enough that its scan of a port with a byte-frame handheld
+    // (or nothing) on it never waits out a real time-out.
+    static void ShortenTextFrameWaits() {
+        tarvix::tf::Timing timing;
+        timing.default_timeout_ms = 300 * kWaitScale;
+        timing.byte_timeout_ms = 200 * kWaitScale;
+        timing.status_reply_timeout_ms = 300 * kWaitScale;
+        timing.link_test_timeout_ms = 100 * kWaitScale;
+        tarvix::tf::SetTiming(timing);
+    }
+
     static hhsim::Config ByteFrameConfig() {
         hhsim::Config config;
         config.family = hhsim::Family::ByteFrame;

@@ -19,12 +19,7 @@ class PeriphExports : public SimFixture {
   protected:
     void SetUp() override {
         SimFixture::SetUp();
-        tarvix::tf::Timing timing;
-        timing.default_timeout_ms = 300 * kWaitScale;
-        timing.byte_timeout_ms = 200 * kWaitScale;
-        timing.status_reply_timeout_ms = 300 * kWaitScale;
-        timing.link_test_timeout_ms = 100 * kWaitScale;
-        tarvix::tf::SetTiming(timing);
+        ShortenTextFrameWaits();
         tarvix::ResetLinkState();
         tarvix::tf::Status().status.store(tarvix::StatusIdle);
         tarvix::tf::Status().last_error.store(0);

@@ -22,12 +22,7 @@ class UsbPipes : public SimFixture {
   protected:
     void SetUp() override {
         SimFixture::SetUp();
-        tf::Timing timing;
-        timing.default_timeout_ms = 300 * kWaitScale;
-        timing.byte_timeout_ms = 200 * kWaitScale;
-        timing.status_reply_timeout_ms = 300 * kWaitScale;
-        timing.link_test_timeout_ms = 100 * kWaitScale;
-        tf::SetTiming(timing);
+        ShortenTextFrameWaits();
         ResetLinkState();
         tf::Status().status.store(StatusIdle);
         setenv("TARVIX_COM1", "/nonexistent/tty", 1);
