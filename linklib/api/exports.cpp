@@ -61,7 +61,7 @@ using namespace tarvix;
 
 // ---- Link and raw input and output -----------------------------------------------------------
 
-TARVIX_EXPORT int32_t Receive_Byte(uint8_t* byte) {
+TARVIX_EXPORT int32_t TARVIX_CALL Receive_Byte(uint8_t* byte) {
     return Guarded([&]() -> int32_t {
         // Mode 3 has no single-byte reads: report "no byte" so that a caller reading until 1 stops.
         if (!ByteFrame()) return 1;
@@ -70,21 +70,21 @@ TARVIX_EXPORT int32_t Receive_Byte(uint8_t* byte) {
     }, 1);
 }
 
-TARVIX_EXPORT int32_t Send_Byte(int32_t byte) {
+TARVIX_EXPORT int32_t TARVIX_CALL Send_Byte(int32_t byte) {
     return Guarded([&]() -> int32_t {
         if (!ByteFrame()) return 1;
         return Bf().SendByte(static_cast<uint8_t>(byte)) & 0xFFFF;
     }, 0);
 }
 
-TARVIX_EXPORT int32_t ComInit(int32_t port, int32_t baud_rate) {
+TARVIX_EXPORT int32_t TARVIX_CALL ComInit(int32_t port, int32_t baud_rate) {
     return Guarded([&]() -> int32_t {
         const int32_t low_port = port & 0xFFFF;
         return ByteFrame() ? Bf().ComInit(low_port, baud_rate) : Tf().ComInit(low_port, baud_rate);
     }, ByteFrame() ? -1 : 0);
 }
 
-TARVIX_EXPORT int32_t ComRelease(void) {
+TARVIX_EXPORT int32_t TARVIX_CALL ComRelease(void) {
     return Guarded([&]() -> int32_t {
         if (ByteFrame()) return Bf().ComRelease() & 0xFF;
         Tf().ComRelease();
@@ -92,11 +92,11 @@ TARVIX_EXPORT int32_t ComRelease(void) {
     }, 0);
 }
 
-TARVIX_EXPORT int32_t IsComInited(void) {
+TARVIX_EXPORT int32_t TARVIX_CALL IsComInited(void) {
     return Guarded([&]() -> int32_t { return ByteFrame() ? (Bf().IsComInited() & 0xFF) : 1; }, 0);
 }
 
-TARVIX_EXPORT int32_t Send_Data(const void* data, int32_t length) {
+TARVIX_EXPORT int32_t TARVIX_CALL Send_Data(const void* data, int32_t length) {
     return Guarded([&]() -> int32_t {
         if (data == nullptr && length != 0) return 1;
         const auto* bytes = static_cast<const uint8_t*>(data);
@@ -105,7 +105,7 @@ TARVIX_EXPORT int32_t Send_Data(const void* data, int32_t length) {
     });
 }
 
-TARVIX_EXPORT int32_t Receive_Data(void* buffer, int32_t size, int32_t* received) {
+TARVIX_EXPORT int32_t TARVIX_CALL Receive_Data(void* buffer, int32_t size, int32_t* received) {
     return Guarded([&]() -> int32_t {
         int32_t scratch = 0;
         int32_t* count = received != nullptr ? received : &scratch;
@@ -121,7 +121,7 @@ TARVIX_EXPORT int32_t Receive_Data(void* buffer, int32_t size, int32_t* received
     });
 }
 
-TARVIX_EXPORT int32_t HcSetExitTime(int32_t answer_timeout_ms, int32_t byte_timeout_ms) {
+TARVIX_EXPORT int32_t TARVIX_CALL HcSetExitTime(int32_t answer_timeout_ms, int32_t byte_timeout_ms) {
     return Guarded([&]() -> int32_t {
         if (ByteFrame()) {
             Bf().HcSetExitTime(static_cast<uint32_t>(answer_timeout_ms), static_cast<uint32_t>(byte_timeout_ms));
@@ -130,7 +130,7 @@ TARVIX_EXPORT int32_t HcSetExitTime(int32_t answer_timeout_ms, int32_t byte_time
     }, 0);
 }
 
-TARVIX_EXPORT int32_t SendCmd(int32_t command, int32_t sub_command, int32_t value) {
+TARVIX_EXPORT int32_t TARVIX_CALL SendCmd(int32_t command, int32_t sub_command, int32_t value) {
     return Guarded([&]() -> int32_t {
         const auto cmd = static_cast<uint8_t>(command);
         const auto sub = static_cast<uint8_t>(sub_command);
@@ -139,7 +139,7 @@ TARVIX_EXPORT int32_t SendCmd(int32_t command, int32_t sub_command, int32_t valu
     });
 }
 
-TARVIX_EXPORT int32_t SendCmdUsb(int32_t command, int32_t sub_command, const void* data, int32_t length) {
+TARVIX_EXPORT int32_t TARVIX_CALL SendCmdUsb(int32_t command, int32_t sub_command, const void* data, int32_t length) {
     return Guarded([&]() -> int32_t {
         if (!ByteFrame()) return 0;
         const auto len = static_cast<uint16_t>(length);
@@ -149,20 +149,20 @@ TARVIX_EXPORT int32_t SendCmdUsb(int32_t command, int32_t sub_command, const voi
     });
 }
 
-TARVIX_EXPORT int32_t Get_Update_Count(int32_t reset) {
+TARVIX_EXPORT int32_t TARVIX_CALL Get_Update_Count(int32_t reset) {
     return Guarded([&]() -> int32_t {
         const auto low = static_cast<uint8_t>(reset);
         return ByteFrame() ? Bf().UpdateCount(low) : Tf().GetUpdateCount(low);
     }, 0);
 }
 
-TARVIX_EXPORT int32_t TestHcLink(void) {
+TARVIX_EXPORT int32_t TARVIX_CALL TestHcLink(void) {
     return Guarded([&]() -> int32_t {
         return ByteFrame() ? Bf().TestHcLink(LinkPort, LinkRate) : Tf().TestHcLink();
     });
 }
 
-TARVIX_EXPORT int32_t AdPortAndRateAndMode(int32_t* port, int32_t* baud_rate, uint8_t* mode) {
+TARVIX_EXPORT int32_t TARVIX_CALL AdPortAndRateAndMode(int32_t* port, int32_t* baud_rate, uint8_t* mode) {
     return Guarded([&]() -> int32_t {
         // Probing would pull the link from under a running transfer.
         if (BackgroundWorkRuns()) return 1;
@@ -170,13 +170,13 @@ TARVIX_EXPORT int32_t AdPortAndRateAndMode(int32_t* port, int32_t* baud_rate, ui
     });
 }
 
-TARVIX_EXPORT int32_t AdPortAndRate(int32_t* port, int32_t* baud_rate) {
+TARVIX_EXPORT int32_t TARVIX_CALL AdPortAndRate(int32_t* port, int32_t* baud_rate) {
     return AdPortAndRateAndMode(port, baud_rate, nullptr);
 }
 
 // ---- Files and folders on the handheld -------------------------------------------------------
 
-TARVIX_EXPORT int32_t GetHcFileInfo(int32_t, int32_t, const char* path, HcFileEntry* entry) {
+TARVIX_EXPORT int32_t TARVIX_CALL GetHcFileInfo(int32_t, int32_t, const char* path, HcFileEntry* entry) {
     return Detecting(false, [&]() -> int32_t {
         if (ByteFrame()) return Bf().GetHcFileInfo(LinkPort, LinkRate, path, entry);
         HcFileRecord record{};
@@ -186,7 +186,7 @@ TARVIX_EXPORT int32_t GetHcFileInfo(int32_t, int32_t, const char* path, HcFileEn
     });
 }
 
-TARVIX_EXPORT int32_t GetHcNextFileInfo(int32_t, int32_t, HcFileEntry* entry) {
+TARVIX_EXPORT int32_t TARVIX_CALL GetHcNextFileInfo(int32_t, int32_t, HcFileEntry* entry) {
     return Guarded([&]() -> int32_t {
         if (ByteFrame()) return Bf().GetHcNextFileInfo(LinkPort, LinkRate, entry);
         HcFileRecord record{};
@@ -196,7 +196,7 @@ TARVIX_EXPORT int32_t GetHcNextFileInfo(int32_t, int32_t, HcFileEntry* entry) {
     });
 }
 
-TARVIX_EXPORT int32_t GetHcFileInfoEx(int32_t, int32_t, const char* path, HcFileRecord* record) {
+TARVIX_EXPORT int32_t TARVIX_CALL GetHcFileInfoEx(int32_t, int32_t, const char* path, HcFileRecord* record) {
     return Detecting(false, [&]() -> int32_t {
         if (!ByteFrame()) return Tf().GetHcFileInfo(path, record);
         HcFileEntry entry{};
@@ -206,7 +206,7 @@ TARVIX_EXPORT int32_t GetHcFileInfoEx(int32_t, int32_t, const char* path, HcFile
     });
 }
 
-TARVIX_EXPORT int32_t GetHcNextFileInfoEx(int32_t, int32_t, HcFileRecord* record) {
+TARVIX_EXPORT int32_t TARVIX_CALL GetHcNextFileInfoEx(int32_t, int32_t, HcFileRecord* record) {
     return Guarded([&]() -> int32_t {
         if (!ByteFrame()) return Tf().GetHcNextFileInfo(record);
         HcFileEntry entry{};
@@ -216,7 +216,7 @@ TARVIX_EXPORT int32_t GetHcNextFileInfoEx(int32_t, int32_t, HcFileRecord* record
     });
 }
 
-TARVIX_EXPORT int32_t GetHcDirInfo(int32_t, int32_t, const char* pattern, const char* list_file, int32_t* count,
+TARVIX_EXPORT int32_t TARVIX_CALL GetHcDirInfo(int32_t, int32_t, const char* pattern, const char* list_file, int32_t* count,
                                    int32_t* total_bytes, int32_t names_only) {
     return Detecting(false, [&]() -> int32_t {
         if (ByteFrame()) {
@@ -226,7 +226,7 @@ TARVIX_EXPORT int32_t GetHcDirInfo(int32_t, int32_t, const char* pattern, const 
     });
 }
 
-TARVIX_EXPORT int32_t GetHcDirInfoEx(int32_t, int32_t, const char* pattern, const char* list_file, int32_t* count,
+TARVIX_EXPORT int32_t TARVIX_CALL GetHcDirInfoEx(int32_t, int32_t, const char* pattern, const char* list_file, int32_t* count,
                                      int32_t* total_bytes, int32_t names_only) {
     return Detecting(false, [&]() -> int32_t {
         if (ByteFrame()) {
@@ -236,7 +236,7 @@ TARVIX_EXPORT int32_t GetHcDirInfoEx(int32_t, int32_t, const char* pattern, cons
     });
 }
 
-TARVIX_EXPORT int32_t SendFileToHc(int32_t, int32_t, const char* hc_name, const char* pc_path, int32_t reserved,
+TARVIX_EXPORT int32_t TARVIX_CALL SendFileToHc(int32_t, int32_t, const char* hc_name, const char* pc_path, int32_t reserved,
                                    int32_t overwrite) {
     return Detecting(false, [&]() -> int32_t {
         if (ByteFrame()) return Bf().SendFileToHc(LinkPort, LinkRate, hc_name, pc_path, reserved, overwrite);
@@ -244,46 +244,46 @@ TARVIX_EXPORT int32_t SendFileToHc(int32_t, int32_t, const char* hc_name, const 
     });
 }
 
-TARVIX_EXPORT int32_t GetHcFile(int32_t, int32_t, const char* hc_path, const char* pc_path, int32_t overwrite) {
+TARVIX_EXPORT int32_t TARVIX_CALL GetHcFile(int32_t, int32_t, const char* hc_path, const char* pc_path, int32_t overwrite) {
     return Detecting(false, [&]() -> int32_t {
         if (ByteFrame()) return Bf().GetHcFile(LinkPort, LinkRate, hc_path, pc_path, overwrite);
         return Tf().GetHcFile(hc_path, pc_path, overwrite);
     });
 }
 
-TARVIX_EXPORT int32_t DelHcFile(int32_t, int32_t, const char* hc_path, int32_t confirm) {
+TARVIX_EXPORT int32_t TARVIX_CALL DelHcFile(int32_t, int32_t, const char* hc_path, int32_t confirm) {
     return Detecting(false, [&]() -> int32_t {
         if (ByteFrame()) return Bf().DelHcFile(LinkPort, LinkRate, hc_path, confirm);
         return Tf().DelHcFile(hc_path, confirm);
     });
 }
 
-TARVIX_EXPORT int32_t DelHcMif(int32_t, int32_t, const char* hc_mif_path, int32_t confirm) {
+TARVIX_EXPORT int32_t TARVIX_CALL DelHcMif(int32_t, int32_t, const char* hc_mif_path, int32_t confirm) {
     return Detecting(false, [&]() -> int32_t {
         if (ByteFrame()) return Bf().DelHcMif(LinkPort, LinkRate, hc_mif_path, confirm);
         return Tf().DelHcMif(hc_mif_path, confirm);
     });
 }
 
-TARVIX_EXPORT int32_t HcMakeDir(int32_t, int32_t, const char* hc_folder) {
+TARVIX_EXPORT int32_t TARVIX_CALL HcMakeDir(int32_t, int32_t, const char* hc_folder) {
     return Detecting(false, [&]() -> int32_t {
         return ByteFrame() ? Bf().HcMakeDir(LinkPort, LinkRate, hc_folder) : Tf().HcMakeDir(hc_folder);
     });
 }
 
-TARVIX_EXPORT int32_t HcDelDir(int32_t, int32_t, const char* hc_folder) {
+TARVIX_EXPORT int32_t TARVIX_CALL HcDelDir(int32_t, int32_t, const char* hc_folder) {
     return Detecting(false, [&]() -> int32_t {
         return ByteFrame() ? Bf().HcDelDir(LinkPort, LinkRate, hc_folder) : Tf().HcDelDir(hc_folder);
     });
 }
 
-TARVIX_EXPORT int32_t HcSetDir(int32_t, int32_t, const char* hc_folder) {
+TARVIX_EXPORT int32_t TARVIX_CALL HcSetDir(int32_t, int32_t, const char* hc_folder) {
     return Detecting(false, [&]() -> int32_t {
         return ByteFrame() ? Bf().HcSetDir(LinkPort, LinkRate, hc_folder) : Tf().HcSetDir(hc_folder);
     });
 }
 
-TARVIX_EXPORT int32_t HcGetCurDir(int32_t, int32_t, char* folder) {
+TARVIX_EXPORT int32_t TARVIX_CALL HcGetCurDir(int32_t, int32_t, char* folder) {
     return Detecting(false, [&]() -> int32_t {
         return ByteFrame() ? Bf().HcGetCurDir(LinkPort, LinkRate, folder) : Tf().HcGetCurDir(folder);
     });
@@ -291,7 +291,7 @@ TARVIX_EXPORT int32_t HcGetCurDir(int32_t, int32_t, char* folder) {
 
 // ---- Background work and its queries --------------------------------------------------------
 
-TARVIX_EXPORT int32_t thrdSendFileToHc(int32_t, int32_t, const char* hc_name, const char* pc_path,
+TARVIX_EXPORT int32_t TARVIX_CALL thrdSendFileToHc(int32_t, int32_t, const char* hc_name, const char* pc_path,
                                        int32_t reserved, int32_t overwrite) {
     return Detecting(true, [&]() -> int32_t {
         if (ByteFrame()) return Bf().ThrdSendFileToHc(LinkPort, LinkRate, hc_name, pc_path, reserved, overwrite);
@@ -299,7 +299,7 @@ TARVIX_EXPORT int32_t thrdSendFileToHc(int32_t, int32_t, const char* hc_name, co
     });
 }
 
-TARVIX_EXPORT int32_t thrdGetHcFile(int32_t, int32_t, const char* hc_path, const char* pc_path,
+TARVIX_EXPORT int32_t TARVIX_CALL thrdGetHcFile(int32_t, int32_t, const char* hc_path, const char* pc_path,
                                     int32_t overwrite) {
     return Detecting(true, [&]() -> int32_t {
         if (ByteFrame()) return Bf().ThrdGetHcFile(LinkPort, LinkRate, hc_path, pc_path, overwrite);
@@ -307,7 +307,7 @@ TARVIX_EXPORT int32_t thrdGetHcFile(int32_t, int32_t, const char* hc_path, const
     });
 }
 
-TARVIX_EXPORT int32_t thrdSendMifToHc(int32_t, int32_t, const char* mif_path, int32_t reserved,
+TARVIX_EXPORT int32_t TARVIX_CALL thrdSendMifToHc(int32_t, int32_t, const char* mif_path, int32_t reserved,
                                       int32_t overwrite) {
     return Detecting(true, [&]() -> int32_t {
         if (ByteFrame()) return Bf().ThrdSendMifToHc(LinkPort, LinkRate, mif_path, reserved, overwrite);
@@ -315,14 +315,14 @@ TARVIX_EXPORT int32_t thrdSendMifToHc(int32_t, int32_t, const char* mif_path, in
     });
 }
 
-TARVIX_EXPORT int32_t thrdGetHcMif(int32_t, int32_t, const char* hc_mif_path, int32_t overwrite) {
+TARVIX_EXPORT int32_t TARVIX_CALL thrdGetHcMif(int32_t, int32_t, const char* hc_mif_path, int32_t overwrite) {
     return Detecting(true, [&]() -> int32_t {
         if (ByteFrame()) return Bf().ThrdGetHcMif(LinkPort, LinkRate, hc_mif_path, overwrite);
         return Tf().ThrdGetHcMif(hc_mif_path, overwrite);
     });
 }
 
-TARVIX_EXPORT int32_t HcRescue(int32_t, int32_t, const char* pc_path) {
+TARVIX_EXPORT int32_t TARVIX_CALL HcRescue(int32_t, int32_t, const char* pc_path) {
     return Detecting(true, [&]() -> int32_t {
         if (ByteFrame()) return Bf().HcRescue(LinkPort, LinkRate, pc_path);
         // Only handhelds of kind 4 keep data that can be rescued.
@@ -331,35 +331,35 @@ TARVIX_EXPORT int32_t HcRescue(int32_t, int32_t, const char* pc_path) {
     });
 }
 
-TARVIX_EXPORT int32_t thrdQueryStatus(void) {
+TARVIX_EXPORT int32_t TARVIX_CALL thrdQueryStatus(void) {
     return Guarded([&]() -> int32_t {
         return ByteFrame() ? (Bf().ThrdQueryStatus() & 0xFFFF) : Tf().ThrdQueryStatus();
     }, static_cast<int32_t>(StatusFailed));
 }
 
-TARVIX_EXPORT char* thrdQueryCurFile(void) {
+TARVIX_EXPORT char* TARVIX_CALL thrdQueryCurFile(void) {
     return Guarded([&]() -> char* { return ByteFrame() ? Bf().ThrdQueryCurFile() : nullptr; },
                    static_cast<char*>(nullptr));
 }
 
-TARVIX_EXPORT int32_t thrdQueryPercent(void) {
+TARVIX_EXPORT int32_t TARVIX_CALL thrdQueryPercent(void) {
     return Guarded([&]() -> int32_t { return ByteFrame() ? Bf().ThrdQueryPercent() : Tf().ThrdQueryPercent(); },
                    0);
 }
 
-TARVIX_EXPORT int32_t thrdQueryPercent_Ex(void) {
+TARVIX_EXPORT int32_t TARVIX_CALL thrdQueryPercent_Ex(void) {
     return Guarded(
         [&]() -> int32_t { return ByteFrame() ? Bf().ThrdQueryPercentEx() : Tf().ThrdQueryPercentEx(); }, 0);
 }
 
-TARVIX_EXPORT int32_t thrdQueryStatusEx(TransferStatus* status) {
+TARVIX_EXPORT int32_t TARVIX_CALL thrdQueryStatusEx(TransferStatus* status) {
     return Guarded([&]() -> int32_t {
         if (!ByteFrame()) return 0;
         return Bf().ThrdQueryStatusEx(status) & 0xFFFF;
     }, 0);
 }
 
-TARVIX_EXPORT int32_t thrdStop(int32_t how) {
+TARVIX_EXPORT int32_t TARVIX_CALL thrdStop(int32_t how) {
     return Guarded([&]() -> int32_t {
         if (ByteFrame()) return Bf().ThrdStop(how) & 0xFFFF;
         Tf().ThrdStop();
@@ -367,45 +367,45 @@ TARVIX_EXPORT int32_t thrdStop(int32_t how) {
     }, 0);
 }
 
-TARVIX_EXPORT int32_t thrdQueryTime(void) {
+TARVIX_EXPORT int32_t TARVIX_CALL thrdQueryTime(void) {
     return Guarded([&]() -> int32_t { return ByteFrame() ? Bf().ThrdQueryTime() : 0; }, 0);
 }
 
 // ---- Handheld system functions --------------------------------------------------------------
 
-TARVIX_EXPORT int32_t thrdGetHcNum(int32_t, int32_t, char* number) {
+TARVIX_EXPORT int32_t TARVIX_CALL thrdGetHcNum(int32_t, int32_t, char* number) {
     return Detecting(false, [&]() -> int32_t {
         if (ByteFrame()) return Bf().ProbeLink(LinkPort, LinkRate, number);
         return Tf().ThrdGetHcNum(number);
     });
 }
 
-TARVIX_EXPORT int32_t SetHcDateTime(int32_t, int32_t, const HcDate* date, const HcTime* time) {
+TARVIX_EXPORT int32_t TARVIX_CALL SetHcDateTime(int32_t, int32_t, const HcDate* date, const HcTime* time) {
     return Detecting(false, [&]() -> int32_t {
         return ByteFrame() ? Bf().SetHcDateTime(LinkPort, LinkRate, date, time) : Tf().SetHcDateTime(date, time);
     });
 }
 
-TARVIX_EXPORT int32_t GetHcDateTime(int32_t, int32_t, char* clock_text) {
+TARVIX_EXPORT int32_t TARVIX_CALL GetHcDateTime(int32_t, int32_t, char* clock_text) {
     return Detecting(false, [&]() -> int32_t {
         return ByteFrame() ? Bf().GetHcDateTime(LinkPort, LinkRate, clock_text) : Tf().GetHcDateTime(clock_text);
     });
 }
 
-TARVIX_EXPORT int32_t GetHcSysInfo(int32_t, int32_t, const char* text_file, void* info) {
+TARVIX_EXPORT int32_t TARVIX_CALL GetHcSysInfo(int32_t, int32_t, const char* text_file, void* info) {
     return Detecting(false, [&]() -> int32_t {
         return ByteFrame() ? Bf().GetHcSysInfo(LinkPort, LinkRate, text_file, info)
                            : Tf().GetHcSysInfo(text_file, info);
     });
 }
 
-TARVIX_EXPORT int32_t HcShowInfo(int32_t, int32_t, const char* text) {
+TARVIX_EXPORT int32_t TARVIX_CALL HcShowInfo(int32_t, int32_t, const char* text) {
     return Detecting(false, [&]() -> int32_t {
         return ByteFrame() ? Bf().HcShowInfo(LinkPort, LinkRate, text) : Tf().HcShowInfo(text);
     });
 }
 
-TARVIX_EXPORT int32_t SendMsgToHc(int32_t, int32_t, const char* message_file) {
+TARVIX_EXPORT int32_t TARVIX_CALL SendMsgToHc(int32_t, int32_t, const char* message_file) {
     return Detecting(false, [&]() -> int32_t {
         if (!ByteFrame()) return Tf().SendMsgToHc(message_file);
         // The byte-frame handheld takes a message of exactly 48 bytes: the file's first 48, zero-filled.
@@ -425,30 +425,30 @@ TARVIX_EXPORT int32_t SendMsgToHc(int32_t, int32_t, const char* message_file) {
     });
 }
 
-TARVIX_EXPORT int32_t GetHcMsg(int32_t, int32_t, const char* message_file) {
+TARVIX_EXPORT int32_t TARVIX_CALL GetHcMsg(int32_t, int32_t, const char* message_file) {
     return Detecting(false, [&]() -> int32_t {
         return ByteFrame() ? Bf().GetHcMsg(LinkPort, LinkRate, message_file) : Tf().GetHcMsg(message_file);
     });
 }
 
-TARVIX_EXPORT int32_t GetMessUsb(int32_t, int32_t, const char* pc_path) {
+TARVIX_EXPORT int32_t TARVIX_CALL GetMessUsb(int32_t, int32_t, const char* pc_path) {
     return Detecting(false, [&]() -> int32_t {
         return ByteFrame() ? Bf().GetMessUsb(LinkPort, LinkRate, pc_path) : ResultOk;
     });
 }
 
-TARVIX_EXPORT int32_t FormatHcDisk(int32_t, int32_t) {
+TARVIX_EXPORT int32_t TARVIX_CALL FormatHcDisk(int32_t, int32_t) {
     return Detecting(false,
                      [&]() -> int32_t { return ByteFrame() ? Bf().FormatHcDisk(LinkPort, LinkRate) : ResultOk; });
 }
 
-TARVIX_EXPORT int32_t ResetHc(int32_t, int32_t) {
+TARVIX_EXPORT int32_t TARVIX_CALL ResetHc(int32_t, int32_t) {
     return Detecting(false, [&]() -> int32_t { return ByteFrame() ? Bf().ResetHc(LinkPort, LinkRate) : ResultOk; });
 }
 
 // ---- Messages and instances -----------------------------------------------------------------
 
-TARVIX_EXPORT int32_t GetErrorMsg(int32_t code, char* text) {
+TARVIX_EXPORT int32_t TARVIX_CALL GetErrorMsg(int32_t code, char* text) {
     return Guarded([&]() -> int32_t {
         if (text == nullptr) return ByteFrame() ? 0 : 1;
         const auto unsigned_code = static_cast<uint32_t>(code);
@@ -456,12 +456,12 @@ TARVIX_EXPORT int32_t GetErrorMsg(int32_t code, char* text) {
     });
 }
 
-TARVIX_EXPORT int32_t GetLastErrCode(void) {
+TARVIX_EXPORT int32_t TARVIX_CALL GetLastErrCode(void) {
     return Guarded([&]() -> int32_t { return ByteFrame() ? (Bf().GetLastErrCode() & 0xFFFF) : Tf().GetLastErrCode(); },
                    0);
 }
 
-TARVIX_EXPORT int32_t ConvertLanguage(void) {
+TARVIX_EXPORT int32_t TARVIX_CALL ConvertLanguage(void) {
     return Guarded([&]() -> int32_t {
         Bf().ConvertLanguage();
         Tf().ConvertLanguage();
@@ -469,7 +469,7 @@ TARVIX_EXPORT int32_t ConvertLanguage(void) {
     }, 0);
 }
 
-TARVIX_EXPORT int32_t GetDllVer(void) {
+TARVIX_EXPORT int32_t TARVIX_CALL GetDllVer(void) {
     return Guarded([&]() -> int32_t {
         platform::SharedInstanceData* shared = platform::AttachInstanceData();
         if (shared == nullptr) return 64;  // nothing shared: this process is the only one it can know
@@ -479,7 +479,7 @@ TARVIX_EXPORT int32_t GetDllVer(void) {
     }, -1);
 }
 
-TARVIX_EXPORT int32_t GetDllVer_Ex(uint32_t window) {
+TARVIX_EXPORT int32_t TARVIX_CALL GetDllVer_Ex(uint32_t window) {
     return Guarded([&]() -> int32_t {
         platform::SharedInstanceData* shared = platform::AttachInstanceData();
         if (shared != nullptr) {

@@ -10,6 +10,7 @@
 #include "byteframe/transfer_status.h"
 #include "byteframe/worker.h"
 #include "common/codes.h"
+#include "platform/process.h"
 
 namespace tarvix::bf {
 
@@ -36,6 +37,7 @@ bool LaunchWorker(std::function<void()> body) {
             std::lock_guard<std::mutex> lock(g_worker_lock);
             ++g_workers_running;
         }
+        platform::KeepLibraryLoaded();
         try {
             std::thread([body = std::move(body)] {
                 body();

@@ -23,6 +23,11 @@ std::optional<uint64_t> FileSize(const std::string& path);
 bool RemoveFile(const std::string& path);      // case-insensitive look-up; true when gone
 bool RenameFile(const std::string& from, const std::string& to);  // `from` looked up without case
 
+// For streams opened by fopen elsewhere: write the flushed content through to the disk, and cut or
+// extend the file to `size` bytes.  False on failure.
+bool SyncFile(std::FILE* file);
+bool TruncateFile(std::FILE* file, uint64_t size);
+
 // A file opened through the platform; closes itself.
 class File {
 public:

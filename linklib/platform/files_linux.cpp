@@ -89,6 +89,12 @@ bool RenameFile(const std::string& from, const std::string& to) {
     return rename(found->c_str(), to.c_str()) == 0;
 }
 
+bool SyncFile(std::FILE* file) { return file != nullptr && fsync(fileno(file)) == 0; }
+
+bool TruncateFile(std::FILE* file, uint64_t size) {
+    return file != nullptr && ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
+}
+
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         Close();

@@ -14,4 +14,13 @@ std::string ProgramFolder();
 std::string Environment(const char* name);
 bool HasEnvironment(const char* name);
 
+// Set while the system's module loader runs the library's load or unload notification: nothing may
+// then load other modules or wait (device discovery is left to the first use).
+void SetLoaderContext(bool inside);
+bool InLoaderContext();
+
+// Called before a worker thread starts: keeps the library in memory while the worker may still run
+// (a system whose unload cannot wait for workers needs this; elsewhere nothing happens).
+void KeepLibraryLoaded();
+
 }  // namespace tarvix::platform

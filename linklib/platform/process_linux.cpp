@@ -1,6 +1,7 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -46,6 +47,23 @@ std::string Environment(const char* name) {
     return value != nullptr ? value : "";
 }
 
-bool HasEnvironment(const char* name) { return std::getenv(name) != nullptr; }
+bool HasEnvironment(const char* name) {
+    return std::getenv(name) != nullptr;
+}
+
+namespace {
+std::atomic<bool> g_loader_context{false};
+}  // namespace
+
+void SetLoaderContext(bool inside) {
+    g_loader_context.store(inside);
+}
+
+bool InLoaderContext() {
+    return g_loader_context.load();
+}
+
+// The unload hook stops and awaits the workers itself: nothing to keep.
+void KeepLibraryLoaded() {}
 
 }  // namespace tarvix::platform

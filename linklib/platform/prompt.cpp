@@ -1,8 +1,8 @@
-#include <dlfcn.h>
+#include "platform/prompt.h"
 
 #include <mutex>
 
-#include "platform/prompt.h"
+#include "platform/prompt_system.h"
 
 namespace tarvix::platform {
 namespace {
@@ -13,16 +13,13 @@ RestoreHandler g_restore;
 tarvix_host_prompt_fn g_host_prompt = nullptr;
 tarvix_host_restore_window_fn g_host_restore = nullptr;
 
-bool IsQuestion(uint32_t style) { return (style & 0x0Fu) == TARVIX_MB_YESNO; }
-
 }  // namespace
 
 void BindHostHooks() {
     std::lock_guard<std::mutex> lock(g_lock);
-    // The host's executable exports its hooks dynamically; the library's own exports stay untouched.
-    g_host_prompt = reinterpret_cast<tarvix_host_prompt_fn>(dlsym(RTLD_DEFAULT, TARVIX_HOST_PROMPT_SYMBOL));
-    g_host_restore =
-        reinterpret_cast<tarvix_host_restore_window_fn>(dlsym(RTLD_DEFAULT, TARVIX_HOST_RESTORE_WINDOW_SYMBOL));
+    const HostHooks hooks = FindHostHooks();
+    g_host_prompt = hooks.prompt;
+    g_host_restore = hooks.restore;
 }
 
 void SetPromptHandler(PromptHandler handler) {
@@ -42,8 +39,7 @@ int32_t ShowMessageBox(const char* text, const char* caption, uint32_t style) {
     const char* safe_caption = caption != nullptr ? caption : "";
     if (handler) return handler(safe_text, safe_caption, style);
     if (host != nullptr) return host(safe_text, safe_caption, style);
-    // Nobody to ask: the safe answer.
-    return IsQuestion(style) ? TARVIX_ID_NO : TARVIX_ID_OK;
+    return SystemMessageBox(safe_text, safe_caption, style);
 }
 
 bool AskYesNo(const char* text, const char* caption, uint32_t icon) {
@@ -67,6 +63,8 @@ void RestoreWindow(uint32_t window) {
         handler(window);
     } else if (host != nullptr) {
         host(window);
+    } else {
+        SystemRestoreWindow(window);
     }
 }
 

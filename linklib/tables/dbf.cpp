@@ -1,13 +1,13 @@
 #include "tables/dbf.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <limits>
+
+#include "platform/files.h"
 
 namespace tarvix::dbf {
 namespace {
@@ -136,7 +136,11 @@ void LeftAligned(const Field& field, std::string_view text, std::string& out) {
 void Today(uint8_t date[3]) {
     std::time_t now = std::time(nullptr);
     std::tm tm{};
+#ifdef _WIN32
+    localtime_s(&tm, &now);
+#else
     localtime_r(&now, &tm);
+#endif
     date[0] = static_cast<uint8_t>(tm.tm_year);
     date[1] = static_cast<uint8_t>(tm.tm_mon + 1);
     date[2] = static_cast<uint8_t>(tm.tm_mday);
@@ -624,13 +628,13 @@ Status Writer::Close() {
     if (std::fseek(file_, static_cast<long>(end), SEEK_SET) != 0 || std::fwrite(&marker, 1, 1, file_) != 1) {
         return FailWrite("writing the end marker");
     }
-    if (std::fflush(file_) != 0 || ftruncate(fileno(file_), static_cast<off_t>(end + 1)) != 0) {
+    if (std::fflush(file_) != 0 || !platform::TruncateFile(file_, end + 1)) {
         return FailWrite("ending the file");
     }
     if (std::fseek(file_, 1, SEEK_SET) != 0 || std::fwrite(fixed, 1, sizeof fixed, file_) != sizeof fixed) {
         return FailWrite("writing the record count");
     }
-    if (std::fflush(file_) != 0 || fsync(fileno(file_)) != 0) return FailWrite("flushing");
+    if (std::fflush(file_) != 0 || !platform::SyncFile(file_)) return FailWrite("flushing");
     std::memcpy(header_.raw.data() + 1, fixed, sizeof fixed);
     header_.year = date_[0];
     header_.month = date_[1];
@@ -639,8 +643,7 @@ Status Writer::Close() {
     file_ = nullptr;
     if (closed != 0) return FailWrite("closing");
     if (!temp_.empty()) {
-        if (std::rename(temp_.c_str(), path_.c_str()) != 0)
-            return FailWrite("renaming " + temp_ + " into place");
+        if (!platform::RenameFile(temp_, path_)) return FailWrite("renaming " + temp_ + " into place");
         temp_.clear();
     }
     return {};
@@ -651,7 +654,7 @@ void Writer::Abandon() {
     if (file_ != nullptr && temp_.empty()) {
         // Appending in place: cut the table back to its counted records and their end marker.
         const uint8_t marker = kEndMarker;
-        if (std::fflush(file_) == 0 && ftruncate(fileno(file_), static_cast<off_t>(start_size_)) == 0 &&
+        if (std::fflush(file_) == 0 && platform::TruncateFile(file_, start_size_) &&
             std::fseek(file_, static_cast<long>(start_size_), SEEK_SET) == 0) {
             std::fwrite(&marker, 1, 1, file_);
         }

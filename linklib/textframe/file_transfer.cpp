@@ -42,8 +42,10 @@ bool ShouldAsk(int32_t mode) {
     return static_cast<uint32_t>(mode) >= 2;
 }
 
+// The family's questions and its folder-clash box are system-modal: the user answers before anything else.
 bool Ask(const std::string& text) {
-    return platform::AskYesNo(text.c_str(), Prompt(TfPrompt::Attention).c_str(), TARVIX_MB_ICONQUESTION);
+    return platform::AskYesNo(text.c_str(), Prompt(TfPrompt::Attention).c_str(),
+                              TARVIX_MB_ICONQUESTION | TARVIX_MB_SYSTEMMODAL);
 }
 
 bool CommandWithNumber(uint8_t sub_command, uint32_t value) {
@@ -141,7 +143,7 @@ int32_t TextFrame::GetHcFile(const char* hc_path, const char* pc_path, int32_t o
     if (target.empty()) return Fail(ErrBadParam);
     if (platform::IsDirectory(target)) {
         platform::ShowMessageBox(Prompt(TfPrompt::FolderExists).c_str(), Prompt(TfPrompt::Attention).c_str(),
-                                 TARVIX_MB_OK | TARVIX_MB_ICONERROR);
+                                 TARVIX_MB_OK | TARVIX_MB_ICONERROR | TARVIX_MB_SYSTEMMODAL);
         return Fail(ErrCreateFile);
     }
     if (target.back() == '/') return Fail(ErrBadParam);

@@ -6,13 +6,16 @@
 #include <thread>
 
 #include "common/codes.h"
+#include "platform/process.h"
 #include "textframe/link_status.h"
 
 namespace tarvix::tf {
 namespace {
 
 std::mutex g_thread_lock;  // guards g_thread only; never held while a worker runs its operation
-std::thread g_thread;
+// Never destroyed: at process exit a worker may still be joinable (its thread already ended by the
+// system, not joined), and destroying a joinable thread would end the process abnormally.
+std::thread& g_thread = *new std::thread;
 WorkerArgs g_args;
 
 void RunWorker(WorkerBody body) {
@@ -44,6 +47,7 @@ int32_t StartWorker(WorkerBody body, const char* name, const char* path, int32_t
     g_args.name.assign(name != nullptr ? name : "", name_length);
     g_args.path.assign(path != nullptr ? path : "", path_length);
     g_args.mode = mode;
+    platform::KeepLibraryLoaded();
     try {
         g_thread = std::thread(RunWorker, body);
     } catch (const std::system_error&) {

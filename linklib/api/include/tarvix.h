@@ -15,6 +15,14 @@
 
 #include <stdint.h>
 
+/* Calling convention of the exports: on 32-bit Windows __stdcall (the callee removes the arguments,
+ * as the export table's argument counts say); elsewhere the platform's C convention. */
+#if defined(_WIN32) && !defined(_WIN64)
+#define TARVIX_CALL __stdcall
+#else
+#define TARVIX_CALL
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -123,128 +131,128 @@ typedef struct HcSysInfoBf {
 
 /* Link and raw input and output (no detection). */
 /* Reads one byte from the open byte-frame link: 0 a byte was stored, 1 none.  Text-frame: 1 always. */
-int32_t Receive_Byte(uint8_t* byte);
+int32_t TARVIX_CALL Receive_Byte(uint8_t* byte);
 /* Writes the low byte on the open byte-frame link: 1 written, 0 failed.  Text-frame: 1, nothing sent. */
-int32_t Send_Byte(int32_t byte);
+int32_t TARVIX_CALL Send_Byte(int32_t byte);
 /* Opens port (0 USB, 1-4 COM1-COM4) at baud_rate for the family of the last detection without recording
  * it.  Text-frame: 1 open, 0 failed.  Byte-frame: 1 for USB, -1 when the serial port did not open. */
-int32_t ComInit(int32_t port, int32_t baud_rate);
+int32_t TARVIX_CALL ComInit(int32_t port, int32_t baud_rate);
 /* Closes the link opened by ComInit or left open by a detection; non-zero. */
-int32_t ComRelease(void);
+int32_t TARVIX_CALL ComRelease(void);
 /* Non-zero while a byte-frame link is open (text-frame: 1). */
-int32_t IsComInited(void);
+int32_t TARVIX_CALL IsComInited(void);
 /* Sends length bytes as data frames on the open link; 0 when all went out. */
-int32_t Send_Data(const void* data, int32_t length);
+int32_t TARVIX_CALL Send_Data(const void* data, int32_t length);
 /* Receives up to size bytes of data frames; *received tells how many came.  Text-frame: 0 always;
  * byte-frame: 0 success, else the transport's failure code. */
-int32_t Receive_Data(void* buffer, int32_t size, int32_t* received);
+int32_t TARVIX_CALL Receive_Data(void* buffer, int32_t size, int32_t* received);
 /* Sets the byte-frame answer and byte time-outs; 0. */
-int32_t HcSetExitTime(int32_t answer_timeout_ms, int32_t byte_timeout_ms);
+int32_t TARVIX_CALL HcSetExitTime(int32_t answer_timeout_ms, int32_t byte_timeout_ms);
 /* Sends one command (and, byte-frame, its value byte); 0 when the handheld took it. */
-int32_t SendCmd(int32_t command, int32_t sub_command, int32_t value);
+int32_t TARVIX_CALL SendCmd(int32_t command, int32_t sub_command, int32_t value);
 /* Sends a command with data over the byte-frame USB pipes; 0 success.  Text-frame: 0, nothing sent. */
-int32_t SendCmdUsb(int32_t command, int32_t sub_command, const void* data, int32_t length);
+int32_t TARVIX_CALL SendCmdUsb(int32_t command, int32_t sub_command, const void* data, int32_t length);
 /* Data blocks sent since the last reset; a low byte of 1 resets the count first. */
-int32_t Get_Update_Count(int32_t reset);
+int32_t TARVIX_CALL Get_Update_Count(int32_t reset);
 /* Tests the current link.  Text-frame: 0 answered, 1 no answer, 2 no open link.  Byte-frame: 0 answered,
  * 1 the port would not open, 2 no answer. */
-int32_t TestHcLink(void);
+int32_t TARVIX_CALL TestHcLink(void);
 /* AdPortAndRateAndMode without the mode. */
-int32_t AdPortAndRate(int32_t* port, int32_t* baud_rate);
+int32_t TARVIX_CALL AdPortAndRate(int32_t* port, int32_t* baud_rate);
 /* The link detection: the family of the last detection first, then the other, each on the last port
  * and rate, then USB, then COM1-COM4 at the family's rates.  0 when a handheld answered: the non-null
  * outputs receive port (0 USB), rate and mode (3 text-frame, 1 or 2 byte-frame).  1 when none did (or a
  * background transfer owns the link): the outputs are not written. */
-int32_t AdPortAndRateAndMode(int32_t* port, int32_t* baud_rate, uint8_t* mode);
+int32_t TARVIX_CALL AdPortAndRateAndMode(int32_t* port, int32_t* baud_rate, uint8_t* mode);
 
 /* Files and folders on the handheld. */
 /* File-information queries: the first entry matching path (a name or pattern), then the next ones.
  * 0 an entry was written; 2 no (further) entry; 1 failure (GetLastErrCode tells why, 10 = no handheld).
  * A failed query leaves the caller's record untouched. */
-int32_t GetHcFileInfo(int32_t port, int32_t baud_rate, const char* path, HcFileEntry* entry);
-int32_t GetHcNextFileInfo(int32_t port, int32_t baud_rate, HcFileEntry* entry);
-int32_t GetHcFileInfoEx(int32_t port, int32_t baud_rate, const char* path, HcFileRecord* record);
-int32_t GetHcNextFileInfoEx(int32_t port, int32_t baud_rate, HcFileRecord* record);
+int32_t TARVIX_CALL GetHcFileInfo(int32_t port, int32_t baud_rate, const char* path, HcFileEntry* entry);
+int32_t TARVIX_CALL GetHcNextFileInfo(int32_t port, int32_t baud_rate, HcFileEntry* entry);
+int32_t TARVIX_CALL GetHcFileInfoEx(int32_t port, int32_t baud_rate, const char* path, HcFileRecord* record);
+int32_t TARVIX_CALL GetHcNextFileInfoEx(int32_t port, int32_t baud_rate, HcFileRecord* record);
 /* Lists the entries matching pattern into the text file list_file, with their count and byte total. */
-int32_t GetHcDirInfo(int32_t port, int32_t baud_rate, const char* pattern, const char* list_file,
+int32_t TARVIX_CALL GetHcDirInfo(int32_t port, int32_t baud_rate, const char* pattern, const char* list_file,
                      int32_t* count, int32_t* total_bytes, int32_t names_only);
-int32_t GetHcDirInfoEx(int32_t port, int32_t baud_rate, const char* pattern, const char* list_file,
+int32_t TARVIX_CALL GetHcDirInfoEx(int32_t port, int32_t baud_rate, const char* pattern, const char* list_file,
                        int32_t* count, int32_t* total_bytes, int32_t names_only);
 /* Uploads pc_path (Windows or Linux form) as hc_name.  overwrite: 0 keep an existing handheld file,
  * 1 overwrite, 2 or more ask (byte-frame: 4 or more overwrite without asking).  0 success (also when
  * kept or declined), 1 failure with the reason in GetLastErrCode, 3 the link is busy. */
-int32_t SendFileToHc(int32_t port, int32_t baud_rate, const char* hc_name, const char* pc_path,
+int32_t TARVIX_CALL SendFileToHc(int32_t port, int32_t baud_rate, const char* hc_name, const char* pc_path,
                      int32_t reserved, int32_t overwrite);
 /* Downloads hc_path into pc_path.  The PC file is replaced only when the whole file arrived (and, for a
  * byte-frame table, was unpacked); on failure the previous file is untouched.  Results as SendFileToHc. */
-int32_t GetHcFile(int32_t port, int32_t baud_rate, const char* hc_path, const char* pc_path,
+int32_t TARVIX_CALL GetHcFile(int32_t port, int32_t baud_rate, const char* hc_path, const char* pc_path,
                   int32_t overwrite);
 /* Deletes a handheld file; confirm 2 asks first (text-frame: 2 or more). */
-int32_t DelHcFile(int32_t port, int32_t baud_rate, const char* hc_path, int32_t confirm);
+int32_t TARVIX_CALL DelHcFile(int32_t port, int32_t baud_rate, const char* hc_path, int32_t confirm);
 /* Deletes the files of a MIF package on the handheld. */
-int32_t DelHcMif(int32_t port, int32_t baud_rate, const char* hc_mif_path, int32_t confirm);
+int32_t TARVIX_CALL DelHcMif(int32_t port, int32_t baud_rate, const char* hc_mif_path, int32_t confirm);
 /* Folder commands on the handheld: 0 success, 1 failure with the reason in GetLastErrCode. */
-int32_t HcMakeDir(int32_t port, int32_t baud_rate, const char* hc_folder);
-int32_t HcDelDir(int32_t port, int32_t baud_rate, const char* hc_folder);
-int32_t HcSetDir(int32_t port, int32_t baud_rate, const char* hc_folder);
-int32_t HcGetCurDir(int32_t port, int32_t baud_rate, char* folder /* at least 257 bytes */);
+int32_t TARVIX_CALL HcMakeDir(int32_t port, int32_t baud_rate, const char* hc_folder);
+int32_t TARVIX_CALL HcDelDir(int32_t port, int32_t baud_rate, const char* hc_folder);
+int32_t TARVIX_CALL HcSetDir(int32_t port, int32_t baud_rate, const char* hc_folder);
+int32_t TARVIX_CALL HcGetCurDir(int32_t port, int32_t baud_rate, char* folder /* at least 257 bytes */);
 
 /* Background work and its queries. */
 /* Background transfers: 0 started, 1 failed to start, 3 busy; poll thrdQueryStatus until it is no longer
  * TARVIX_STATUS_BUSY, and (byte-frame) call thrdQueryStatusEx once before the next start. */
-int32_t thrdSendFileToHc(int32_t port, int32_t baud_rate, const char* hc_name, const char* pc_path,
+int32_t TARVIX_CALL thrdSendFileToHc(int32_t port, int32_t baud_rate, const char* hc_name, const char* pc_path,
                          int32_t reserved, int32_t overwrite);
-int32_t thrdGetHcFile(int32_t port, int32_t baud_rate, const char* hc_path, const char* pc_path,
+int32_t TARVIX_CALL thrdGetHcFile(int32_t port, int32_t baud_rate, const char* hc_path, const char* pc_path,
                       int32_t overwrite);
-int32_t thrdSendMifToHc(int32_t port, int32_t baud_rate, const char* mif_path, int32_t reserved,
+int32_t TARVIX_CALL thrdSendMifToHc(int32_t port, int32_t baud_rate, const char* mif_path, int32_t reserved,
                         int32_t overwrite);
-int32_t thrdGetHcMif(int32_t port, int32_t baud_rate, const char* hc_mif_path, int32_t overwrite);
-int32_t HcRescue(int32_t port, int32_t baud_rate, const char* pc_path);
+int32_t TARVIX_CALL thrdGetHcMif(int32_t port, int32_t baud_rate, const char* hc_mif_path, int32_t overwrite);
+int32_t TARVIX_CALL HcRescue(int32_t port, int32_t baud_rate, const char* pc_path);
 /* Status of the running or last background operation: 0 idle or done, 1 busy, 32768 failed. */
-int32_t thrdQueryStatus(void);
+int32_t TARVIX_CALL thrdQueryStatus(void);
 /* Byte-frame: the PC path of the file a background upload sends (library memory); text-frame: NULL. */
-char* thrdQueryCurFile(void);
+char* TARVIX_CALL thrdQueryCurFile(void);
 /* Percent of the running transfer; _Ex: of a running data rescue. */
-int32_t thrdQueryPercent(void);
-int32_t thrdQueryPercent_Ex(void);
+int32_t TARVIX_CALL thrdQueryPercent(void);
+int32_t TARVIX_CALL thrdQueryPercent_Ex(void);
 /* Byte-frame: copies the status record, then (unless a transfer still runs) sets the status idle and
  * closes the link; returns the status before the call.  Text-frame: 0, nothing written. */
-int32_t thrdQueryStatusEx(TransferStatus* status);
+int32_t TARVIX_CALL thrdQueryStatusEx(TransferStatus* status);
 /* Asks the running transfer to stop (byte-frame: how 1 for half a second, 0 withdraws, other values
  * until GetLastErrCode); returns the status. */
-int32_t thrdStop(int32_t how);
+int32_t TARVIX_CALL thrdStop(int32_t how);
 /* Byte-frame: milliseconds since the current transfer started; text-frame: 0. */
-int32_t thrdQueryTime(void);
+int32_t TARVIX_CALL thrdQueryTime(void);
 
 /* Handheld system functions. */
 /* Reads the handheld's number into number (NUL-terminated, at most 15 characters).  0 read; 1 failure;
  * 2 no answer (byte-frame); 3 busy (text-frame). */
-int32_t thrdGetHcNum(int32_t port, int32_t baud_rate, char* number /* at least 16 bytes */);
-int32_t SetHcDateTime(int32_t port, int32_t baud_rate, const HcDate* date, const HcTime* time);
-int32_t GetHcDateTime(int32_t port, int32_t baud_rate, char* clock_text /* at least 30 bytes */);
+int32_t TARVIX_CALL thrdGetHcNum(int32_t port, int32_t baud_rate, char* number /* at least 16 bytes */);
+int32_t TARVIX_CALL SetHcDateTime(int32_t port, int32_t baud_rate, const HcDate* date, const HcTime* time);
+int32_t TARVIX_CALL GetHcDateTime(int32_t port, int32_t baud_rate, char* clock_text /* at least 30 bytes */);
 /* System information: into text_file when it names one, else into *info (HcSysInfo from a text-frame
  * handheld, HcSysInfoBf from a byte-frame handheld). */
-int32_t GetHcSysInfo(int32_t port, int32_t baud_rate, const char* text_file, void* info);
-int32_t HcShowInfo(int32_t port, int32_t baud_rate, const char* text);
-int32_t SendMsgToHc(int32_t port, int32_t baud_rate, const char* message_file);
-int32_t GetHcMsg(int32_t port, int32_t baud_rate, const char* message_file);
-int32_t GetMessUsb(int32_t port, int32_t baud_rate, const char* pc_path);
-int32_t FormatHcDisk(int32_t port, int32_t baud_rate);
-int32_t ResetHc(int32_t port, int32_t baud_rate);
+int32_t TARVIX_CALL GetHcSysInfo(int32_t port, int32_t baud_rate, const char* text_file, void* info);
+int32_t TARVIX_CALL HcShowInfo(int32_t port, int32_t baud_rate, const char* text);
+int32_t TARVIX_CALL SendMsgToHc(int32_t port, int32_t baud_rate, const char* message_file);
+int32_t TARVIX_CALL GetHcMsg(int32_t port, int32_t baud_rate, const char* message_file);
+int32_t TARVIX_CALL GetMessUsb(int32_t port, int32_t baud_rate, const char* pc_path);
+int32_t TARVIX_CALL FormatHcDisk(int32_t port, int32_t baud_rate);
+int32_t TARVIX_CALL ResetHc(int32_t port, int32_t baud_rate);
 
 /* Messages and instances. */
 /* The text of an error code (0xFFFF: the last error of the current family) into text, NUL-terminated.
  * Text-frame: 0 copied, 1 no text for that code (text untouched).  Byte-frame: 0 always. */
-int32_t GetErrorMsg(int32_t code, char* text /* at least 50 bytes */);
+int32_t TARVIX_CALL GetErrorMsg(int32_t code, char* text /* at least 50 bytes */);
 /* The last error code of the current family (byte-frame: also ends a stop request). */
-int32_t GetLastErrCode(void);
+int32_t TARVIX_CALL GetLastErrCode(void);
 /* Reloads both message tables from tarvix.ini or the built-in texts. */
-int32_t ConvertLanguage(void);
+int32_t TARVIX_CALL ConvertLanguage(void);
 /* Instance guard: 64 for the first call among all processes that have the library loaded, -1 for every
  * later call.  GetDllVer_Ex also registers window on the first call and restores the registered window
  * (through tarvix_host_restore_window) on later ones. */
-int32_t GetDllVer(void);
-int32_t GetDllVer_Ex(uint32_t window);
+int32_t TARVIX_CALL GetDllVer(void);
+int32_t TARVIX_CALL GetDllVer_Ex(uint32_t window);
 
 /*
  * Host hooks.  The library exports nothing but the functions above.  A host program may answer the
@@ -264,10 +272,12 @@ int32_t GetDllVer_Ex(uint32_t window);
 #define TARVIX_MB_ICONQUESTION 0x0020u
 #define TARVIX_MB_ICONWARNING 0x0030u
 #define TARVIX_MB_ICONINFORMATION 0x0040u
+#define TARVIX_MB_SYSTEMMODAL 0x1000u /* stays on top of every window until answered */
 #define TARVIX_ID_OK 1
 #define TARVIX_ID_YES 6
 #define TARVIX_ID_NO 7
 
+/* The hooks use the C convention (__cdecl) on every platform. */
 typedef int32_t (*tarvix_host_prompt_fn)(const char* text, const char* caption, uint32_t style);
 typedef void (*tarvix_host_restore_window_fn)(uint32_t window);
 #define TARVIX_HOST_PROMPT_SYMBOL "tarvix_host_prompt"
