@@ -20,6 +20,11 @@ std::string IniPathFromCommandLine(const std::string& command_line, size_t limit
 
 std::string IniPath() {
     if (platform::HasEnvironment("TARVIX_INI")) return platform::Environment("TARVIX_INI");
+#ifdef _WIN32
+    // Windows keeps the command line as the program was started: the rule applies as it stands, and a
+    // bare name is looked up by the profile functions in the Windows folder.
+    return IniPathFromCommandLine(platform::CommandLine());
+#endif
     std::string folder = platform::ProgramFolder();
     if (folder.empty()) return "tarvix.ini";
     return folder + "/tarvix.ini";

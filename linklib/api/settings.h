@@ -10,7 +10,8 @@ namespace tarvix {
 // The result fits `limit` bytes with its terminator; a longer one gives the bare name.
 std::string IniPathFromCommandLine(const std::string& command_line, size_t limit = 512);
 
-// The file in force on Linux: TARVIX_INI when set, else tarvix.ini in the loading program's folder.
+// The file in force: TARVIX_INI when set; else on Windows the command-line rule, on Linux (where the
+// command line does not carry the program's path in that form) tarvix.ini in the program's folder.
 std::string IniPath();
 
 }  // namespace tarvix

@@ -1,0 +1,70 @@
+// The process on Windows: its command line as the system keeps it, the folder of its program module.
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "platform/process.h"
+
+namespace tarvix::platform {
+namespace {
+
+std::atomic<bool> g_loader_context{false};
+
+}  // namespace
+
+std::string CommandLine() {
+    const char* line = GetCommandLineA();
+    return line != nullptr ? line : "";
+}
+
+std::string ProgramFolder() {
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return "";
+        if (n < buffer.size()) {
+            std::string path(buffer.data(), n);
+            size_t slash = path.find_last_of("\\/");
+            return slash == std::string::npos ? "" : path.substr(0, slash);
+        }
+        if (buffer.size() >= 32768) return "";
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::string Environment(const char* name) {
+    DWORD n = GetEnvironmentVariableA(name, nullptr, 0);
+    if (n == 0) return "";
+    std::string value(n, '\0');
+    n = GetEnvironmentVariableA(name, value.data(), n);
+    value.resize(n);
+    return value;
+}
+
+bool HasEnvironment(const char* name) {
+    // A variable set to the empty text also yields 0: only the error tells it from a missing one.
+    SetLastError(ERROR_SUCCESS);
+    return GetEnvironmentVariableA(name, nullptr, 0) != 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+}
+
+void SetLoaderContext(bool inside) {
+    g_loader_context.store(inside);
+}
+
+bool InLoaderContext() {
+    return g_loader_context.load();
+}
+
+void KeepLibraryLoaded() {
+    // A worker runs the library's code until it ends: the module must stay mapped until the process
+    // exits, whatever FreeLibrary calls the host makes meanwhile.  Pinning once is enough.
+    static std::atomic<bool> pinned{false};
+    if (pinned.exchange(true)) return;
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&KeepLibraryLoaded), &self);
+}
+
+}  // namespace tarvix::platform
