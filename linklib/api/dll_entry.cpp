@@ -13,7 +13,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
             tarvix::LibraryAttach();
             tarvix::platform::SetLoaderContext(false);
         } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
-            // FreeLibrary: the library stays pinned once a worker has started (KeepLibraryLoaded), so
+            // FreeLibrary: the library stays pinned once a worker has started (PinLibrary), so
             // no worker runs now and the families' stop finds nothing to wait for.
             tarvix::platform::SetLoaderContext(true);
             tarvix::LibraryDetach();

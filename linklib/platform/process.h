@@ -19,8 +19,4 @@ bool HasEnvironment(const char* name);
 void SetLoaderContext(bool inside);
 bool InLoaderContext();
 
-// Called before a worker thread starts: keeps the library in memory while the worker may still run
-// (a system whose unload cannot wait for workers needs this; elsewhere nothing happens).
-void KeepLibraryLoaded();
-
 }  // namespace tarvix::platform

@@ -63,7 +63,4 @@ bool InLoaderContext() {
     return g_loader_context.load();
 }
 
-// The unload hook stops and awaits the workers itself: nothing to keep.
-void KeepLibraryLoaded() {}
-
 }  // namespace tarvix::platform

@@ -57,14 +57,4 @@ bool InLoaderContext() {
     return g_loader_context.load();
 }
 
-void KeepLibraryLoaded() {
-    // A worker runs the library's code until it ends: the module must stay mapped until the process
-    // exits, whatever FreeLibrary calls the host makes meanwhile.  Pinning once is enough.
-    static std::atomic<bool> pinned{false};
-    if (pinned.exchange(true)) return;
-    HMODULE self = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCSTR>(&KeepLibraryLoaded), &self);
-}
-
 }  // namespace tarvix::platform

@@ -2,16 +2,25 @@
 
 #include <mutex>
 
+#include "common/lasting.h"
 #include "platform/prompt_system.h"
 
 namespace tarvix::platform {
 namespace {
 
 std::mutex g_lock;
-PromptHandler g_handler;
-RestoreHandler g_restore;
 tarvix_host_prompt_fn g_host_prompt = nullptr;
 tarvix_host_restore_window_fn g_host_restore = nullptr;
+
+// The handlers live on after the static destructors: a worker may still ask while the process ends.
+PromptHandler& Handler() {
+    static Lasting<PromptHandler> handler;
+    return *handler;
+}
+RestoreHandler& Restorer() {
+    static Lasting<RestoreHandler> restorer;
+    return *restorer;
+}
 
 }  // namespace
 
@@ -24,7 +33,7 @@ void BindHostHooks() {
 
 void SetPromptHandler(PromptHandler handler) {
     std::lock_guard<std::mutex> lock(g_lock);
-    g_handler = std::move(handler);
+    Handler() = std::move(handler);
 }
 
 int32_t ShowMessageBox(const char* text, const char* caption, uint32_t style) {
@@ -32,7 +41,7 @@ int32_t ShowMessageBox(const char* text, const char* caption, uint32_t style) {
     tarvix_host_prompt_fn host;
     {
         std::lock_guard<std::mutex> lock(g_lock);
-        handler = g_handler;
+        handler = Handler();
         host = g_host_prompt;
     }
     const char* safe_text = text != nullptr ? text : "";
@@ -48,7 +57,7 @@ bool AskYesNo(const char* text, const char* caption, uint32_t icon) {
 
 void SetRestoreHandler(RestoreHandler handler) {
     std::lock_guard<std::mutex> lock(g_lock);
-    g_restore = std::move(handler);
+    Restorer() = std::move(handler);
 }
 
 void RestoreWindow(uint32_t window) {
@@ -56,7 +65,7 @@ void RestoreWindow(uint32_t window) {
     tarvix_host_restore_window_fn host;
     {
         std::lock_guard<std::mutex> lock(g_lock);
-        handler = g_restore;
+        handler = Restorer();
         host = g_host_restore;
     }
     if (handler) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <new>
 
 #include "textframe/frame_codec.h"
@@ -46,7 +45,8 @@ struct Buffers {
     codec::FrameDecoder decoder;
 };
 
-std::unique_ptr<Buffers> g_buffers;
+// Owned by the library's start and stop alone (a plain pointer: no static destructor frees it at exit).
+Buffers* g_buffers = nullptr;
 std::atomic<bool> g_stop{false};
 std::atomic<uint32_t> g_update_count{0};
 
@@ -359,8 +359,8 @@ void AddUpdateCount() {
 
 bool AllocFrameBuffer() {
     Line().WatchStop(&g_stop);
-    g_buffers.reset();
-    g_buffers.reset(new (std::nothrow) Buffers());
+    delete g_buffers;
+    g_buffers = new (std::nothrow) Buffers();
     if (g_buffers == nullptr) {
         FreeFrameBuffer();
         return false;
@@ -369,7 +369,8 @@ bool AllocFrameBuffer() {
 }
 
 void FreeFrameBuffer() {
-    g_buffers.reset();
+    delete g_buffers;
+    g_buffers = nullptr;
     Line().WatchStop(nullptr);
     Line().Close();
 }

@@ -1,25 +1,24 @@
 #include "textframe/workers.h"
 
 #include <cstring>
-#include <mutex>
 #include <system_error>
-#include <thread>
 
 #include "common/codes.h"
-#include "platform/process.h"
+#include "common/lasting.h"
+#include "common/worker_gate.h"
 #include "textframe/link_status.h"
+#include "textframe/textframe.h"
 
 namespace tarvix::tf {
 namespace {
 
-std::mutex g_thread_lock;  // guards g_thread only; never held while a worker runs its operation
-// Never destroyed: at process exit a worker may still be joinable (its thread already ended by the
-// system, not joined), and destroying a joinable thread would end the process abnormally.
-std::thread& g_thread = *new std::thread;
-WorkerArgs g_args;
+WorkerGate& Gate() {
+    static Lasting<WorkerGate> gate;
+    return *gate;
+}
 
-void RunWorker(WorkerBody body) {
-    const int32_t result = body(g_args);
+void RunWorker(WorkerBody body, const WorkerArgs& args) {
+    const int32_t result = body(args);
     if (result == ResultBusy) {
         // Another operation held the link: this one did nothing, and the caller must see it failed.
         LinkStatus& s = Status();
@@ -41,15 +40,13 @@ int32_t StartWorker(WorkerBody body, const char* name, const char* path, int32_t
         SetLinkStatus(StatusFailed, name_length > WorkerArgs::kNameLimit ? ErrBadName : ErrBadParam);
         return ResultFailed;
     }
-    std::lock_guard<std::mutex> lock(g_thread_lock);
-    // The worker flag was clear, so an earlier thread has finished its work: collect it.
-    if (g_thread.joinable()) g_thread.join();
-    g_args.name.assign(name != nullptr ? name : "", name_length);
-    g_args.path.assign(path != nullptr ? path : "", path_length);
-    g_args.mode = mode;
-    platform::KeepLibraryLoaded();
+    // The worker gets its own copy of the arguments: nothing it reads is shared with the next start.
+    WorkerArgs args;
+    args.name.assign(name != nullptr ? name : "", name_length);
+    args.path.assign(path != nullptr ? path : "", path_length);
+    args.mode = mode;
     try {
-        g_thread = std::thread(RunWorker, body);
+        Gate().Launch([body, args = std::move(args)] { RunWorker(body, args); });
     } catch (const std::system_error&) {
         ReleaseWorker();
         SetLinkStatus(StatusFailed, ErrThreadStart);
@@ -58,9 +55,8 @@ int32_t StartWorker(WorkerBody body, const char* name, const char* path, int32_t
     return ResultOk;
 }
 
-void JoinWorker() {
-    std::lock_guard<std::mutex> lock(g_thread_lock);
-    if (g_thread.joinable()) g_thread.join();
+bool WaitWorkers(std::chrono::steady_clock::time_point deadline) {
+    return Gate().WaitIdle(deadline);
 }
 
 }  // namespace tarvix::tf

@@ -21,7 +21,5 @@ using WorkerBody = int32_t (*)(const WorkerArgs& args);
 // Claims the worker flag and runs `body` on a thread of its own: 0 started, 1 refused (argument too
 // long: ErrBadName or ErrBadParam; thread not started: ErrThreadStart), 3 a worker already runs.
 int32_t StartWorker(WorkerBody body, const char* name, const char* path, int32_t mode);
-// Waits for the last worker's thread to end (library stop).
-void JoinWorker();
 
 }  // namespace tarvix::tf

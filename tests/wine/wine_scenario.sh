@@ -21,6 +21,9 @@ case "${1:-}" in
     wineserver -w
     # One server for the whole run: the prefix's services start once, not in every scenario.
     wineserver -p </dev/null >/dev/null 2>&1
+    # Its services start with the first program; their device manager links COM1 to the first Linux
+    # serial device as it starts, so let that happen before any scenario links its own.
+    wine reg add 'HKCU\Control Panel\International' /v Locale /t REG_SZ /d 00000409 /f >/dev/null 2>&1
     exit 0 ;;
   --remove)
     wineserver -k 2>/dev/null || true
