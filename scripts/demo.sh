@@ -10,6 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 family=${1:-text}
 if command -v apt-get >/dev/null 2>&1 && [ "$(id -u)" = 0 ]; then
+  dpkg --add-architecture i386  # the package list holds Wine's 32-bit half for the Windows tests
   apt-get update -qq
   xargs -a .ci/packages apt-get install -y -qq --no-install-recommends >/dev/null
 fi
