@@ -87,6 +87,7 @@ TEST_F(MifTest, CheckRefusesBadPackages) {
         EXPECT_EQ(prompts.back(), CheckBox(c.box));
     }
     EXPECT_EQ(Prompts().front(), "MIF file format error|sub\\app.exe");
+    EXPECT_EQ(Styles().front(), TARVIX_MB_OK | TARVIX_MB_ICONERROR);  // the check's box is not system-modal
     // A missing MIF: refused without a box.
     const size_t before = Prompts().size();
     EXPECT_EQ(SendMif(".\\pkg\\none.mif"), 1);

@@ -88,7 +88,7 @@ class SimTest : public ::testing::Test {
         platform::SetPromptHandler([this](const char* text, const char* caption, uint32_t style) {
             std::lock_guard<std::mutex> lock(prompt_mutex_);
             prompts_.push_back(std::string(caption) + "|" + text);
-            (void)style;
+            styles_.push_back(style);
             return answer_ ? answer_(text) : TARVIX_ID_NO;
         });
     }
@@ -135,6 +135,11 @@ class SimTest : public ::testing::Test {
         std::lock_guard<std::mutex> lock(prompt_mutex_);
         return prompts_;
     }
+    // The box styles, in the order of Prompts().
+    std::vector<uint32_t> Styles() {
+        std::lock_guard<std::mutex> lock(prompt_mutex_);
+        return styles_;
+    }
 
     // The answer the next message boxes get (default: the safe No / OK of a box that failed).
     void Answer(std::function<int32_t(const char*)> answer) { answer_ = std::move(answer); }
@@ -147,6 +152,7 @@ class SimTest : public ::testing::Test {
     std::unique_ptr<hhsim::Simulator> sim_;
     std::mutex prompt_mutex_;
     std::vector<std::string> prompts_;
+    std::vector<uint32_t> styles_;
     std::function<int32_t(const char*)> answer_;
 };
 

@@ -76,6 +76,8 @@ TEST_F(TransferTest, UploadOverwriteModes) {
         EXPECT_EQ(thrdQueryStatus(), StatusIdle);
     }
     EXPECT_EQ(Prompts().back(), std::string("Attention|") + kHcName + " existed,overwrite??");
+    // The family's boxes stay on top of every window until answered.
+    EXPECT_EQ(Styles().back(), TARVIX_MB_YESNO | TARVIX_MB_ICONQUESTION | TARVIX_MB_SYSTEMMODAL);
 }
 
 TEST_F(TransferTest, UploadOfANewFileAndItsRefusals) {
@@ -172,6 +174,7 @@ TEST_F(TransferTest, DownloadModesAndFolderClash) {
     EXPECT_EQ(GetHcFile(0, 0, kHcName, ".\\clash", 1), 1);
     EXPECT_EQ(LastError(), static_cast<int32_t>(ErrCreateFile));
     EXPECT_EQ(Prompts().back(), "Attention|Folder with the same name exists");
+    EXPECT_EQ(Styles().back(), TARVIX_MB_OK | TARVIX_MB_ICONERROR | TARVIX_MB_SYSTEMMODAL);
 
     EXPECT_EQ(GetHcFile(0, 0, "\\KELVANHB\\NONE.DBF", ".\\none.dbf", 1), 1);
     EXPECT_EQ(LastError(), static_cast<int32_t>(ErrFileNotFound));
@@ -251,6 +254,7 @@ TEST_F(TransferTest, DeleteConfirmModes) {
         EXPECT_EQ(fs::exists(HcFile()), !c.deleted);
     }
     EXPECT_EQ(Prompts().back(), std::string("Attention|Delete file") + kHcName + "??");
+    EXPECT_EQ(Styles().back(), TARVIX_MB_YESNO | TARVIX_MB_ICONQUESTION | TARVIX_MB_SYSTEMMODAL);
     EXPECT_EQ(DelHcFile(0, 0, kHcName, 1), 1);
     EXPECT_EQ(LastError(), static_cast<int32_t>(ErrFileNotFound));
 }
