@@ -12,6 +12,7 @@ namespace {
 
 constexpr DWORD kQueueBytes = 1024;  // input and output queue asked of the driver
 constexpr DWORD kPollMs = 1;         // pause between two looks at the input queue
+constexpr DWORD kGoneSliceMs = 20;   // pause of a wait on a device that is gone
 constexpr DWORD kLineErrors = CE_FRAME | CE_RXPARITY | CE_OVERRUN | CE_RXOVER;
 
 bool SupportedRate(uint32_t baud) {
@@ -129,10 +130,17 @@ class WindowsSerialPort final : public SerialPort {
         for (;;) {
             if (stop != nullptr && stop->load()) return false;
             COMSTAT stat{};
-            if (!Status(&stat)) return false;  // the device is gone
-            if (stat.cbInQue > 0) return true;
+            const bool known = Status(&stat);
+            if (known && stat.cbInQue > 0) return true;
             // Unsigned difference: a wrap of the tick counter does no harm.
-            if (GetTickCount() - start >= timeout_ms) return false;
+            const DWORD spent = GetTickCount() - start;
+            if (spent >= timeout_ms) return false;
+            if (!known) {
+                // The device is gone: nothing will come, but a caller that waits again must not spin.
+                const DWORD left = timeout_ms - spent;
+                Sleep(left < kGoneSliceMs ? left : kGoneSliceMs);
+                return false;
+            }
             Sleep(kPollMs);
         }
     }
