@@ -51,6 +51,7 @@ EXPORT_POINTER(HcGetCurDir);
 EXPORT_POINTER(SetHcDateTime);
 EXPORT_POINTER(GetHcDateTime);
 EXPORT_POINTER(thrdSendFileToHc);
+EXPORT_POINTER(thrdGetHcFile);
 EXPORT_POINTER(thrdQueryStatus);
 EXPORT_POINTER(thrdQueryPercent);
 EXPORT_POINTER(thrdQueryStatusEx);
@@ -71,7 +72,7 @@ static int LoadTarvix(void) {
     int ok = BIND(AdPortAndRateAndMode) && BIND(thrdGetHcNum) && BIND(SendFileToHc) && BIND(GetHcFile) &&
              BIND(GetHcDirInfo) && BIND(GetHcFileInfo) && BIND(DelHcFile) && BIND(HcMakeDir) &&
              BIND(HcDelDir) && BIND(HcSetDir) && BIND(HcGetCurDir) && BIND(SetHcDateTime) &&
-             BIND(GetHcDateTime) && BIND(thrdSendFileToHc) && BIND(thrdQueryStatus) &&
+             BIND(GetHcDateTime) && BIND(thrdSendFileToHc) && BIND(thrdGetHcFile) && BIND(thrdQueryStatus) &&
              BIND(thrdQueryPercent) && BIND(thrdQueryStatusEx) && BIND(thrdStop) && BIND(GetLastErrCode) &&
              BIND(GetErrorMsg) && BIND(GetDllVer) && BIND(ComRelease);
     if (!ok) Note("an export is missing\n");
@@ -218,6 +219,10 @@ static void ScenarioFiles(void) {
     CHECK(p_SendFileToHc(0, 0, "WSAMPLE.DAT", up, 0, 1) == 0);
     CHECK(p_GetHcFile(0, 0, "WSAMPLE.DAT", down, 1) == 0);
     CHECK(SameFiles(up, down));
+    /* Again over the file now there: the new content replaces it whole. */
+    CHECK(WriteSample(down, 50, 8));
+    CHECK(p_GetHcFile(0, 0, "WSAMPLE.DAT", down, 1) == 0);
+    CHECK(SameFiles(up, down));
 
     HcFileEntry entry;
     memset(&entry, 0, sizeof entry);
@@ -292,6 +297,18 @@ static void ScenarioBackground(void) {
         p_thrdQueryStatusEx(&status);
     }
     Note("background: completed, percent seen %d\n", top);
+
+    /* Fetched back in the background over an existing PC file: byte-identical. */
+    char back[MAX_PATH];
+    HostPath(back, sizeof back, "big-back.bin");
+    CHECK(WriteSample(back, 10, 1));
+    CHECK(p_thrdGetHcFile(0, 0, "WBIG.DAT", back, 1) == 0);
+    CHECK(AwaitTransfer(NULL) == TARVIX_STATUS_IDLE);
+    CHECK(SameFiles(path, back));
+    if (!TextFrame()) {
+        TransferStatus status;
+        p_thrdQueryStatusEx(&status);
+    }
 
     CHECK(WriteSample(path, 120000, 4));
     CHECK(p_thrdSendFileToHc(0, 0, "WBIG2.DAT", path, 0, 1) == 0);
