@@ -464,6 +464,28 @@ static void ScenarioOrdinals(int argc, char** argv) {
     CHECK(before == after);
 }
 
+/* line-gone: the handheld goes away in the middle of a background upload (the driver ends it two
+ * seconds in); the transfer must end as failed within its time-outs, and the host can go on. */
+static void ScenarioLineGone(void) {
+    char path[MAX_PATH];
+    HostPath(path, sizeof path, "gone.bin");
+    CHECK(WriteSample(path, 120000, 6));
+    CHECK(p_thrdSendFileToHc(0, 0, "WGONE.DAT", path, 0, 1) == 0);
+    const DWORD start = GetTickCount();
+    const int32_t ended = AwaitTransfer(NULL);
+    const DWORD spent = GetTickCount() - start;
+    CHECK(ended == TARVIX_STATUS_FAILED);
+    CHECK(p_GetLastErrCode() != 0);
+    if (!TextFrame()) {
+        TransferStatus status;
+        p_thrdQueryStatusEx(&status);
+    }
+    int32_t port = -5, rate = -5;
+    uint8_t mode = 99;
+    CHECK(p_AdPortAndRateAndMode(&port, &rate, &mode) == 1);
+    Note("line-gone: the transfer ended %d after %lu ms, error %d\n", ended, spent, p_GetLastErrCode());
+}
+
 /* none: nothing answers on COM1 to COM4 and no USB interface is present: the detection ends with
  * result 1 and writes nothing. */
 static void ScenarioNone(void) {
@@ -510,6 +532,8 @@ int main(int argc, char** argv) {
         ScenarioExitRunning();
     } else if (strcmp(scenario, "ordinals") == 0) {
         ScenarioOrdinals(rest, args);
+    } else if (strcmp(scenario, "line-gone") == 0) {
+        if (Detect()) ScenarioLineGone();
     } else if (strcmp(scenario, "none") == 0) {
         ScenarioNone();
     } else {

@@ -3,7 +3,8 @@
 # Wine prefix made once per test run.
 #   wine_scenario.sh --create | --remove
 #   wine_scenario.sh FAMILY SETTINGS HOST-ARGUMENTS...
-# SETTINGS: comma-separated: none | sim | sim-paced, locale=ID (registry value Locale),
+# SETTINGS: comma-separated: none | sim | sim-paced, gone=SECONDS (the handheld ends that long after
+# the host starts), locale=ID (registry value Locale),
 # ini=beside|windows (a tarvix.ini choosing Chinese beside the host or in the Windows folder).
 # Environment: WINE_TEST_PREFIX, WINE_TEST_HOST, WINE_TEST_DLL, WINE_TEST_HHSIM, WINE_TEST_TABLE.
 set -euo pipefail
@@ -35,12 +36,13 @@ family=$1 settings=$2
 shift 2
 [ -d "$WINEPREFIX/dosdevices" ] || { echo "no Wine prefix at $WINEPREFIX" >&2; exit 1; }
 
-sim=none locale=00000409 ini=
+sim=none locale=00000409 ini= gone=
 IFS=, read -r -a parts <<<"$settings"
 for part in "${parts[@]}"; do
   case "$part" in
     none | sim | sim-paced) sim=$part ;;
     locale=*) locale=${part#locale=} ;;
+    gone=*) gone=${part#gone=} ;;
     ini=*) ini=${part#ini=} ;;
     *) echo "unknown setting $part" >&2; exit 2 ;;
   esac
@@ -87,6 +89,7 @@ fi
 
 args=()
 for a in "$@"; do args+=("${a//@TABLE@/C:\\scenario\\exports.txt}"); done
+if [ -n "$gone" ]; then (sleep "$gone"; kill "$sim_pid" 2>/dev/null) & fi
 set +e
 timeout 150 wine 'C:\scenario\win_host.exe' "$family" "${args[@]}"
 rc=$?
