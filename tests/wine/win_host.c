@@ -59,6 +59,7 @@ EXPORT_POINTER(thrdStop);
 EXPORT_POINTER(GetLastErrCode);
 EXPORT_POINTER(GetErrorMsg);
 EXPORT_POINTER(GetDllVer);
+EXPORT_POINTER(GetDllVer_Ex);
 EXPORT_POINTER(ComRelease);
 
 #define BIND(name) (p_##name = (__typeof__(&name))(void*)GetProcAddress(library, #name), p_##name != NULL)
@@ -74,7 +75,7 @@ static int LoadTarvix(void) {
              BIND(HcDelDir) && BIND(HcSetDir) && BIND(HcGetCurDir) && BIND(SetHcDateTime) &&
              BIND(GetHcDateTime) && BIND(thrdSendFileToHc) && BIND(thrdGetHcFile) && BIND(thrdQueryStatus) &&
              BIND(thrdQueryPercent) && BIND(thrdQueryStatusEx) && BIND(thrdStop) && BIND(GetLastErrCode) &&
-             BIND(GetErrorMsg) && BIND(GetDllVer) && BIND(ComRelease);
+             BIND(GetErrorMsg) && BIND(GetDllVer) && BIND(GetDllVer_Ex) && BIND(ComRelease);
     if (!ok) Note("an export is missing\n");
     return ok;
 }
@@ -96,6 +97,14 @@ __declspec(dllexport) int32_t tarvix_host_prompt(const char* text, const char* c
     const int answer = (style & 0x0Fu) == TARVIX_MB_YESNO ? prompt_answer : TARVIX_ID_OK;
     LeaveCriticalSection(&prompt_lock);
     return answer;
+}
+
+static uint32_t restored_window = 0;
+static int restore_count = 0;
+
+__declspec(dllexport) void tarvix_host_restore_window(uint32_t window) {
+    restored_window = window;
+    ++restore_count;
 }
 
 /* ---- helpers ---- */
@@ -391,6 +400,25 @@ static void ScenarioDllVer(int argc, char** argv) {
     }
 }
 
+/* dllver-ex: the first window registered is the one restored, from any process that asks later. */
+static void ScenarioDllVerEx(int argc, char** argv) {
+    if (argc > 0 && strcmp(argv[0], "child") == 0) {
+        CHECK(p_GetDllVer_Ex(0x5678) == -1);
+        CHECK(restore_count == 1 && restored_window == 0x1234);
+        CHECK(p_GetDllVer() == -1);
+        return;
+    }
+    CHECK(p_GetDllVer_Ex(0) == 64); /* a null window is not stored */
+    CHECK(restore_count == 0);
+    CHECK(p_GetDllVer_Ex(0x1234) == -1); /* stored, nothing restored yet */
+    CHECK(restore_count == 0);
+    char arguments[64];
+    snprintf(arguments, sizeof arguments, "%s dllver-ex child", family);
+    CHECK(RunChild(1, arguments) == 0);
+    CHECK(p_GetDllVer_Ex(0x9) == -1); /* also the process that stored it gets its window back */
+    CHECK(restore_count == 1 && restored_window == 0x1234);
+}
+
 /* unload: the library unloads and loads again; with no other process holding it the instance data
  * starts afresh. */
 static void ScenarioUnload(void) {
@@ -526,6 +554,8 @@ int main(int argc, char** argv) {
         ScenarioIniBeside(rest, args);
     } else if (strcmp(scenario, "dllver") == 0) {
         ScenarioDllVer(rest, args);
+    } else if (strcmp(scenario, "dllver-ex") == 0) {
+        ScenarioDllVerEx(rest, args);
     } else if (strcmp(scenario, "unload") == 0) {
         ScenarioUnload();
     } else if (strcmp(scenario, "exit-running") == 0) {
