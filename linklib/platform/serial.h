@@ -14,7 +14,7 @@ namespace tarvix::platform {
 std::string ComDevicePath(int n, const std::string& ini_path);
 
 class SerialPort {
-public:
+  public:
     virtual ~SerialPort() = default;
     // Opens the device exclusively, raw 8N1 at the given rate, DTR on and RTS off where the device
     // has modem lines.  False when the device cannot be opened or the rate is not supported.

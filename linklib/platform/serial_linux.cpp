@@ -29,21 +29,40 @@ uint64_t NowMs() {
 
 bool SpeedFor(uint32_t baud, speed_t* speed) {
     switch (baud) {
-        case 1200: *speed = B1200; return true;
-        case 2400: *speed = B2400; return true;
-        case 4800: *speed = B4800; return true;
-        case 9600: *speed = B9600; return true;
-        case 19200: *speed = B19200; return true;
-        case 38400: *speed = B38400; return true;
-        case 57600: *speed = B57600; return true;
-        case 115200: *speed = B115200; return true;
-        case 230400: *speed = B230400; return true;
-        default: return false;
+        case 1200:
+            *speed = B1200;
+            return true;
+        case 2400:
+            *speed = B2400;
+            return true;
+        case 4800:
+            *speed = B4800;
+            return true;
+        case 9600:
+            *speed = B9600;
+            return true;
+        case 19200:
+            *speed = B19200;
+            return true;
+        case 38400:
+            *speed = B38400;
+            return true;
+        case 57600:
+            *speed = B57600;
+            return true;
+        case 115200:
+            *speed = B115200;
+            return true;
+        case 230400:
+            *speed = B230400;
+            return true;
+        default:
+            return false;
     }
 }
 
 class LinuxSerialPort final : public SerialPort {
-public:
+  public:
     ~LinuxSerialPort() override { Close(); }
 
     bool Open(const std::string& device, uint32_t baud_rate) override {
@@ -144,7 +163,8 @@ public:
         for (;;) {
             if (stop != nullptr && stop->load()) return false;
             const uint64_t now = NowMs();
-            const int slice = static_cast<int>(std::min<uint64_t>(deadline > now ? deadline - now : 0, kSliceMs));
+            const int slice =
+                static_cast<int>(std::min<uint64_t>(deadline > now ? deadline - now : 0, kSliceMs));
             pollfd p{fd_, POLLIN, 0};
             int r = poll(&p, 1, slice);
             if (r > 0) {
@@ -180,7 +200,7 @@ public:
         return written;
     }
 
-private:
+  private:
     bool ReadErrorCounters(serial_icounter_struct* counters) {
         return fd_ >= 0 && ioctl(fd_, TIOCGICOUNT, counters) == 0;
     }
@@ -203,6 +223,8 @@ std::string ComDevicePath(int n, const std::string& ini_path) {
     return "/dev/ttyS" + std::to_string(n - 1);
 }
 
-std::unique_ptr<SerialPort> MakeSerialPort() { return std::make_unique<LinuxSerialPort>(); }
+std::unique_ptr<SerialPort> MakeSerialPort() {
+    return std::make_unique<LinuxSerialPort>();
+}
 
 }  // namespace tarvix::platform

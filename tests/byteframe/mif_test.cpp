@@ -93,7 +93,7 @@ TEST_F(Mif, FetchAndDeleteByTheHandheldPathOfTheMif) {
     EXPECT_EQ(Slurp(dir_ / "out/DEMO.AXE"), PlainBytes(700, 1));
     EXPECT_EQ(Slurp(dir_ / "out/A.DBF"), table_);     // unpacked with its side file
     EXPECT_FALSE(fs::exists(dir_ / "out/DATA.TXT"));  // no [receive] name: not fetched
-    Bytes message(48, 0);  // the 38 bytes sent, kept in the handheld's 48
+    Bytes message(48, 0);                             // the 38 bytes sent, kept in the handheld's 48
     std::fill_n(message.begin(), 38, 'm');
     EXPECT_EQ(Slurp(dir_ / "out/MSG.BIN"), message);
     EXPECT_FALSE(fs::exists("zzmif.tmp"));

@@ -1,8 +1,9 @@
 // The serial port layer on a real pseudo-terminal: raw bytes both ways, exclusive use, waits that
 // end on time or on the stop flag, and the COMn device mapping.
-#include <gtest/gtest.h>
+#include "platform/serial.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -13,13 +14,11 @@
 #include <string>
 #include <thread>
 
-#include "platform/serial.h"
-
 namespace tarvix::platform {
 namespace {
 
 class Pty {
-public:
+  public:
     Pty() {
         char name[256];
         EXPECT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);
@@ -30,7 +29,7 @@ public:
     int master() const { return master_; }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     int master_ = -1, slave_ = -1;
     std::string path_;
 };
