@@ -398,15 +398,13 @@ void GetMifWorker(ByteFrame& family, TransferArgs args) {
             const uint32_t unit = P().line().UsbMode() ? Usb().PayloadSize() : 256u;
             SetBlockCount(static_cast<int32_t>(static_cast<uint32_t>(size) / unit));
         }
-        if (ExtensionIs(NamePart(hc_path), "dbf") && pc_name.size() >= 3) {
-            const std::string ext = Extension(NamePart(hc_path));
-            const std::string base = pc.substr(0, pc.size() - 3);
-            GetFile(args.port, args.rate, ReplaceLastChar(hc_path, 'i', true).c_str(),
-                    (base + ReplaceLastChar(ext, 'i', true)).c_str(), 1);
-            pc = base + ext;
-        }
+        const bool table = ExtensionIs(NamePart(hc_path), "dbf") && pc_name.size() >= 3;
+        if (table) pc = pc.substr(0, pc.size() - 3) + Extension(NamePart(hc_path));
         SetCurrentFile(hc_path.c_str());
-        if (GetFile(args.port, args.rate, hc_path.c_str(), pc.c_str(), args.overwrite) != ResultOk) {
+        const int32_t got = table
+                                ? GetTableWithSideFile(args.port, args.rate, hc_path, pc, args.overwrite)
+                                : GetFile(args.port, args.rate, hc_path.c_str(), pc.c_str(), args.overwrite);
+        if (got != ResultOk) {
             WorkerFailedKeepCode();
             return;
         }
