@@ -107,6 +107,26 @@ bool ReadExactly(uint8_t* out, uint32_t size) {
     return true;
 }
 
+// Reads up to `size` bytes and appends what arrived to `out`, also when the read then fails: a
+// rescue keeps every byte it got.  With `whole`, fewer than `size` bytes are a failure (after they
+// were written).  False with the error code stored.
+bool ReadKeeping(uint8_t* buffer, uint32_t size, platform::File& out, bool whole = true) {
+    int32_t received = 0;
+    const int32_t result = P().ReceiveData(buffer, size, &received);
+    const size_t got = static_cast<size_t>(std::clamp<int32_t>(received, 0, static_cast<int32_t>(size)));
+    if (got > 0 && out.Write(buffer, got) != got) {
+        SetErrorCode(ErrWriteFile);
+        return false;
+    }
+    if (result == kNoAnswer && !g_stop_flag.load()) SetErrorCode(ErrTimeout);
+    if (result != kDone) return false;
+    if (whole && got != size) {
+        SetErrorCode(ErrPacketLost);
+        return false;
+    }
+    return true;
+}
+
 bool ReadRange(Range* range) {
     if (!FileCommand(SubRescueRange)) {
         SetErrorCode(ErrNoAck);
@@ -173,11 +193,7 @@ bool DumpMemory(const Range& range, uint32_t chunk_size, platform::File& out) {
             SetErrorCode(g_stop_flag.load() ? ErrUserStop : ErrNoAck);
             return false;
         }
-        if (!ReadExactly(chunk.data(), size)) return false;
-        if (size > 0 && out.Write(chunk.data(), size) != size) {
-            SetErrorCode(ErrWriteFile);
-            return false;
-        }
+        if (!ReadKeeping(chunk.data(), size, out)) return false;
         address += size;
         remaining -= size;
         ++done;
@@ -234,25 +250,23 @@ bool DumpFlash(uint32_t pages, platform::File& out) {
             return false;
         }
         int32_t received = 0;
-        int32_t result = serial ? P().ReceiveData(page.data(), static_cast<uint32_t>(page.size()), &received)
-                                : RawBlock(page.data(), static_cast<uint32_t>(page.size()), &received);
+        if (serial) {
+            // At most a page, all that arrived.
+            if (!ReadKeeping(page.data(), static_cast<uint32_t>(page.size()), out, false)) return false;
+            continue;
+        }
+        int32_t result = RawBlock(page.data(), static_cast<uint32_t>(page.size()), &received);
         if (result != kDone) {
             if (result == kNoAnswer && !g_stop_flag.load()) SetErrorCode(ErrTimeout);
             return false;
         }
-        size_t n_bytes =
-            static_cast<size_t>(std::clamp<int32_t>(received, 0, static_cast<int32_t>(page.size())));
-        const uint8_t* data = page.data();
-        if (!serial) {
-            // One raw block: its header, then the page.
-            if (n_bytes != kUsbPageBlock) {
-                SetErrorCode(ErrPacketLost);
-                return false;
-            }
-            data += kUsbPageHeader;
-            n_bytes -= kUsbPageHeader;
+        // One raw block: its header, then the page.
+        if (received != static_cast<int32_t>(kUsbPageBlock)) {
+            SetErrorCode(ErrPacketLost);
+            return false;
         }
-        if (n_bytes > 0 && out.Write(data, n_bytes) != n_bytes) {
+        const size_t n_bytes = kUsbPageBlock - kUsbPageHeader;
+        if (out.Write(page.data() + kUsbPageHeader, n_bytes) != n_bytes) {
             SetErrorCode(ErrWriteFile);
             return false;
         }

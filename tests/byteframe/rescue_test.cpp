@@ -152,6 +152,28 @@ TEST_F(Rescue, StoppedRescueKeepsWhatCameBeforeTheStop) {
     EXPECT_EQ(Slurp("DUMP.BIN").size(), 10032u);
 }
 
+TEST_F(Rescue, StopInsideAChunkKeepsTheFramesThatCame) {
+    Attach(RescueConfig(0x1000, 10000, 0));
+    hhsim::FaultPlan plan;
+    hhsim::Fault hold;
+    hold.kind = hhsim::Fault::Kind::Pause;
+    hold.command = bf::CmdReadMemory;
+    hold.at = 22;  // some frames into the second chunk
+    plan.faults.push_back(hold);
+    sim_->SetPlan(plan);
+    ASSERT_EQ(HcRescue(0, 0, ".\\DUMP.BIN"), ResultOk);
+    ASSERT_TRUE(sim_->WaitEvent("paused:pause", std::chrono::seconds(10)));
+    thrdStop(2);
+    sim_->Release();
+    ASSERT_EQ(WaitIdle(), StatusFailed);
+    const Bytes kept = Slurp("DUMP.BIN");
+    // The first chunk and the frames of the second that were accepted before the stop.
+    ASSERT_GT(kept.size(), 4096u);
+    ASSERT_LT(kept.size(), 8192u);
+    for (uint32_t i = 0; i < kept.size(); ++i) ASSERT_EQ(kept[i], hhsim::MemoryByte(0x1000 + i)) << i;
+    EXPECT_EQ(Finish().status, StatusFailed);
+}
+
 TEST_F(Rescue, FailuresOfTheStartAndOfTheWorker) {
     Attach(RescueConfig(0x1000, 100, 0));
     // A file that cannot be made.
