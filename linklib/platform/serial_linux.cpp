@@ -85,6 +85,9 @@ class LinuxSerialPort final : public SerialPort {
         cfmakeraw(&tio);  // no echo, no CR/LF translation, no software flow control, 8 bits
         tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS);
         tio.c_cflag |= CLOCAL | CREAD | CS8;
+        // A break would otherwise be read as a 0x00 byte, which both families take for "accepted";
+        // it still counts as a line error (TakeLineErrors) where the driver counts breaks.
+        tio.c_iflag |= IGNBRK;
         tio.c_cc[VMIN] = 0;
         tio.c_cc[VTIME] = 0;
         cfsetispeed(&tio, speed);

@@ -51,6 +51,7 @@ TEST(SerialPort, RawBytesBothWaysAtTheGivenRate) {
     EXPECT_EQ(tio.c_lflag & (ECHO | ICANON), 0u);
     EXPECT_EQ(tio.c_oflag & OPOST, 0u);
     EXPECT_EQ(tio.c_iflag & (IXON | ICRNL), 0u);
+    EXPECT_NE(tio.c_iflag & IGNBRK, 0u);  // a break never reads as a 0x00 byte
 
     const uint8_t out[] = {'#', 0x0D, 0x0A, 0x00, 0xFF, 0x11, 0x13};  // CR, LF, XON, XOFF pass unchanged
     EXPECT_EQ(port->Write(out, sizeof out, 1000), sizeof out);
