@@ -85,6 +85,9 @@ class LinuxSerialPort final : public SerialPort {
         cfmakeraw(&tio);  // no echo, no CR/LF translation, no software flow control, 8 bits
         tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS);
         tio.c_cflag |= CLOCAL | CREAD | CS8;
+        // A break would otherwise be read as a 0x00 byte, which both families take for "accepted";
+        // it still counts as a line error (TakeLineErrors) where the driver counts breaks.
+        tio.c_iflag |= IGNBRK;
         tio.c_cc[VMIN] = 0;
         tio.c_cc[VTIME] = 0;
         cfsetispeed(&tio, speed);
@@ -99,6 +102,7 @@ class LinuxSerialPort final : public SerialPort {
         ioctl(fd, TIOCMBIC, &rts);
         tcflush(fd, TCIOFLUSH);
         fd_ = fd;
+        hung_up_.store(false);
         ReadErrorCounters(&last_counters_);
         return true;
     }
@@ -141,7 +145,8 @@ class LinuxSerialPort final : public SerialPort {
         serial_icounter_struct now{};
         if (fd_ < 0 || !ReadErrorCounters(&now)) return false;
         bool errors = now.frame != last_counters_.frame || now.parity != last_counters_.parity ||
-                      now.overrun != last_counters_.overrun || now.buf_overrun != last_counters_.buf_overrun;
+                      now.overrun != last_counters_.overrun ||
+                      now.buf_overrun != last_counters_.buf_overrun || now.brk != last_counters_.brk;
         last_counters_ = now;
         return errors;
     }
@@ -154,11 +159,15 @@ class LinuxSerialPort final : public SerialPort {
     size_t ReadAvailable(uint8_t* buffer, size_t size) override {
         if (fd_ < 0 || size == 0) return 0;
         ssize_t n = read(fd_, buffer, size);
+        // A line that hung up answers reads with an I/O error from then on.
+        if (n < 0 && errno == EIO) hung_up_.store(true);
         return n > 0 ? static_cast<size_t>(n) : 0;
     }
 
+    bool HungUp() override { return hung_up_.load(); }
+
     bool WaitReadable(uint32_t timeout_ms, const std::atomic<bool>* stop) override {
-        if (fd_ < 0) return false;
+        if (fd_ < 0 || hung_up_.load()) return false;
         const uint64_t deadline = NowMs() + timeout_ms;
         for (;;) {
             if (stop != nullptr && stop->load()) return false;
@@ -168,12 +177,14 @@ class LinuxSerialPort final : public SerialPort {
             pollfd p{fd_, POLLIN, 0};
             int r = poll(&p, 1, slice);
             if (r > 0) {
-                if (p.revents & POLLIN) return true;
-                // The other end is gone (a pseudo-terminal whose master closed): nothing will come.
-                if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
-                    if (NowMs() >= deadline) return false;
-                    poll(nullptr, 0, slice);
+                // The other end is gone (a pseudo-terminal whose master closed, an unplugged adapter):
+                // poll() reports it at once and for good, and reads give nothing.  Bytes that came
+                // before the hang-up are still read.
+                if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && QueuedBytes() == 0) {
+                    hung_up_.store(true);
+                    return false;
                 }
+                if (p.revents & POLLIN) return true;
             } else if (r < 0 && errno != EINTR) {
                 return false;
             }
@@ -206,6 +217,7 @@ class LinuxSerialPort final : public SerialPort {
     }
 
     int fd_ = -1;
+    std::atomic<bool> hung_up_{false};
     serial_icounter_struct last_counters_{};
 };
 
