@@ -3,6 +3,7 @@
 // for input looks at the driver's input queue in short sleeps against a deadline and the stop flag.
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 #include "platform/serial.h"
@@ -12,8 +13,8 @@ namespace {
 
 constexpr DWORD kQueueBytes = 1024;  // input and output queue asked of the driver
 constexpr DWORD kPollMs = 1;         // pause between two looks at the input queue
-constexpr DWORD kGoneSliceMs = 20;   // pause of a wait on a device that is gone
-constexpr DWORD kLineErrors = CE_FRAME | CE_RXPARITY | CE_OVERRUN | CE_RXOVER;
+// A break counts too: it arrives as a 0x00 byte that must never pass for data.
+constexpr DWORD kLineErrors = CE_FRAME | CE_RXPARITY | CE_OVERRUN | CE_RXOVER | CE_BREAK;
 
 bool SupportedRate(uint32_t baud) {
     switch (baud) {
@@ -73,6 +74,7 @@ class WindowsSerialPort final : public SerialPort {
         DWORD errors = 0;
         ClearCommError(handle_, &errors, nullptr);  // errors from before the open are not ours
         line_errors_ = false;
+        hung_up_.store(false);
         return true;
     }
 
@@ -85,6 +87,8 @@ class WindowsSerialPort final : public SerialPort {
     }
 
     bool IsOpen() const override { return handle_ != INVALID_HANDLE_VALUE; }
+
+    bool HungUp() override { return hung_up_.load(); }
 
     bool SetBaudRate(uint32_t baud_rate) override {
         DCB dcb{};
@@ -120,12 +124,15 @@ class WindowsSerialPort final : public SerialPort {
         if (!IsOpen() || size == 0) return 0;
         DWORD read = 0;
         const DWORD wanted = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
-        if (!ReadFile(handle_, buffer, wanted, &read, nullptr)) return 0;
+        if (!ReadFile(handle_, buffer, wanted, &read, nullptr)) {
+            hung_up_.store(true);  // a port that cannot be read any more is gone
+            return 0;
+        }
         return read;
     }
 
     bool WaitReadable(uint32_t timeout_ms, const std::atomic<bool>* stop) override {
-        if (!IsOpen()) return false;
+        if (!IsOpen() || hung_up_.load()) return false;
         const DWORD start = GetTickCount();
         for (;;) {
             if (stop != nullptr && stop->load()) return false;
@@ -135,12 +142,7 @@ class WindowsSerialPort final : public SerialPort {
             // Unsigned difference: a wrap of the tick counter does no harm.
             const DWORD spent = GetTickCount() - start;
             if (spent >= timeout_ms) return false;
-            if (!known) {
-                // The device is gone: nothing will come, but a caller that waits again must not spin.
-                const DWORD left = timeout_ms - spent;
-                Sleep(left < kGoneSliceMs ? left : kGoneSliceMs);
-                return false;
-            }
+            if (!known) return false;  // the device is gone (HungUp tells the caller)
             Sleep(kPollMs);
         }
     }
@@ -175,7 +177,11 @@ class WindowsSerialPort final : public SerialPort {
     // ClearCommError: the queue counts, and any line error noted for TakeLineErrors.
     bool Status(COMSTAT* stat) {
         DWORD errors = 0;
-        if (!IsOpen() || !ClearCommError(handle_, &errors, stat)) return false;
+        if (!IsOpen()) return false;
+        if (!ClearCommError(handle_, &errors, stat)) {
+            hung_up_.store(true);  // the driver no longer knows the port: unplugged or gone
+            return false;
+        }
         if (errors & kLineErrors) line_errors_ = true;
         return true;
     }
@@ -183,6 +189,7 @@ class WindowsSerialPort final : public SerialPort {
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     DWORD write_timeout_ = 0;
     bool line_errors_ = false;
+    std::atomic<bool> hung_up_{false};
 };
 
 }  // namespace

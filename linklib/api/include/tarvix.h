@@ -42,20 +42,20 @@ extern "C" {
 
 /* File record of GetHcFileInfo and GetHcNextFileInfo, 22 bytes. */
 typedef struct HcFileEntry {
-    char name[13];     /* up to 12 characters, NUL-terminated */
-    int32_t size;      /* bytes */
-    uint16_t date;     /* DOS date word */
-    uint16_t time;     /* DOS time word */
-    uint8_t kind;      /* kind of entry as the handheld's family reports it */
+    char name[13]; /* up to 12 characters, NUL-terminated */
+    int32_t size;  /* bytes */
+    uint16_t date; /* DOS date word */
+    uint16_t time; /* DOS time word */
+    uint8_t kind;  /* kind of entry as the handheld's family reports it */
 } HcFileEntry;
 
 /* File record of GetHcFileInfoEx and GetHcNextFileInfoEx, 41 bytes. */
 typedef struct HcFileRecord {
-    char name[32];     /* up to 31 characters, NUL-terminated */
+    char name[32]; /* up to 31 characters, NUL-terminated */
     uint32_t size;
     uint16_t date;
     uint16_t time;
-    uint8_t kind;      /* text-frame handhelds: 1 file, 4 folder */
+    uint8_t kind; /* text-frame handhelds: 1 file, 4 folder */
 } HcFileRecord;
 
 typedef struct HcDate {
@@ -175,18 +175,19 @@ int32_t TARVIX_CALL GetHcFileInfoEx(int32_t port, int32_t baud_rate, const char*
 int32_t TARVIX_CALL GetHcNextFileInfoEx(int32_t port, int32_t baud_rate, HcFileRecord* record);
 /* Lists the entries matching pattern into the text file list_file, with their count and byte total. */
 int32_t TARVIX_CALL GetHcDirInfo(int32_t port, int32_t baud_rate, const char* pattern, const char* list_file,
-                     int32_t* count, int32_t* total_bytes, int32_t names_only);
-int32_t TARVIX_CALL GetHcDirInfoEx(int32_t port, int32_t baud_rate, const char* pattern, const char* list_file,
-                       int32_t* count, int32_t* total_bytes, int32_t names_only);
+                                 int32_t* count, int32_t* total_bytes, int32_t names_only);
+int32_t TARVIX_CALL GetHcDirInfoEx(int32_t port, int32_t baud_rate, const char* pattern,
+                                   const char* list_file, int32_t* count, int32_t* total_bytes,
+                                   int32_t names_only);
 /* Uploads pc_path (Windows or Linux form) as hc_name.  overwrite: 0 keep an existing handheld file,
  * 1 overwrite, 2 or more ask (byte-frame: 4 or more overwrite without asking).  0 success (also when
  * kept or declined), 1 failure with the reason in GetLastErrCode, 3 the link is busy. */
 int32_t TARVIX_CALL SendFileToHc(int32_t port, int32_t baud_rate, const char* hc_name, const char* pc_path,
-                     int32_t reserved, int32_t overwrite);
+                                 int32_t reserved, int32_t overwrite);
 /* Downloads hc_path into pc_path.  The PC file is replaced only when the whole file arrived (and, for a
  * byte-frame table, was unpacked); on failure the previous file is untouched.  Results as SendFileToHc. */
 int32_t TARVIX_CALL GetHcFile(int32_t port, int32_t baud_rate, const char* hc_path, const char* pc_path,
-                  int32_t overwrite);
+                              int32_t overwrite);
 /* Deletes a handheld file; confirm 2 asks first (text-frame: 2 or more). */
 int32_t TARVIX_CALL DelHcFile(int32_t port, int32_t baud_rate, const char* hc_path, int32_t confirm);
 /* Deletes the files of a MIF package on the handheld. */
@@ -200,12 +201,12 @@ int32_t TARVIX_CALL HcGetCurDir(int32_t port, int32_t baud_rate, char* folder /*
 /* Background work and its queries. */
 /* Background transfers: 0 started, 1 failed to start, 3 busy; poll thrdQueryStatus until it is no longer
  * TARVIX_STATUS_BUSY, and (byte-frame) call thrdQueryStatusEx once before the next start. */
-int32_t TARVIX_CALL thrdSendFileToHc(int32_t port, int32_t baud_rate, const char* hc_name, const char* pc_path,
-                         int32_t reserved, int32_t overwrite);
+int32_t TARVIX_CALL thrdSendFileToHc(int32_t port, int32_t baud_rate, const char* hc_name,
+                                     const char* pc_path, int32_t reserved, int32_t overwrite);
 int32_t TARVIX_CALL thrdGetHcFile(int32_t port, int32_t baud_rate, const char* hc_path, const char* pc_path,
-                      int32_t overwrite);
+                                  int32_t overwrite);
 int32_t TARVIX_CALL thrdSendMifToHc(int32_t port, int32_t baud_rate, const char* mif_path, int32_t reserved,
-                        int32_t overwrite);
+                                    int32_t overwrite);
 int32_t TARVIX_CALL thrdGetHcMif(int32_t port, int32_t baud_rate, const char* hc_mif_path, int32_t overwrite);
 int32_t TARVIX_CALL HcRescue(int32_t port, int32_t baud_rate, const char* pc_path);
 /* Status of the running or last background operation: 0 idle or done, 1 busy, 32768 failed. */
