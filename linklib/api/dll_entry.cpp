@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include "api/start.h"
+#include "common/lasting.h"
+#include "platform/module.h"
 #include "platform/process.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
@@ -16,7 +18,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
             // FreeLibrary: the library stays pinned once a worker has started (PinLibrary), so
             // no worker runs now and the families' stop finds nothing to wait for.
             tarvix::platform::SetLoaderContext(true);
-            tarvix::LibraryDetach();
+            const bool quiet = tarvix::LibraryDetach();
+            // The module's memory goes with it, so what the lasting objects hold goes too; only when
+            // no other thread of the host may still be inside an export.
+            if (quiet && !tarvix::platform::LibraryPinned() && tarvix::platform::ThreadCount() == 1) {
+                tarvix::EndLastingObjects();
+            }
             tarvix::platform::SetLoaderContext(false);
         }
         // Process exit (reserved != NULL): the other threads are already gone, possibly in the middle

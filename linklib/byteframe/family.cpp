@@ -66,6 +66,10 @@ bool WaitWorkers(std::chrono::steady_clock::time_point deadline) {
     return Gate().WaitIdle(deadline);
 }
 
+bool OnWorkerThread() {
+    return Gate().OnWorker();
+}
+
 int32_t ByteFrame::ReceiveByte(uint8_t* byte) {
     if (byte == nullptr) return 1;
     return P().line().ReceiveByte(byte);

@@ -13,6 +13,8 @@ std::string ProgramFolder();
 // The value of an environment variable, or "" when it is not set.
 std::string Environment(const char* name);
 bool HasEnvironment(const char* name);
+// Threads the process has now, the calling one included (0 when that cannot be told).
+int ThreadCount();
 
 // Set while the system's module loader runs the library's load or unload notification: nothing may
 // then load other modules or wait (device discovery is left to the first use).

@@ -1,6 +1,9 @@
 // The process on Windows: its command line as the system keeps it, the folder of its program module.
 #include <windows.h>
 
+// After windows.h, whose types it uses.
+#include <tlhelp32.h>
+
 #include <atomic>
 #include <string>
 #include <vector>
@@ -13,6 +16,23 @@ namespace {
 std::atomic<bool> g_loader_context{false};
 
 }  // namespace
+
+int ThreadCount() {
+    // A snapshot of the system's threads, counted for this process (kernel32 only: safe in the
+    // loader's notification).
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    const DWORD self = GetCurrentProcessId();
+    int count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == self) ++count;
+        entry.dwSize = sizeof entry;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
 
 std::string CommandLine() {
     const char* line = GetCommandLineA();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "api/link_state.h"
+#include "common/lasting.h"
 #include "common/records.h"
 #include "platform/usb.h"
 #include "textframe/frame_transfer.h"
@@ -311,10 +312,10 @@ class BlockTransport final : public UsbTransport {
     std::atomic<uint8_t> last_result_{kDone};
 };
 
-// Built on first use and never destroyed: the library's start and stop notifications may run before
-// and after this file's static objects.
+// Built on first use and not destroyed by the static destructors: the library's start and stop
+// notifications may run before and after this file's static objects.
 BlockTransport& BuiltIn() {
-    static BlockTransport* const transport = new BlockTransport;
+    static Lasting<BlockTransport> transport;
     return *transport;
 }
 
