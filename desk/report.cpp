@@ -53,7 +53,7 @@ struct Book {
 }  // namespace
 
 ReportOutcome WriteReport(const QString& path, const QString& title, const ListContent& list,
-                          const QDateTime& when) {
+                          const QDateTime& when, const std::function<void(int)>& progress) {
     const QFileInfo target(path);
     const QString temp =
         target.absoluteDir().absoluteFilePath(QStringLiteral(".%1.part").arg(target.fileName()));
@@ -114,6 +114,7 @@ ReportOutcome WriteReport(const QString& path, const QString& title, const ListC
             return abandon(ReportOutcome::DataRowFailed);
     }
     for (size_t j = 0; j < list.rows.size(); ++j) {
+        if (progress) progress(static_cast<int>(j + 1));
         const QStringList& row = list.rows[j];
         for (int i = 0; i < n; ++i) {
             const QByteArray text = (i < row.size() ? row[i] : QString()).toUtf8();
