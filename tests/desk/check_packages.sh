@@ -69,5 +69,5 @@ needs() {
 needs "$lib" 'libc6' 'libstdc\+\+6'
 needs "$dev" 'libtarvix1'
 needs "$desk" 'libtarvix1' 'libc6' 'libqt6widgets6' 'libqt6sql6' 'libqt6sql6-sqlite' 'libzip4' 'libfreexl1' \
-  'libxlsxwriter[0-9a-z]*' 'libexpat1' 'fonts-wqy-microhei' 'sqlite3'
+  'libxlsxwriter[0-9a-z]*' 'fonts-wqy-microhei' 'sqlite3'
 echo "check_packages: install tree and packages $(basename "$lib") $(basename "$dev") $(basename "$desk") hold"
