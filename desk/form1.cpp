@@ -313,7 +313,8 @@ void TForm1::Meterdatamaintenance1Click() {
         return;
     }
 
-    // Read its first sheet.
+    // Read its first sheet (the caption shows the chosen file meanwhile).
+    ProgressPump::pumpWindow();
     Sheet sheet;
     try {
         sheet =
@@ -340,6 +341,7 @@ void TForm1::Meterdatamaintenance1Click() {
         pump.flush();
         ImportMeters(db_, sheet, [&pump](int k) { pump.set(k); });
         pump.flush();
+        sheet = Sheet();  // the rows are in Meter now
     } catch (const std::exception& e) {
         ProgressBar3->setValue(0);
         ProgressBar3->hide();
@@ -350,6 +352,7 @@ void TForm1::Meterdatamaintenance1Click() {
     ProgressBar3->hide();
 
     TerminateProcessesByName("excel.exe");
+    ProgressPump::pumpWindow();
 
     // Show the new list; every row is fetched, so the upload sees them all.
     QString why;
@@ -548,22 +551,9 @@ bool TForm1::ExportListViewToExcel(QTableWidget* list, const QString& title) {
         QFileInfo(CompleteReportName(QDir::fromNativeSeparators(choice->path), choice->filter_index))
             .absoluteFilePath());
 
-    ListContent content;
-    if (list == ListView2) {
-        content = listContent();
-    } else {
-        for (int c = 0; c < list->columnCount(); ++c)
-            content.captions << (list->horizontalHeaderItem(c) ? list->horizontalHeaderItem(c)->text()
-                                                               : QString());
-        for (int r = 0; r < list->rowCount(); ++r) {
-            QStringList row;
-            for (int c = 0; c < list->columnCount(); ++c)
-                row << (list->item(r, c) ? list->item(r, c)->text() : QString());
-            content.rows.push_back(std::move(row));
-        }
-    }
-    // The download's bar shows the report's rows as they are written.
-    ProgressBar2->setRange(0, std::max<int>(1, static_cast<int>(content.rows.size())));
+    // The download's bar follows the report: the list's items read, then measured, then written.
+    const int m = list->rowCount();
+    ProgressBar2->setRange(0, std::max(1, 3 * m));
     ProgressBar2->setValue(0);
     ProgressBar2->show();
     ProgressBar2->raise();
@@ -571,8 +561,20 @@ bool TForm1::ExportListViewToExcel(QTableWidget* list, const QString& title) {
     {
         ProgressPump pump(ProgressBar2);
         pump.flush();
+        ListContent content;
+        for (int c = 0; c < list->columnCount(); ++c)
+            content.captions << (list->horizontalHeaderItem(c) ? list->horizontalHeaderItem(c)->text()
+                                                               : QString());
+        content.rows.reserve(static_cast<size_t>(m));
+        for (int r = 0; r < m; ++r) {
+            pump.set(r + 1);
+            QStringList row;
+            for (int c = 0; c < list->columnCount(); ++c)
+                row << (list->item(r, c) ? list->item(r, c)->text() : QString());
+            content.rows.push_back(std::move(row));
+        }
         outcome = WriteReport(QDir::fromNativeSeparators(name), title, content, QDateTime::currentDateTime(),
-                              [&pump](int j) { pump.set(j); });
+                              [&pump, m](int k) { pump.set(m + k); });
         pump.flush();
     }
     ProgressBar2->setValue(0);
