@@ -1,5 +1,5 @@
 // Importing a 100 000-row meter workbook (.xlsx) into db.mdb, against openpyxl reading the same file
-// in the same run:  desk_import_bench [ROWS]
+// in the same run:  desk_import_bench [ROWS]   (or --write BOOK [ROWS] / --import BOOK, below)
 // Prints the times of reading the sheet, of the whole import (read, convert, replace Meter in one
 // transaction, pad the serials), of the same with the progress bar following it, and of fetching every
 // row for the grid, and the ratio of the import to openpyxl's read-only pass over the same cells.
@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "desk_bench_data.h"
 #include "meter_db.h"
@@ -27,8 +28,20 @@ using deskbench::Seconds;
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
     QTemporaryDir dir;
+    // Whole-process timing from outside: "--write BOOK [ROWS]" writes the workbook, "--import BOOK"
+    // imports it into a fresh db.mdb and ends, exactly as the window's command does its work.
+    if (argc >= 3 && std::strcmp(argv[1], "--write") == 0)
+        return deskbench::WriteBook(QString::fromLocal8Bit(argv[2]), argc > 3 ? std::atoi(argv[3]) : 100000)
+                   ? 0
+                   : 1;
+    if (argc >= 3 && std::strcmp(argv[1], "--import") == 0) {
+        if (!deskbench::MakeDatabase(dir.path())) return 1;
+        QSqlDatabase db = desk::OpenMeterDatabase(dir.path(), QStringLiteral("bench"));
+        desk::ImportMeters(db, desk::ReadFirstSheet(argv[2], desk::kImportColumns));
+        return 0;
+    }
+    const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
     const QString book = dir.filePath(QStringLiteral("meters.xlsx"));
     if (!deskbench::WriteBook(book, rows) || !deskbench::MakeDatabase(dir.path())) return 1;
 
