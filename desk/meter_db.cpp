@@ -15,7 +15,8 @@ QString NumberText(double value) {
     if (value == 0) return QStringLiteral("0");  // also -0
     // Whole numbers (serials, client numbers) are most cells: the integer form is the same text and
     // much cheaper than the general formatting.
-    if (std::fabs(value) < 1e15 && value == std::trunc(value)) return QString::number(static_cast<qint64>(value));
+    if (std::fabs(value) < 1e15 && value == std::trunc(value))
+        return QString::number(static_cast<qint64>(value));
     return QString::number(value, 'g', 15);
 }
 
