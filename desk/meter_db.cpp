@@ -248,8 +248,16 @@ void ImportMeters(QSqlDatabase& db, const Sheet& sheet, const std::function<void
             fail(QStringLiteral("The table Meter cannot be emptied"), q);
         if (rows > 0) {
             if (!q.prepare(insert)) fail(QStringLiteral("The meter rows cannot be written"), q);
-            for (int f = 0; f < fields; ++f) q.addBindValue(values[static_cast<size_t>(f)]);
-            if (!q.execBatch()) fail(QStringLiteral("The meter rows cannot be written"), q);
+            // Written in blocks, the progress told between them, so a window following it stays painted.
+            constexpr int kBlock = 8192;
+            for (int first = 0; first < rows; first += kBlock) {
+                const int count = std::min(kBlock, rows - first);
+                for (int f = 0; f < fields; ++f)
+                    q.bindValue(f, count == rows ? values[static_cast<size_t>(f)]
+                                                 : values[static_cast<size_t>(f)].mid(first, count));
+                if (!q.execBatch()) fail(QStringLiteral("The meter rows cannot be written"), q);
+                if (progress) progress(rows);
+            }
         }
         if (!q.exec(QString::fromLatin1(kPadMeterIdsStatement)))
             fail(QStringLiteral("The meter serials cannot be padded"), q);
