@@ -4,6 +4,7 @@
 // transaction, pad the serials), of the same with the progress bar following it, and of fetching every
 // row for the grid, and the ratio of the import to openpyxl's read-only pass over the same cells.
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -26,21 +27,25 @@
 using deskbench::Seconds;
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QTemporaryDir dir;
     // Whole-process timing from outside: "--write BOOK [ROWS]" writes the workbook, "--import BOOK"
-    // imports it into a fresh db.mdb and ends, exactly as the window's command does its work.
-    if (argc >= 3 && std::strcmp(argv[1], "--write") == 0)
-        return deskbench::WriteBook(QString::fromLocal8Bit(argv[2]), argc > 3 ? std::atoi(argv[3]) : 100000)
-                   ? 0
-                   : 1;
-    if (argc >= 3 && std::strcmp(argv[1], "--import") == 0) {
+    // imports it into a fresh db.mdb and ends, as the window's command does its work (without a window:
+    // the desk's is up before any import).
+    if (argc >= 3 && (std::strcmp(argv[1], "--write") == 0 || std::strcmp(argv[1], "--import") == 0)) {
+        QCoreApplication core(argc, argv);
+        if (std::strcmp(argv[1], "--write") == 0)
+            return deskbench::WriteBook(QString::fromLocal8Bit(argv[2]),
+                                        argc > 3 ? std::atoi(argv[3]) : 100000)
+                       ? 0
+                       : 1;
+        QTemporaryDir dir;
         if (!deskbench::MakeDatabase(dir.path())) return 1;
         QSqlDatabase db = desk::OpenMeterDatabase(dir.path(), QStringLiteral("bench"));
         desk::ImportMeters(db, desk::ReadFirstSheet(argv[2], desk::kImportColumns));
         return 0;
     }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
     const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
     const QString book = dir.filePath(QStringLiteral("meters.xlsx"));
     if (!deskbench::WriteBook(book, rows) || !deskbench::MakeDatabase(dir.path())) return 1;
