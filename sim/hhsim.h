@@ -24,17 +24,17 @@ enum class Family { TextFrame, ByteFrame };
 // packet itself belongs to its command, and so do the data frames that follow it.
 struct Fault {
     enum class Kind {
-        Nak,           // answer an inbound frame with the negative answer byte (and drop it)
-        Silence,       // give no answer byte at all to an inbound frame (and drop it)
-        CorruptCheck,  // send an outbound frame with a wrong check
-        RepeatFrame,   // send an outbound frame a second time after it was acknowledged
-        SkipNumber,    // number an outbound data frame one above the expected number
-        EarlyLast,     // number an outbound data frame as the last one and end the data there
-        AbortFrame,    // send the handheld's abort frame in place of an outbound data frame
-        WrongStatus,   // status reply with status byte `value` (0 would be success)
-        WrongEcho,     // status reply naming sub-command + 1
-        ShortStatus,   // status reply of only `value` bytes (1 or 2)
-        Pause,         // hold before the frame (inbound or outbound) until Release(name)
+        Nak,            // answer an inbound frame with the negative answer byte (and drop it)
+        Silence,        // give no answer byte at all to an inbound frame (and drop it)
+        CorruptCheck,   // send an outbound frame with a wrong check
+        RepeatFrame,    // send an outbound frame a second time after it was acknowledged
+        SkipNumber,     // number an outbound data frame one above the expected number
+        EarlyLast,      // number an outbound data frame as the last one and end the data there
+        AbortFrame,     // send the handheld's abort frame in place of an outbound data frame
+        WrongStatus,    // status reply with status byte `value` (0 would be success)
+        WrongEcho,      // status reply naming sub-command + 1
+        ShortStatus,    // status reply of only `value` bytes (1 or 2)
+        Pause,          // hold before the frame (inbound or outbound) until Release(name)
         UsbShortBlock,  // USB: deliver only the first `value` bytes of an outbound block or packet
         UsbOversize,    // USB: an outbound block or packet whose payload length field says `value`
     };
@@ -84,7 +84,7 @@ struct Config {
     std::uint32_t fill_seed = 7;
     // Waits of the handheld itself
     int ack_timeout_ms = 1000;   // for the answer byte after each frame it sends
-    int send_attempts = 3;       // sends of one frame
+    int send_attempts = 0;       // sends of one frame (0: the family's own, 3 text-frame, 5 byte-frame)
     int data_timeout_ms = 4000;  // for the first byte of a data frame it awaits
     // Byte-frame data rescue and drives: the memory range the handheld names for a rescue (its bytes
     // are MemoryByte(address)), the flash pages it offers (0: none; page bytes FlashPageByte), and

@@ -156,14 +156,43 @@ void Line::ApplyNoise(Bytes& bytes, bool inbound) {
     bytes.swap(out);
 }
 
-void Line::PaceUntil(std::chrono::steady_clock::time_point& free_at, std::size_t count) {
+unsigned Line::LineRate() const {
     // The line's own rate: the handheld's, or, when it answers at any rate, the one the PC set.
     unsigned rate = baud ? baud.load() : SlaveBaud();
-    if (rate == 0) rate = 115200;
+    return rate == 0 ? 115200 : rate;
+}
+
+std::chrono::nanoseconds Line::LineTime(std::size_t count) const {
+    return std::chrono::nanoseconds(static_cast<long long>(count) * 10'000'000'000LL / LineRate());
+}
+
+void Line::PaceUntil(std::chrono::steady_clock::time_point& free_at, std::size_t count) {
+    // The schedule is absolute: a byte is due one byte time after the one before it, however late the
+    // wake-up for the one before came, so that the sleeps' overshoots do not add up.  Only a line that
+    // stood idle for longer than a byte starts a new schedule from now.
     auto now = std::chrono::steady_clock::now();
-    if (free_at < now) free_at = now;
-    free_at += std::chrono::microseconds(static_cast<long long>(count) * 10'000'000LL / rate);
+    if (free_at + LineTime(1) < now) free_at = now;
+    free_at += LineTime(count);
     std::this_thread::sleep_until(free_at);
+}
+
+Bytes Line::Purge() {
+    Bytes dropped(pending_.begin(), pending_.end());
+    pending_.clear();
+    for (;;) {
+        std::uint8_t buf[512];
+        ssize_t got = ::read(master_, buf, sizeof buf);
+        if (got <= 0) break;
+        unsigned want = baud;
+        if (want != 0 && SlaveBaud() != want) {
+            garbled_in += got;
+            continue;
+        }
+        Bytes chunk(buf, buf + got);
+        ApplyNoise(chunk, true);
+        dropped.insert(dropped.end(), chunk.begin(), chunk.end());
+    }
+    return dropped;
 }
 
 bool Line::TakeNotifications() {

@@ -16,6 +16,8 @@ using FrameFault = Simulator::Core::FrameFault;
 constexpr int kByteTimeoutMs = 500;  // inside a frame
 constexpr std::uint8_t kAck = 0x00;
 constexpr std::uint8_t kNak = 0x0F;
+// Sends of one frame, and receives of one frame awaited again: three in this family.
+constexpr int kAttempts = 3;
 
 std::uint32_t Le32(const std::uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
@@ -150,7 +152,16 @@ restart:
 }
 
 bool TextFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first) {
-    for (int attempt = 0; attempt < std::max(1, c_.config.send_attempts); ++attempt) {
+    const int attempts = c_.config.send_attempts > 0 ? c_.config.send_attempts : kAttempts;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        // Whatever came in since the last answer (a byte the line added after it, a late answer) is
+        // not the answer to this frame.  A '#' among it is the PC's own next frame: it moved on.
+        Bytes stale = line_.Purge();
+        if (auto hash = std::find(stale.begin(), stale.end(), '#'); hash != stale.end()) {
+            Unread(Bytes(hash, stale.end()));
+            c_.Event("gave-up-send");
+            return false;
+        }
         Bytes out = frame;
         if (corrupt_first && attempt == 0) {
             std::uint8_t& digit = out.back();
@@ -235,8 +246,9 @@ bool TextFrameHandheld::ReceiveData(Bytes& out, std::int64_t expected_size) {
     out.clear();
     if (usb_ != nullptr) return usb_->Receive(out);
     std::uint32_t expected = 1;
+    // Failed receives of the frame awaited now: the PC sends each frame at most three times.
     int failures = 0;
-    while (failures < 8) {
+    while (failures < kAttempts) {
         RxFrame f;
         Rx r = ReceiveFrame(f, c_.config.data_timeout_ms);
         if (r == Rx::Stopped || r == Rx::Nothing) {
@@ -244,6 +256,9 @@ bool TextFrameHandheld::ReceiveData(Bytes& out, std::int64_t expected_size) {
             return false;
         }
         if (r == Rx::Garbled || r == Rx::Overlong) {
+            // A frame that lost or gained bytes on the line: asked for again at once rather than
+            // after the PC's whole answer wait.
+            if (r == Rx::Overlong || f.raw.size() > 0) Answer(kNak);
             ++failures;
             continue;
         }
@@ -275,6 +290,7 @@ bool TextFrameHandheld::ReceiveData(Bytes& out, std::int64_t expected_size) {
             out.insert(out.end(), f.payload.begin(), f.payload.end());
             if (f.number == tf::kLast) return true;
             ++expected;
+            failures = 0;
             if (!c_.PauseHere()) return false;
         } else if (f.number < expected) {
             Answer(kAck);  // a repeat of a block already taken
@@ -497,7 +513,7 @@ void TextFrameHandheld::Serve() {
             std::lock_guard lock(c_.mutex);
             c_.ctx_command = c_.ctx_sub = -1;
         }
-        if (r == Rx::BadCheck) {
+        if (r == Rx::BadCheck || r == Rx::Overlong || (r == Rx::Garbled && !f.raw.empty())) {
             Answer(kNak);
             continue;
         }
