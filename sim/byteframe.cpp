@@ -62,7 +62,8 @@ class ByteFrameHandheld {
 
   private:
     Rx ReceiveFrame(RxFrame& frame, int first_timeout_ms, bool crc);
-    bool SendFrame(const Bytes& frame, bool corrupt_first);
+    // `damaged_sends`: the first sends that get one byte added (the fault plan's AddByte).
+    bool SendFrame(const Bytes& frame, bool corrupt_first, int damaged_sends = 0);
     bool SendData(const Bytes& data, bool crc = false, bool counted = true);
     bool ReceiveData(Bytes& out, bool crc = false);
     void Answer(std::uint8_t b) { line_.Write(Bytes{b}); }
@@ -159,7 +160,7 @@ restart:
     return good && !overlong ? Rx::Good : Rx::BadCheck;
 }
 
-bool ByteFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first) {
+bool ByteFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first, int damaged_sends) {
     const int attempts = c_.config.send_attempts > 0 ? c_.config.send_attempts : kAttempts;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         // Whatever came in since the last answer (a byte the line added after it, a late answer) is
@@ -171,6 +172,7 @@ bool ByteFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first) {
         }
         Bytes out = frame;
         if (corrupt_first && attempt == 0) out.back() ^= 0x5A;
+        if (attempt < damaged_sends) out.insert(out.begin() + 5, 0x33);  // first payload place
         FrameRecord rec;
         rec.inbound = false;
         rec.raw = out;
@@ -221,8 +223,10 @@ bool ByteFrameHandheld::SendData(const Bytes& data, bool crc, bool counted) {
             last = true;
         }
         bool corrupt = fault == FrameFault::CorruptCheck, repeat = fault == FrameFault::Repeat;
+        Fault added;
+        int damaged = c_.Fire({Fault::Kind::AddByte}, &added) ? std::max(1, added.value) : 0;
         Bytes frame = bf::BuildFrame(num, data.data() + off, len, crc);
-        if (!SendFrame(frame, corrupt)) return false;
+        if (!SendFrame(frame, corrupt, damaged)) return false;
         if (repeat && !SendFrame(frame, false)) return false;
         if (last) return true;
         off += kBlock;

@@ -35,6 +35,8 @@ struct Fault {
         WrongEcho,      // status reply naming sub-command + 1
         ShortStatus,    // status reply of only `value` bytes (1 or 2)
         Pause,          // hold before the frame (inbound or outbound) until Release(name)
+        AddByte,        // send an outbound frame (replies and one-byte answers too) `value` times with one
+                        // byte added inside its payload; the repeats after those are right
         UsbShortBlock,  // USB: deliver only the first `value` bytes of an outbound block or packet
         UsbOversize,    // USB: an outbound block or packet whose payload length field says `value`
     };

@@ -69,7 +69,8 @@ class TextFrameHandheld {
   private:
     Rx ReceiveFrame(RxFrame& frame, int first_timeout_ms);
     bool SendData(const Bytes& data, bool status_reply = false);
-    bool SendFrame(const Bytes& frame, bool corrupt_first);
+    // `damaged_sends`: the first sends that get one byte added (the fault plan's AddByte).
+    bool SendFrame(const Bytes& frame, bool corrupt_first, int damaged_sends = 0);
     // Receives a data transfer; false when it did not complete.  `expected_size` (when known) tells the
     // last block of the data from a command packet of a PC that gave the transfer up.
     bool ReceiveData(Bytes& out, std::int64_t expected_size = -1);
@@ -151,7 +152,7 @@ restart:
     return good ? Rx::Good : Rx::BadCheck;
 }
 
-bool TextFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first) {
+bool TextFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first, int damaged_sends) {
     const int attempts = c_.config.send_attempts > 0 ? c_.config.send_attempts : kAttempts;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         // Whatever came in since the last answer (a byte the line added after it, a late answer) is
@@ -167,6 +168,7 @@ bool TextFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first) {
             std::uint8_t& digit = out.back();
             digit = digit == '0' ? '1' : '0';
         }
+        if (attempt < damaged_sends) out.insert(out.begin() + 9, 0x33);  // first payload place
         FrameRecord rec;
         rec.inbound = false;
         rec.raw = out;
@@ -223,8 +225,10 @@ bool TextFrameHandheld::SendData(const Bytes& data, bool status_reply) {
             last = true;
         }
         bool corrupt = fault == FrameFault::CorruptCheck, repeat = fault == FrameFault::Repeat;
+        Fault added;
+        int damaged = c_.Fire({Fault::Kind::AddByte}, &added) ? std::max(1, added.value) : 0;
         Bytes frame = tf::BuildFrame(num, data.data() + off, len);
-        if (!SendFrame(frame, corrupt)) return false;
+        if (!SendFrame(frame, corrupt, damaged)) return false;
         if (repeat && !SendFrame(frame, false)) return false;
         if (last) return true;
         off += 256;
