@@ -4,6 +4,7 @@
 // report success with other bytes than were sent (there must be none), beside what the family's
 // attempts allow: for every frame of the same round trip on a clean line, the chance that one of its
 // attempts (the frame and its one-byte answer) crosses the line unharmed, multiplied over the frames.
+// The chances are printed as the expected share of round trips that succeed.
 //
 //   noise_rates [round trips at 1e-4] [round trips at 1e-3]      (defaults 60 and 40)
 //
@@ -43,13 +44,19 @@ void WriteAll(const fs::path& p, const Bytes& data) {
         .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
-// The chance that a round trip whose frames were `frames` (their lengths on the line, each answered
-// by one byte) gets every frame through within `attempts` sends, each byte spoiled with `rate`.
-double AllowedChance(const std::vector<size_t>& frames, double rate, int attempts) {
+// One frame of a round trip: its length on the line and the sends its family allows it.
+struct FrameCost {
+    size_t length;
+    int attempts;
+};
+
+// The chance that a round trip whose frames were `frames` (each answered by one byte) gets every
+// frame through within its attempts, each byte spoiled with `rate`.
+double AllowedChance(const std::vector<FrameCost>& frames, double rate) {
     double chance = 1.0;
-    for (size_t length : frames) {
-        const double spoiled = 1.0 - std::pow(1.0 - rate, static_cast<double>(length + 1));
-        chance *= 1.0 - std::pow(spoiled, attempts);
+    for (const FrameCost& f : frames) {
+        const double spoiled = 1.0 - std::pow(1.0 - rate, static_cast<double>(f.length + 1));
+        chance *= 1.0 - std::pow(spoiled, f.attempts);
     }
     return chance;
 }
@@ -79,11 +86,25 @@ class Bench {
     ~Bench() { sim_->Stop(); }
 
     const char* Name() const { return family_ == hhsim::Family::ByteFrame ? "byte-frame" : "text-frame"; }
-    int Attempts() const { return family_ == hhsim::Family::ByteFrame ? 5 : 3; }
+
+    // The sends a frame gets: 5 in the byte-frame family, 3 in the text-frame family, but the link
+    // tests that open an operation have fewer: the byte-frame probe (link test and number query) 2,
+    // the text-frame link test 1.
+    int Attempts(const hhsim::FrameRecord& f) const {
+        const auto& p = f.payload;
+        if (family_ == hhsim::Family::ByteFrame) {
+            const bool probe_command = f.inbound && p.size() == 23 && f.number == 0xFFFF &&
+                                       (p[0] == 15 || (p[0] == 80 && p[1] == 25));
+            const bool number_reply = !f.inbound && f.command == 80 && f.sub == 25;
+            return probe_command || number_reply ? 2 : 5;
+        }
+        const bool link_test = f.inbound && p.size() == 24 && f.number == 0xFFFFFFFFu && p[0] == 15;
+        return link_test ? 1 : 3;
+    }
 
     // One round trip; with `frames`, the lengths of the frames that crossed the line.
     enum Outcome { kSucceeded, kFailed, kWrong };
-    Outcome RoundTrip(const Bytes& content, int* error, std::vector<size_t>* frames = nullptr) {
+    Outcome RoundTrip(const Bytes& content, int* error, std::vector<FrameCost>* frames = nullptr) {
         const std::string name = "\\N" + std::to_string(++serial_) + ".BIN";
         const fs::path stored = sim_->StorePath() / name.substr(1);
         WriteAll(work_ / "up.bin", content);
@@ -104,7 +125,7 @@ class Bench {
         }
         if (frames != nullptr) {
             frames->clear();
-            for (const hhsim::FrameRecord& f : sim_->Frames()) frames->push_back(f.raw.size());
+            for (const hhsim::FrameRecord& f : sim_->Frames()) frames->push_back({f.raw.size(), Attempts(f)});
         }
         fs::remove(stored, ec);
         return outcome;
@@ -119,7 +140,7 @@ class Bench {
             for (auto& b : content) b = static_cast<unsigned char>(rng());
             // The same round trip on a clean line tells which frames the noisy one has to carry.
             sim_->SetPlan({});
-            std::vector<size_t> frames;
+            std::vector<FrameCost> frames;
             int error = 0;
             // A handheld still busy with what the noisy round before left behind may miss the first
             // clean probe; it settles within its own waits.
@@ -132,7 +153,7 @@ class Bench {
                 }
                 std::this_thread::sleep_for(std::chrono::seconds(2));
             }
-            tally.allowed += AllowedChance(frames, rate, Attempts());
+            tally.allowed += AllowedChance(frames, rate);
             hhsim::FaultPlan plan;
             plan.noise_rate = rate;
             plan.noise_seed = seed * 1000 + static_cast<std::uint32_t>(round);
