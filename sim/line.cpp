@@ -167,11 +167,9 @@ std::chrono::nanoseconds Line::LineTime(std::size_t count) const {
 }
 
 void Line::PaceUntil(std::chrono::steady_clock::time_point& free_at, std::size_t count) {
-    // The schedule is absolute: a byte is due one byte time after the one before it, however late the
-    // wake-up for the one before came, so that the sleeps' overshoots do not add up.  Only a line that
-    // stood idle for longer than a byte starts a new schedule from now.
+    // A line that stood idle starts its bytes now; one still busy carries them after the ones before.
     auto now = std::chrono::steady_clock::now();
-    if (free_at + LineTime(1) < now) free_at = now;
+    if (free_at < now) free_at = now;
     free_at += LineTime(count);
     std::this_thread::sleep_until(free_at);
 }
@@ -277,7 +275,14 @@ bool Line::Write(const Bytes& bytes) {
     ApplyNoise(out, false);
     std::size_t done = 0;
     // Paced output goes out in small pieces, each when the line would have carried the one before.
+    // The schedule is absolute from the start of the write (the line time of the bytes sent so far),
+    // so that the sleeps' overshoots do not add up.
     const std::size_t piece = pace ? 16 : out.size();
+    if (pace) {
+        auto now = std::chrono::steady_clock::now();
+        if (out_free_at_ < now) out_free_at_ = now;
+    }
+    const auto start = out_free_at_;
     while (done < out.size()) {
         if (stop) return false;
         std::size_t n = std::min(piece, out.size() - done);
@@ -292,7 +297,10 @@ bool Line::Write(const Bytes& bytes) {
             return false;
         }
         done += static_cast<std::size_t>(put);
-        if (pace) PaceUntil(out_free_at_, static_cast<std::size_t>(put));
+        if (pace) {
+            out_free_at_ = start + LineTime(done);
+            std::this_thread::sleep_until(out_free_at_);
+        }
     }
     return true;
 }
