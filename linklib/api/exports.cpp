@@ -31,7 +31,9 @@ int32_t Guarded(F&& body) noexcept {
     return Guarded(std::forward<F>(body), static_cast<int32_t>(ResultFailed));
 }
 
-bool ByteFrame() { return IsByteFrameMode(LinkMode); }
+bool ByteFrame() {
+    return IsByteFrameMode(LinkMode);
+}
 
 // The detecting rule: every handheld operation first finds the link.  A background transfer of
 // either family owns the link while it runs: then nothing is probed and the call is refused.
@@ -62,34 +64,42 @@ using namespace tarvix;
 // ---- Link and raw input and output -----------------------------------------------------------
 
 TARVIX_EXPORT int32_t Receive_Byte(uint8_t* byte) {
-    return Guarded([&]() -> int32_t {
-        // Mode 3 has no single-byte reads: report "no byte" so that a caller reading until 1 stops.
-        if (!ByteFrame()) return 1;
-        if (byte == nullptr) return 1;
-        return Bf().ReceiveByte(byte) & 0xFFFF;
-    }, 1);
+    return Guarded(
+        [&]() -> int32_t {
+            // Mode 3 has no single-byte reads: report "no byte" so that a caller reading until 1 stops.
+            if (!ByteFrame()) return 1;
+            if (byte == nullptr) return 1;
+            return Bf().ReceiveByte(byte) & 0xFFFF;
+        },
+        1);
 }
 
 TARVIX_EXPORT int32_t Send_Byte(int32_t byte) {
-    return Guarded([&]() -> int32_t {
-        if (!ByteFrame()) return 1;
-        return Bf().SendByte(static_cast<uint8_t>(byte)) & 0xFFFF;
-    }, 0);
+    return Guarded(
+        [&]() -> int32_t {
+            if (!ByteFrame()) return 1;
+            return Bf().SendByte(static_cast<uint8_t>(byte)) & 0xFFFF;
+        },
+        0);
 }
 
 TARVIX_EXPORT int32_t ComInit(int32_t port, int32_t baud_rate) {
-    return Guarded([&]() -> int32_t {
-        const int32_t low_port = port & 0xFFFF;
-        return ByteFrame() ? Bf().ComInit(low_port, baud_rate) : Tf().ComInit(low_port, baud_rate);
-    }, ByteFrame() ? -1 : 0);
+    return Guarded(
+        [&]() -> int32_t {
+            const int32_t low_port = port & 0xFFFF;
+            return ByteFrame() ? Bf().ComInit(low_port, baud_rate) : Tf().ComInit(low_port, baud_rate);
+        },
+        ByteFrame() ? -1 : 0);
 }
 
 TARVIX_EXPORT int32_t ComRelease(void) {
-    return Guarded([&]() -> int32_t {
-        if (ByteFrame()) return Bf().ComRelease() & 0xFF;
-        Tf().ComRelease();
-        return 1;
-    }, 0);
+    return Guarded(
+        [&]() -> int32_t {
+            if (ByteFrame()) return Bf().ComRelease() & 0xFF;
+            Tf().ComRelease();
+            return 1;
+        },
+        0);
 }
 
 TARVIX_EXPORT int32_t IsComInited(void) {
@@ -122,12 +132,15 @@ TARVIX_EXPORT int32_t Receive_Data(void* buffer, int32_t size, int32_t* received
 }
 
 TARVIX_EXPORT int32_t HcSetExitTime(int32_t answer_timeout_ms, int32_t byte_timeout_ms) {
-    return Guarded([&]() -> int32_t {
-        if (ByteFrame()) {
-            Bf().HcSetExitTime(static_cast<uint32_t>(answer_timeout_ms), static_cast<uint32_t>(byte_timeout_ms));
-        }
-        return 0;
-    }, 0);
+    return Guarded(
+        [&]() -> int32_t {
+            if (ByteFrame()) {
+                Bf().HcSetExitTime(static_cast<uint32_t>(answer_timeout_ms),
+                                   static_cast<uint32_t>(byte_timeout_ms));
+            }
+            return 0;
+        },
+        0);
 }
 
 TARVIX_EXPORT int32_t SendCmd(int32_t command, int32_t sub_command, int32_t value) {
@@ -150,16 +163,17 @@ TARVIX_EXPORT int32_t SendCmdUsb(int32_t command, int32_t sub_command, const voi
 }
 
 TARVIX_EXPORT int32_t Get_Update_Count(int32_t reset) {
-    return Guarded([&]() -> int32_t {
-        const auto low = static_cast<uint8_t>(reset);
-        return ByteFrame() ? Bf().UpdateCount(low) : Tf().GetUpdateCount(low);
-    }, 0);
+    return Guarded(
+        [&]() -> int32_t {
+            const auto low = static_cast<uint8_t>(reset);
+            return ByteFrame() ? Bf().UpdateCount(low) : Tf().GetUpdateCount(low);
+        },
+        0);
 }
 
 TARVIX_EXPORT int32_t TestHcLink(void) {
-    return Guarded([&]() -> int32_t {
-        return ByteFrame() ? Bf().TestHcLink(LinkPort, LinkRate) : Tf().TestHcLink();
-    });
+    return Guarded(
+        [&]() -> int32_t { return ByteFrame() ? Bf().TestHcLink(LinkPort, LinkRate) : Tf().TestHcLink(); });
 }
 
 TARVIX_EXPORT int32_t AdPortAndRateAndMode(int32_t* port, int32_t* baud_rate, uint8_t* mode) {
@@ -216,8 +230,8 @@ TARVIX_EXPORT int32_t GetHcNextFileInfoEx(int32_t, int32_t, HcFileRecord* record
     });
 }
 
-TARVIX_EXPORT int32_t GetHcDirInfo(int32_t, int32_t, const char* pattern, const char* list_file, int32_t* count,
-                                   int32_t* total_bytes, int32_t names_only) {
+TARVIX_EXPORT int32_t GetHcDirInfo(int32_t, int32_t, const char* pattern, const char* list_file,
+                                   int32_t* count, int32_t* total_bytes, int32_t names_only) {
     return Detecting(false, [&]() -> int32_t {
         if (ByteFrame()) {
             return Bf().GetHcDirInfo(LinkPort, LinkRate, pattern, list_file, count, total_bytes, names_only);
@@ -226,25 +240,27 @@ TARVIX_EXPORT int32_t GetHcDirInfo(int32_t, int32_t, const char* pattern, const 
     });
 }
 
-TARVIX_EXPORT int32_t GetHcDirInfoEx(int32_t, int32_t, const char* pattern, const char* list_file, int32_t* count,
-                                     int32_t* total_bytes, int32_t names_only) {
+TARVIX_EXPORT int32_t GetHcDirInfoEx(int32_t, int32_t, const char* pattern, const char* list_file,
+                                     int32_t* count, int32_t* total_bytes, int32_t names_only) {
     return Detecting(false, [&]() -> int32_t {
         if (ByteFrame()) {
-            return Bf().GetHcDirInfoEx(LinkPort, LinkRate, pattern, list_file, count, total_bytes, names_only);
+            return Bf().GetHcDirInfoEx(LinkPort, LinkRate, pattern, list_file, count, total_bytes,
+                                       names_only);
         }
         return Tf().GetHcDirInfo(pattern, list_file, count, total_bytes, names_only);
     });
 }
 
-TARVIX_EXPORT int32_t SendFileToHc(int32_t, int32_t, const char* hc_name, const char* pc_path, int32_t reserved,
-                                   int32_t overwrite) {
+TARVIX_EXPORT int32_t SendFileToHc(int32_t, int32_t, const char* hc_name, const char* pc_path,
+                                   int32_t reserved, int32_t overwrite) {
     return Detecting(false, [&]() -> int32_t {
         if (ByteFrame()) return Bf().SendFileToHc(LinkPort, LinkRate, hc_name, pc_path, reserved, overwrite);
         return Tf().SendFileToHc(hc_name, pc_path, overwrite);
     });
 }
 
-TARVIX_EXPORT int32_t GetHcFile(int32_t, int32_t, const char* hc_path, const char* pc_path, int32_t overwrite) {
+TARVIX_EXPORT int32_t GetHcFile(int32_t, int32_t, const char* hc_path, const char* pc_path,
+                                int32_t overwrite) {
     return Detecting(false, [&]() -> int32_t {
         if (ByteFrame()) return Bf().GetHcFile(LinkPort, LinkRate, hc_path, pc_path, overwrite);
         return Tf().GetHcFile(hc_path, pc_path, overwrite);
@@ -294,7 +310,8 @@ TARVIX_EXPORT int32_t HcGetCurDir(int32_t, int32_t, char* folder) {
 TARVIX_EXPORT int32_t thrdSendFileToHc(int32_t, int32_t, const char* hc_name, const char* pc_path,
                                        int32_t reserved, int32_t overwrite) {
     return Detecting(true, [&]() -> int32_t {
-        if (ByteFrame()) return Bf().ThrdSendFileToHc(LinkPort, LinkRate, hc_name, pc_path, reserved, overwrite);
+        if (ByteFrame())
+            return Bf().ThrdSendFileToHc(LinkPort, LinkRate, hc_name, pc_path, reserved, overwrite);
         return Tf().ThrdSendFileToHc(hc_name, pc_path, overwrite);
     });
 }
@@ -332,9 +349,9 @@ TARVIX_EXPORT int32_t HcRescue(int32_t, int32_t, const char* pc_path) {
 }
 
 TARVIX_EXPORT int32_t thrdQueryStatus(void) {
-    return Guarded([&]() -> int32_t {
-        return ByteFrame() ? (Bf().ThrdQueryStatus() & 0xFFFF) : Tf().ThrdQueryStatus();
-    }, static_cast<int32_t>(StatusFailed));
+    return Guarded(
+        [&]() -> int32_t { return ByteFrame() ? (Bf().ThrdQueryStatus() & 0xFFFF) : Tf().ThrdQueryStatus(); },
+        static_cast<int32_t>(StatusFailed));
 }
 
 TARVIX_EXPORT char* thrdQueryCurFile(void) {
@@ -343,8 +360,8 @@ TARVIX_EXPORT char* thrdQueryCurFile(void) {
 }
 
 TARVIX_EXPORT int32_t thrdQueryPercent(void) {
-    return Guarded([&]() -> int32_t { return ByteFrame() ? Bf().ThrdQueryPercent() : Tf().ThrdQueryPercent(); },
-                   0);
+    return Guarded(
+        [&]() -> int32_t { return ByteFrame() ? Bf().ThrdQueryPercent() : Tf().ThrdQueryPercent(); }, 0);
 }
 
 TARVIX_EXPORT int32_t thrdQueryPercent_Ex(void) {
@@ -353,18 +370,22 @@ TARVIX_EXPORT int32_t thrdQueryPercent_Ex(void) {
 }
 
 TARVIX_EXPORT int32_t thrdQueryStatusEx(TransferStatus* status) {
-    return Guarded([&]() -> int32_t {
-        if (!ByteFrame()) return 0;
-        return Bf().ThrdQueryStatusEx(status) & 0xFFFF;
-    }, 0);
+    return Guarded(
+        [&]() -> int32_t {
+            if (!ByteFrame()) return 0;
+            return Bf().ThrdQueryStatusEx(status) & 0xFFFF;
+        },
+        0);
 }
 
 TARVIX_EXPORT int32_t thrdStop(int32_t how) {
-    return Guarded([&]() -> int32_t {
-        if (ByteFrame()) return Bf().ThrdStop(how) & 0xFFFF;
-        Tf().ThrdStop();
-        return 0;
-    }, 0);
+    return Guarded(
+        [&]() -> int32_t {
+            if (ByteFrame()) return Bf().ThrdStop(how) & 0xFFFF;
+            Tf().ThrdStop();
+            return 0;
+        },
+        0);
 }
 
 TARVIX_EXPORT int32_t thrdQueryTime(void) {
@@ -382,13 +403,15 @@ TARVIX_EXPORT int32_t thrdGetHcNum(int32_t, int32_t, char* number) {
 
 TARVIX_EXPORT int32_t SetHcDateTime(int32_t, int32_t, const HcDate* date, const HcTime* time) {
     return Detecting(false, [&]() -> int32_t {
-        return ByteFrame() ? Bf().SetHcDateTime(LinkPort, LinkRate, date, time) : Tf().SetHcDateTime(date, time);
+        return ByteFrame() ? Bf().SetHcDateTime(LinkPort, LinkRate, date, time)
+                           : Tf().SetHcDateTime(date, time);
     });
 }
 
 TARVIX_EXPORT int32_t GetHcDateTime(int32_t, int32_t, char* clock_text) {
     return Detecting(false, [&]() -> int32_t {
-        return ByteFrame() ? Bf().GetHcDateTime(LinkPort, LinkRate, clock_text) : Tf().GetHcDateTime(clock_text);
+        return ByteFrame() ? Bf().GetHcDateTime(LinkPort, LinkRate, clock_text)
+                           : Tf().GetHcDateTime(clock_text);
     });
 }
 
@@ -438,12 +461,13 @@ TARVIX_EXPORT int32_t GetMessUsb(int32_t, int32_t, const char* pc_path) {
 }
 
 TARVIX_EXPORT int32_t FormatHcDisk(int32_t, int32_t) {
-    return Detecting(false,
-                     [&]() -> int32_t { return ByteFrame() ? Bf().FormatHcDisk(LinkPort, LinkRate) : ResultOk; });
+    return Detecting(
+        false, [&]() -> int32_t { return ByteFrame() ? Bf().FormatHcDisk(LinkPort, LinkRate) : ResultOk; });
 }
 
 TARVIX_EXPORT int32_t ResetHc(int32_t, int32_t) {
-    return Detecting(false, [&]() -> int32_t { return ByteFrame() ? Bf().ResetHc(LinkPort, LinkRate) : ResultOk; });
+    return Detecting(false,
+                     [&]() -> int32_t { return ByteFrame() ? Bf().ResetHc(LinkPort, LinkRate) : ResultOk; });
 }
 
 // ---- Messages and instances -----------------------------------------------------------------
@@ -457,40 +481,48 @@ TARVIX_EXPORT int32_t GetErrorMsg(int32_t code, char* text) {
 }
 
 TARVIX_EXPORT int32_t GetLastErrCode(void) {
-    return Guarded([&]() -> int32_t { return ByteFrame() ? (Bf().GetLastErrCode() & 0xFFFF) : Tf().GetLastErrCode(); },
-                   0);
+    return Guarded(
+        [&]() -> int32_t { return ByteFrame() ? (Bf().GetLastErrCode() & 0xFFFF) : Tf().GetLastErrCode(); },
+        0);
 }
 
 TARVIX_EXPORT int32_t ConvertLanguage(void) {
-    return Guarded([&]() -> int32_t {
-        Bf().ConvertLanguage();
-        Tf().ConvertLanguage();
-        return 0;
-    }, 0);
+    return Guarded(
+        [&]() -> int32_t {
+            Bf().ConvertLanguage();
+            Tf().ConvertLanguage();
+            return 0;
+        },
+        0);
 }
 
 TARVIX_EXPORT int32_t GetDllVer(void) {
-    return Guarded([&]() -> int32_t {
-        platform::SharedInstanceData* shared = platform::AttachInstanceData();
-        if (shared == nullptr) return 64;  // nothing shared: this process is the only one it can know
-        // One atomic step, so two processes calling at the same moment cannot both see 0.
-        uint32_t expected = 0;
-        return shared->count.compare_exchange_strong(expected, 1) ? 64 : -1;
-    }, -1);
+    return Guarded(
+        [&]() -> int32_t {
+            platform::SharedInstanceData* shared = platform::AttachInstanceData();
+            if (shared == nullptr) return 64;  // nothing shared: this process is the only one it can know
+            // One atomic step, so two processes calling at the same moment cannot both see 0.
+            uint32_t expected = 0;
+            return shared->count.compare_exchange_strong(expected, 1) ? 64 : -1;
+        },
+        -1);
 }
 
 TARVIX_EXPORT int32_t GetDllVer_Ex(uint32_t window) {
-    return Guarded([&]() -> int32_t {
-        platform::SharedInstanceData* shared = platform::AttachInstanceData();
-        if (shared != nullptr) {
-            uint32_t stored = shared->window.load();
-            if (stored != 0) {
-                platform::RestoreWindow(stored);
-            } else if (window != 0) {
-                uint32_t expected = 0;
-                if (!shared->window.compare_exchange_strong(expected, window)) platform::RestoreWindow(expected);
+    return Guarded(
+        [&]() -> int32_t {
+            platform::SharedInstanceData* shared = platform::AttachInstanceData();
+            if (shared != nullptr) {
+                uint32_t stored = shared->window.load();
+                if (stored != 0) {
+                    platform::RestoreWindow(stored);
+                } else if (window != 0) {
+                    uint32_t expected = 0;
+                    if (!shared->window.compare_exchange_strong(expected, window))
+                        platform::RestoreWindow(expected);
+                }
             }
-        }
-        return GetDllVer();
-    }, -1);
+            return GetDllVer();
+        },
+        -1);
 }

@@ -36,15 +36,21 @@ int32_t TryFamily(bool byte_frame) {
 
 }  // namespace
 
-TextFrameFamily& Tf() { return *g_tf; }
-ByteFrameFamily& Bf() { return *g_bf; }
+TextFrameFamily& Tf() {
+    return *g_tf;
+}
+ByteFrameFamily& Bf() {
+    return *g_bf;
+}
 
 void SetFamilies(TextFrameFamily* tf, ByteFrameFamily* bf) {
     g_tf = tf != nullptr ? tf : &g_text_frame;
     g_bf = bf != nullptr ? bf : &g_byte_frame;
 }
 
-bool BackgroundWorkRuns() { return Tf().WorkerRunning() || Bf().WorkerRunning(); }
+bool BackgroundWorkRuns() {
+    return Tf().WorkerRunning() || Bf().WorkerRunning();
+}
 
 int32_t DetectHandheld(int32_t* port, int32_t* rate, uint8_t* mode) {
     const bool first_byte_frame = IsByteFrameMode(LinkMode);

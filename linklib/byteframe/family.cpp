@@ -99,6 +99,12 @@ int32_t ByteFrame::SendData(const uint8_t* data, uint32_t length) {
         SetErrorCode(ErrBadParam);
         return kNoAnswer;
     }
+    // A length that came in negative would send whatever lies behind the caller's buffer (over USB
+    // nothing else stops it).
+    if (length > 0x7FFFFFFFu) {
+        SetErrorCode(ErrBadLength);
+        return kNoAnswer;
+    }
     return P().SendData(data, length);
 }
 

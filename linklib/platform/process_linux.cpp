@@ -46,6 +46,8 @@ std::string Environment(const char* name) {
     return value != nullptr ? value : "";
 }
 
-bool HasEnvironment(const char* name) { return std::getenv(name) != nullptr; }
+bool HasEnvironment(const char* name) {
+    return std::getenv(name) != nullptr;
+}
 
 }  // namespace tarvix::platform

@@ -1,8 +1,8 @@
+#include "platform/prompt.h"
+
 #include <dlfcn.h>
 
 #include <mutex>
-
-#include "platform/prompt.h"
 
 namespace tarvix::platform {
 namespace {
@@ -13,7 +13,9 @@ RestoreHandler g_restore;
 tarvix_host_prompt_fn g_host_prompt = nullptr;
 tarvix_host_restore_window_fn g_host_restore = nullptr;
 
-bool IsQuestion(uint32_t style) { return (style & 0x0Fu) == TARVIX_MB_YESNO; }
+bool IsQuestion(uint32_t style) {
+    return (style & 0x0Fu) == TARVIX_MB_YESNO;
+}
 
 }  // namespace
 
@@ -21,8 +23,8 @@ void BindHostHooks() {
     std::lock_guard<std::mutex> lock(g_lock);
     // The host's executable exports its hooks dynamically; the library's own exports stay untouched.
     g_host_prompt = reinterpret_cast<tarvix_host_prompt_fn>(dlsym(RTLD_DEFAULT, TARVIX_HOST_PROMPT_SYMBOL));
-    g_host_restore =
-        reinterpret_cast<tarvix_host_restore_window_fn>(dlsym(RTLD_DEFAULT, TARVIX_HOST_RESTORE_WINDOW_SYMBOL));
+    g_host_restore = reinterpret_cast<tarvix_host_restore_window_fn>(
+        dlsym(RTLD_DEFAULT, TARVIX_HOST_RESTORE_WINDOW_SYMBOL));
 }
 
 void SetPromptHandler(PromptHandler handler) {

@@ -28,7 +28,9 @@ int32_t SetLinkStatus(int32_t status, int32_t code) {
     return 1;
 }
 
-void SetNoLinkError() { SetLinkStatus(StatusFailed, ErrNoLink); }
+void SetNoLinkError() {
+    SetLinkStatus(StatusFailed, ErrNoLink);
+}
 
 int32_t ClaimWorker() {
     LinkStatus& s = Status();
@@ -37,7 +39,9 @@ int32_t ClaimWorker() {
     return 0;
 }
 
-void ReleaseWorker() { Status().worker.store(0); }
+void ReleaseWorker() {
+    Status().worker.store(0);
+}
 
 int32_t QueryStatus() {
     const LinkStatus& s = Status();

@@ -6,7 +6,7 @@
 namespace tarvix::tf {
 
 class TextFrame final : public TextFrameFamily {
-public:
+  public:
     int32_t DetectLink(int32_t* port, int32_t* rate, uint8_t* mode) override;
     int32_t ComInit(int32_t port, int32_t rate) override;
     void ComRelease() override;

@@ -264,6 +264,12 @@ class BlockTransport final : public UsbTransport {
                 } else if (received_number == kUsbLastBlock) {
                     number = kUsbLastBlock;
                     SetResult(kDone);
+                } else if (payload == 0) {
+                    // An empty block that is not the last would let the handheld hold the transfer
+                    // forever.
+                    Abort();
+                    number = kUsbLastBlock;
+                    SetResult(kFailure);
                 } else {
                     ++number;
                 }

@@ -89,17 +89,36 @@ INSTANTIATE_TEST_SUITE_P(
     Table, DetectionOrder,
     ::testing::Values(
         DetectionCase{"TextFrameFirstAnswers", 3, true, false, true, 0, {"tf", "tf-open"}, 2, 57600, 3, ""},
-        DetectionCase{"TextFrameNoneByteFrameAnswers", 3, false, true, true, 0, {"tf", "bf"}, 3, 38400, 2, ""},
+        DetectionCase{
+            "TextFrameNoneByteFrameAnswers", 3, false, true, true, 0, {"tf", "bf"}, 3, 38400, 2, ""},
         DetectionCase{"NothingFromTextFrameMode", 3, false, false, true, 1, {"tf", "bf"}, 1, 115200, 3, "tf"},
         DetectionCase{"ByteFrameFirstAnswers", 1, false, true, true, 0, {"bf"}, 3, 38400, 2, ""},
-        DetectionCase{"ByteFrameNoneTextFrameAnswers", 2, true, false, true, 0, {"bf", "tf", "tf-open"}, 2, 57600,
-                      3, ""},
+        DetectionCase{"ByteFrameNoneTextFrameAnswers",
+                      2,
+                      true,
+                      false,
+                      true,
+                      0,
+                      {"bf", "tf", "tf-open"},
+                      2,
+                      57600,
+                      3,
+                      ""},
         DetectionCase{"NothingFromByteFrameMode", 1, false, false, true, 1, {"bf", "tf"}, 1, 115200, 1, "bf"},
         // A text-frame handheld that answered but whose link would not open again: the pair and mode 3
         // are recorded, the other family is not tried.
         DetectionCase{"TextFrameReopenFails", 3, true, true, false, 1, {"tf", "tf-open"}, 2, 57600, 3, "tf"},
-        DetectionCase{"ReopenFailsAfterByteFrameScan", 1, true, false, false, 1, {"bf", "tf", "tf-open"}, 2, 57600,
-                      3, "tf"}),
+        DetectionCase{"ReopenFailsAfterByteFrameScan",
+                      1,
+                      true,
+                      false,
+                      false,
+                      1,
+                      {"bf", "tf", "tf-open"},
+                      2,
+                      57600,
+                      3,
+                      "tf"}),
     [](const ::testing::TestParamInfo<DetectionCase>& info) { return std::string(info.param.name); });
 
 TEST_F(FamiliesTest, BackgroundStartersMarkTheByteFrameStatusFailed) {
