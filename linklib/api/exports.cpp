@@ -1,5 +1,6 @@
 // The library's 55 exported functions.  Each runs the detection where it must, dispatches on
 // LinkMode to the family operation and converts file records; no exception ever leaves it.
+#include <atomic>
 #include <cstring>
 #include <exception>
 
@@ -31,26 +32,67 @@ int32_t Guarded(F&& body) noexcept {
     return Guarded(std::forward<F>(body), static_cast<int32_t>(ResultFailed));
 }
 
-bool ByteFrame() { return IsByteFrameMode(LinkMode); }
+bool ByteFrame() {
+    return IsByteFrameMode(LinkMode);
+}
 
-// The detecting rule: every handheld operation first finds the link.  A background transfer of
-// either family owns the link while it runs: then nothing is probed and the call is refused.
+// The link-wide claim: one operation at a time holds the link, whatever thread called it.  A caller
+// takes it for the length of its export; a background start hands the link on to its worker, whose
+// own flag (BackgroundWorkRuns) keeps others out until it ends.  A refused call never touches the port.
+std::atomic<bool> g_link_claimed{false};
+
+class LinkClaim {
+  public:
+    LinkClaim() {
+        bool expected = false;
+        if (!g_link_claimed.compare_exchange_strong(expected, true)) return;
+        // Tested after the claim: a worker started by the previous holder is seen here.
+        if (BackgroundWorkRuns()) {
+            g_link_claimed.store(false);
+            return;
+        }
+        held_ = true;
+    }
+    ~LinkClaim() {
+        if (held_) g_link_claimed.store(false);
+    }
+    LinkClaim(const LinkClaim&) = delete;
+    LinkClaim& operator=(const LinkClaim&) = delete;
+    bool held() const { return held_; }
+
+  private:
+    bool held_ = false;
+};
+
+// Runs `operation` while holding the link.  Refused: the text-frame family answers `tf_refusal`; the
+// byte-frame family stores ErrBusy and answers `bf_refusal` (its results know no busy value).
+template <typename F>
+int32_t OnLink(F&& operation, int32_t tf_refusal = ResultBusy, int32_t bf_refusal = ResultFailed) {
+    LinkClaim claim;
+    if (!claim.held()) {
+        if (!ByteFrame()) return tf_refusal;
+        Bf().SetError(ErrBusy, false);
+        return bf_refusal;
+    }
+    return operation();
+}
+
+// The detecting rule: every handheld operation first finds the link, holding it from the detection
+// to the operation's end, so no other thread probes or uses the port in between.
 template <typename F>
 int32_t Detecting(bool background, F&& operation) noexcept {
     return Guarded([&]() -> int32_t {
-        if (BackgroundWorkRuns()) {
-            if (ByteFrame()) Bf().SetError(ErrBusy, false);
-            return ResultBusy;
-        }
-        if (DetectHandheld(nullptr, nullptr, nullptr) != 0) {
-            if (ByteFrame()) {
-                Bf().SetError(ErrNoLink, background);
-            } else {
-                Tf().SetNoLinkError();
+        return OnLink([&]() -> int32_t {
+            if (DetectHandheld(nullptr, nullptr, nullptr) != 0) {
+                if (ByteFrame()) {
+                    Bf().SetError(ErrNoLink, background);
+                } else {
+                    Tf().SetNoLinkError();
+                }
+                return ResultFailed;
             }
-            return ResultFailed;
-        }
-        return operation();
+            return operation();
+        });
     });
 }
 
@@ -62,34 +104,51 @@ using namespace tarvix;
 // ---- Link and raw input and output -----------------------------------------------------------
 
 TARVIX_EXPORT int32_t Receive_Byte(uint8_t* byte) {
-    return Guarded([&]() -> int32_t {
-        // Mode 3 has no single-byte reads: report "no byte" so that a caller reading until 1 stops.
-        if (!ByteFrame()) return 1;
-        if (byte == nullptr) return 1;
-        return Bf().ReceiveByte(byte) & 0xFFFF;
-    }, 1);
+    return Guarded(
+        [&]() -> int32_t {
+            // Mode 3 has no single-byte reads: report "no byte" so that a caller reading until 1 stops.
+            if (!ByteFrame()) return 1;
+            if (byte == nullptr) return 1;
+            return OnLink([&] { return Bf().ReceiveByte(byte) & 0xFFFF; }, 1, 1);
+        },
+        1);
 }
 
 TARVIX_EXPORT int32_t Send_Byte(int32_t byte) {
-    return Guarded([&]() -> int32_t {
-        if (!ByteFrame()) return 1;
-        return Bf().SendByte(static_cast<uint8_t>(byte)) & 0xFFFF;
-    }, 0);
+    return Guarded(
+        [&]() -> int32_t {
+            if (!ByteFrame()) return 1;
+            return OnLink([&] { return Bf().SendByte(static_cast<uint8_t>(byte)) & 0xFFFF; }, 0, 0);
+        },
+        0);
 }
 
 TARVIX_EXPORT int32_t ComInit(int32_t port, int32_t baud_rate) {
-    return Guarded([&]() -> int32_t {
-        const int32_t low_port = port & 0xFFFF;
-        return ByteFrame() ? Bf().ComInit(low_port, baud_rate) : Tf().ComInit(low_port, baud_rate);
-    }, ByteFrame() ? -1 : 0);
+    return Guarded(
+        [&]() -> int32_t {
+            const int32_t low_port = port & 0xFFFF;
+            return OnLink(
+                [&] {
+                    return ByteFrame() ? Bf().ComInit(low_port, baud_rate)
+                                       : Tf().ComInit(low_port, baud_rate);
+                },
+                0, -1);
+        },
+        ByteFrame() ? -1 : 0);
 }
 
 TARVIX_EXPORT int32_t ComRelease(void) {
-    return Guarded([&]() -> int32_t {
-        if (ByteFrame()) return Bf().ComRelease() & 0xFF;
-        Tf().ComRelease();
-        return 1;
-    }, 0);
+    return Guarded(
+        [&]() -> int32_t {
+            return OnLink(
+                [&]() -> int32_t {
+                    if (ByteFrame()) return Bf().ComRelease() & 0xFF;
+                    Tf().ComRelease();
+                    return 1;
+                },
+                0, 0);
+        },
+        0);
 }
 
 TARVIX_EXPORT int32_t IsComInited(void) {
@@ -101,7 +160,8 @@ TARVIX_EXPORT int32_t Send_Data(const void* data, int32_t length) {
         if (data == nullptr && length != 0) return 1;
         const auto* bytes = static_cast<const uint8_t*>(data);
         const auto count = static_cast<uint32_t>(length);
-        return ByteFrame() ? Bf().SendData(bytes, count) : Tf().SendData(bytes, count);
+        return OnLink(
+            [&] { return ByteFrame() ? Bf().SendData(bytes, count) : Tf().SendData(bytes, count); });
     });
 }
 
@@ -115,27 +175,35 @@ TARVIX_EXPORT int32_t Receive_Data(void* buffer, int32_t size, int32_t* received
         }
         auto* bytes = static_cast<uint8_t*>(buffer);
         const auto capacity = static_cast<uint32_t>(size);
-        if (ByteFrame()) return Bf().ReceiveData(bytes, capacity, count);
-        Tf().ReceiveData(bytes, capacity, count);
-        return 0;
+        *count = 0;
+        return OnLink([&]() -> int32_t {
+            if (ByteFrame()) return Bf().ReceiveData(bytes, capacity, count);
+            Tf().ReceiveData(bytes, capacity, count);
+            return 0;
+        });
     });
 }
 
 TARVIX_EXPORT int32_t HcSetExitTime(int32_t answer_timeout_ms, int32_t byte_timeout_ms) {
-    return Guarded([&]() -> int32_t {
-        if (ByteFrame()) {
-            Bf().HcSetExitTime(static_cast<uint32_t>(answer_timeout_ms), static_cast<uint32_t>(byte_timeout_ms));
-        }
-        return 0;
-    }, 0);
+    return Guarded(
+        [&]() -> int32_t {
+            if (ByteFrame()) {
+                Bf().HcSetExitTime(static_cast<uint32_t>(answer_timeout_ms),
+                                   static_cast<uint32_t>(byte_timeout_ms));
+            }
+            return 0;
+        },
+        0);
 }
 
 TARVIX_EXPORT int32_t SendCmd(int32_t command, int32_t sub_command, int32_t value) {
     return Guarded([&]() -> int32_t {
         const auto cmd = static_cast<uint8_t>(command);
         const auto sub = static_cast<uint8_t>(sub_command);
-        if (ByteFrame()) return Bf().SendCommandBlock(cmd, sub, static_cast<uint8_t>(value));
-        return Tf().SendCmd(cmd, sub);
+        return OnLink([&] {
+            return ByteFrame() ? Bf().SendCommandBlock(cmd, sub, static_cast<uint8_t>(value))
+                               : Tf().SendCmd(cmd, sub);
+        });
     });
 }
 
@@ -144,29 +212,33 @@ TARVIX_EXPORT int32_t SendCmdUsb(int32_t command, int32_t sub_command, const voi
         if (!ByteFrame()) return 0;
         const auto len = static_cast<uint16_t>(length);
         if (data == nullptr && len != 0) return 1;
-        return Bf().SendUsbCommand(static_cast<uint8_t>(command), static_cast<uint8_t>(sub_command),
-                                   static_cast<const uint8_t*>(data), len);
+        return OnLink([&] {
+            return Bf().SendUsbCommand(static_cast<uint8_t>(command), static_cast<uint8_t>(sub_command),
+                                       static_cast<const uint8_t*>(data), len);
+        });
     });
 }
 
 TARVIX_EXPORT int32_t Get_Update_Count(int32_t reset) {
-    return Guarded([&]() -> int32_t {
-        const auto low = static_cast<uint8_t>(reset);
-        return ByteFrame() ? Bf().UpdateCount(low) : Tf().GetUpdateCount(low);
-    }, 0);
+    return Guarded(
+        [&]() -> int32_t {
+            const auto low = static_cast<uint8_t>(reset);
+            return ByteFrame() ? Bf().UpdateCount(low) : Tf().GetUpdateCount(low);
+        },
+        0);
 }
 
 TARVIX_EXPORT int32_t TestHcLink(void) {
     return Guarded([&]() -> int32_t {
-        return ByteFrame() ? Bf().TestHcLink(LinkPort, LinkRate) : Tf().TestHcLink();
+        return OnLink([&] { return ByteFrame() ? Bf().TestHcLink(LinkPort, LinkRate) : Tf().TestHcLink(); });
     });
 }
 
 TARVIX_EXPORT int32_t AdPortAndRateAndMode(int32_t* port, int32_t* baud_rate, uint8_t* mode) {
     return Guarded([&]() -> int32_t {
-        // Probing would pull the link from under a running transfer.
-        if (BackgroundWorkRuns()) return 1;
-        return DetectHandheld(port, baud_rate, mode);
+        // Probing would pull the link from under another operation: refused, with the detection's
+        // own failure result.
+        return OnLink([&] { return DetectHandheld(port, baud_rate, mode); }, 1, 1);
     });
 }
 
@@ -188,11 +260,13 @@ TARVIX_EXPORT int32_t GetHcFileInfo(int32_t, int32_t, const char* path, HcFileEn
 
 TARVIX_EXPORT int32_t GetHcNextFileInfo(int32_t, int32_t, HcFileEntry* entry) {
     return Guarded([&]() -> int32_t {
-        if (ByteFrame()) return Bf().GetHcNextFileInfo(LinkPort, LinkRate, entry);
-        HcFileRecord record{};
-        const int32_t result = Tf().GetHcNextFileInfo(&record);
-        if (result == ResultOk && entry != nullptr) RecordToEntry(record, entry);
-        return result;
+        return OnLink([&]() -> int32_t {
+            if (ByteFrame()) return Bf().GetHcNextFileInfo(LinkPort, LinkRate, entry);
+            HcFileRecord record{};
+            const int32_t result = Tf().GetHcNextFileInfo(&record);
+            if (result == ResultOk && entry != nullptr) RecordToEntry(record, entry);
+            return result;
+        });
     });
 }
 
@@ -208,16 +282,18 @@ TARVIX_EXPORT int32_t GetHcFileInfoEx(int32_t, int32_t, const char* path, HcFile
 
 TARVIX_EXPORT int32_t GetHcNextFileInfoEx(int32_t, int32_t, HcFileRecord* record) {
     return Guarded([&]() -> int32_t {
-        if (!ByteFrame()) return Tf().GetHcNextFileInfo(record);
-        HcFileEntry entry{};
-        const int32_t result = Bf().GetHcNextFileInfo(LinkPort, LinkRate, &entry);
-        if (result == ResultOk && record != nullptr) EntryToRecord(entry, record);
-        return result;
+        return OnLink([&]() -> int32_t {
+            if (!ByteFrame()) return Tf().GetHcNextFileInfo(record);
+            HcFileEntry entry{};
+            const int32_t result = Bf().GetHcNextFileInfo(LinkPort, LinkRate, &entry);
+            if (result == ResultOk && record != nullptr) EntryToRecord(entry, record);
+            return result;
+        });
     });
 }
 
-TARVIX_EXPORT int32_t GetHcDirInfo(int32_t, int32_t, const char* pattern, const char* list_file, int32_t* count,
-                                   int32_t* total_bytes, int32_t names_only) {
+TARVIX_EXPORT int32_t GetHcDirInfo(int32_t, int32_t, const char* pattern, const char* list_file,
+                                   int32_t* count, int32_t* total_bytes, int32_t names_only) {
     return Detecting(false, [&]() -> int32_t {
         if (ByteFrame()) {
             return Bf().GetHcDirInfo(LinkPort, LinkRate, pattern, list_file, count, total_bytes, names_only);
@@ -226,25 +302,27 @@ TARVIX_EXPORT int32_t GetHcDirInfo(int32_t, int32_t, const char* pattern, const 
     });
 }
 
-TARVIX_EXPORT int32_t GetHcDirInfoEx(int32_t, int32_t, const char* pattern, const char* list_file, int32_t* count,
-                                     int32_t* total_bytes, int32_t names_only) {
+TARVIX_EXPORT int32_t GetHcDirInfoEx(int32_t, int32_t, const char* pattern, const char* list_file,
+                                     int32_t* count, int32_t* total_bytes, int32_t names_only) {
     return Detecting(false, [&]() -> int32_t {
         if (ByteFrame()) {
-            return Bf().GetHcDirInfoEx(LinkPort, LinkRate, pattern, list_file, count, total_bytes, names_only);
+            return Bf().GetHcDirInfoEx(LinkPort, LinkRate, pattern, list_file, count, total_bytes,
+                                       names_only);
         }
         return Tf().GetHcDirInfo(pattern, list_file, count, total_bytes, names_only);
     });
 }
 
-TARVIX_EXPORT int32_t SendFileToHc(int32_t, int32_t, const char* hc_name, const char* pc_path, int32_t reserved,
-                                   int32_t overwrite) {
+TARVIX_EXPORT int32_t SendFileToHc(int32_t, int32_t, const char* hc_name, const char* pc_path,
+                                   int32_t reserved, int32_t overwrite) {
     return Detecting(false, [&]() -> int32_t {
         if (ByteFrame()) return Bf().SendFileToHc(LinkPort, LinkRate, hc_name, pc_path, reserved, overwrite);
         return Tf().SendFileToHc(hc_name, pc_path, overwrite);
     });
 }
 
-TARVIX_EXPORT int32_t GetHcFile(int32_t, int32_t, const char* hc_path, const char* pc_path, int32_t overwrite) {
+TARVIX_EXPORT int32_t GetHcFile(int32_t, int32_t, const char* hc_path, const char* pc_path,
+                                int32_t overwrite) {
     return Detecting(false, [&]() -> int32_t {
         if (ByteFrame()) return Bf().GetHcFile(LinkPort, LinkRate, hc_path, pc_path, overwrite);
         return Tf().GetHcFile(hc_path, pc_path, overwrite);
@@ -294,7 +372,8 @@ TARVIX_EXPORT int32_t HcGetCurDir(int32_t, int32_t, char* folder) {
 TARVIX_EXPORT int32_t thrdSendFileToHc(int32_t, int32_t, const char* hc_name, const char* pc_path,
                                        int32_t reserved, int32_t overwrite) {
     return Detecting(true, [&]() -> int32_t {
-        if (ByteFrame()) return Bf().ThrdSendFileToHc(LinkPort, LinkRate, hc_name, pc_path, reserved, overwrite);
+        if (ByteFrame())
+            return Bf().ThrdSendFileToHc(LinkPort, LinkRate, hc_name, pc_path, reserved, overwrite);
         return Tf().ThrdSendFileToHc(hc_name, pc_path, overwrite);
     });
 }
@@ -332,9 +411,9 @@ TARVIX_EXPORT int32_t HcRescue(int32_t, int32_t, const char* pc_path) {
 }
 
 TARVIX_EXPORT int32_t thrdQueryStatus(void) {
-    return Guarded([&]() -> int32_t {
-        return ByteFrame() ? (Bf().ThrdQueryStatus() & 0xFFFF) : Tf().ThrdQueryStatus();
-    }, static_cast<int32_t>(StatusFailed));
+    return Guarded(
+        [&]() -> int32_t { return ByteFrame() ? (Bf().ThrdQueryStatus() & 0xFFFF) : Tf().ThrdQueryStatus(); },
+        static_cast<int32_t>(StatusFailed));
 }
 
 TARVIX_EXPORT char* thrdQueryCurFile(void) {
@@ -343,8 +422,8 @@ TARVIX_EXPORT char* thrdQueryCurFile(void) {
 }
 
 TARVIX_EXPORT int32_t thrdQueryPercent(void) {
-    return Guarded([&]() -> int32_t { return ByteFrame() ? Bf().ThrdQueryPercent() : Tf().ThrdQueryPercent(); },
-                   0);
+    return Guarded(
+        [&]() -> int32_t { return ByteFrame() ? Bf().ThrdQueryPercent() : Tf().ThrdQueryPercent(); }, 0);
 }
 
 TARVIX_EXPORT int32_t thrdQueryPercent_Ex(void) {
@@ -353,18 +432,22 @@ TARVIX_EXPORT int32_t thrdQueryPercent_Ex(void) {
 }
 
 TARVIX_EXPORT int32_t thrdQueryStatusEx(TransferStatus* status) {
-    return Guarded([&]() -> int32_t {
-        if (!ByteFrame()) return 0;
-        return Bf().ThrdQueryStatusEx(status) & 0xFFFF;
-    }, 0);
+    return Guarded(
+        [&]() -> int32_t {
+            if (!ByteFrame()) return 0;
+            return Bf().ThrdQueryStatusEx(status) & 0xFFFF;
+        },
+        0);
 }
 
 TARVIX_EXPORT int32_t thrdStop(int32_t how) {
-    return Guarded([&]() -> int32_t {
-        if (ByteFrame()) return Bf().ThrdStop(how) & 0xFFFF;
-        Tf().ThrdStop();
-        return 0;
-    }, 0);
+    return Guarded(
+        [&]() -> int32_t {
+            if (ByteFrame()) return Bf().ThrdStop(how) & 0xFFFF;
+            Tf().ThrdStop();
+            return 0;
+        },
+        0);
 }
 
 TARVIX_EXPORT int32_t thrdQueryTime(void) {
@@ -382,13 +465,15 @@ TARVIX_EXPORT int32_t thrdGetHcNum(int32_t, int32_t, char* number) {
 
 TARVIX_EXPORT int32_t SetHcDateTime(int32_t, int32_t, const HcDate* date, const HcTime* time) {
     return Detecting(false, [&]() -> int32_t {
-        return ByteFrame() ? Bf().SetHcDateTime(LinkPort, LinkRate, date, time) : Tf().SetHcDateTime(date, time);
+        return ByteFrame() ? Bf().SetHcDateTime(LinkPort, LinkRate, date, time)
+                           : Tf().SetHcDateTime(date, time);
     });
 }
 
 TARVIX_EXPORT int32_t GetHcDateTime(int32_t, int32_t, char* clock_text) {
     return Detecting(false, [&]() -> int32_t {
-        return ByteFrame() ? Bf().GetHcDateTime(LinkPort, LinkRate, clock_text) : Tf().GetHcDateTime(clock_text);
+        return ByteFrame() ? Bf().GetHcDateTime(LinkPort, LinkRate, clock_text)
+                           : Tf().GetHcDateTime(clock_text);
     });
 }
 
@@ -438,12 +523,13 @@ TARVIX_EXPORT int32_t GetMessUsb(int32_t, int32_t, const char* pc_path) {
 }
 
 TARVIX_EXPORT int32_t FormatHcDisk(int32_t, int32_t) {
-    return Detecting(false,
-                     [&]() -> int32_t { return ByteFrame() ? Bf().FormatHcDisk(LinkPort, LinkRate) : ResultOk; });
+    return Detecting(
+        false, [&]() -> int32_t { return ByteFrame() ? Bf().FormatHcDisk(LinkPort, LinkRate) : ResultOk; });
 }
 
 TARVIX_EXPORT int32_t ResetHc(int32_t, int32_t) {
-    return Detecting(false, [&]() -> int32_t { return ByteFrame() ? Bf().ResetHc(LinkPort, LinkRate) : ResultOk; });
+    return Detecting(false,
+                     [&]() -> int32_t { return ByteFrame() ? Bf().ResetHc(LinkPort, LinkRate) : ResultOk; });
 }
 
 // ---- Messages and instances -----------------------------------------------------------------
@@ -457,40 +543,48 @@ TARVIX_EXPORT int32_t GetErrorMsg(int32_t code, char* text) {
 }
 
 TARVIX_EXPORT int32_t GetLastErrCode(void) {
-    return Guarded([&]() -> int32_t { return ByteFrame() ? (Bf().GetLastErrCode() & 0xFFFF) : Tf().GetLastErrCode(); },
-                   0);
+    return Guarded(
+        [&]() -> int32_t { return ByteFrame() ? (Bf().GetLastErrCode() & 0xFFFF) : Tf().GetLastErrCode(); },
+        0);
 }
 
 TARVIX_EXPORT int32_t ConvertLanguage(void) {
-    return Guarded([&]() -> int32_t {
-        Bf().ConvertLanguage();
-        Tf().ConvertLanguage();
-        return 0;
-    }, 0);
+    return Guarded(
+        [&]() -> int32_t {
+            Bf().ConvertLanguage();
+            Tf().ConvertLanguage();
+            return 0;
+        },
+        0);
 }
 
 TARVIX_EXPORT int32_t GetDllVer(void) {
-    return Guarded([&]() -> int32_t {
-        platform::SharedInstanceData* shared = platform::AttachInstanceData();
-        if (shared == nullptr) return 64;  // nothing shared: this process is the only one it can know
-        // One atomic step, so two processes calling at the same moment cannot both see 0.
-        uint32_t expected = 0;
-        return shared->count.compare_exchange_strong(expected, 1) ? 64 : -1;
-    }, -1);
+    return Guarded(
+        [&]() -> int32_t {
+            platform::SharedInstanceData* shared = platform::AttachInstanceData();
+            if (shared == nullptr) return 64;  // nothing shared: this process is the only one it can know
+            // One atomic step, so two processes calling at the same moment cannot both see 0.
+            uint32_t expected = 0;
+            return shared->count.compare_exchange_strong(expected, 1) ? 64 : -1;
+        },
+        -1);
 }
 
 TARVIX_EXPORT int32_t GetDllVer_Ex(uint32_t window) {
-    return Guarded([&]() -> int32_t {
-        platform::SharedInstanceData* shared = platform::AttachInstanceData();
-        if (shared != nullptr) {
-            uint32_t stored = shared->window.load();
-            if (stored != 0) {
-                platform::RestoreWindow(stored);
-            } else if (window != 0) {
-                uint32_t expected = 0;
-                if (!shared->window.compare_exchange_strong(expected, window)) platform::RestoreWindow(expected);
+    return Guarded(
+        [&]() -> int32_t {
+            platform::SharedInstanceData* shared = platform::AttachInstanceData();
+            if (shared != nullptr) {
+                uint32_t stored = shared->window.load();
+                if (stored != 0) {
+                    platform::RestoreWindow(stored);
+                } else if (window != 0) {
+                    uint32_t expected = 0;
+                    if (!shared->window.compare_exchange_strong(expected, window))
+                        platform::RestoreWindow(expected);
+                }
             }
-        }
-        return GetDllVer();
-    }, -1);
+            return GetDllVer();
+        },
+        -1);
 }
