@@ -3,6 +3,7 @@
 #include "api/families.h"
 #include "byteframe/byteframe.h"
 #include "common/codes.h"
+#include "common/lasting.h"
 #include "textframe/textframe.h"
 
 namespace tarvix {
@@ -21,10 +22,17 @@ void ResetLinkState() {
 
 namespace {
 
-tf::TextFrame g_text_frame;
-bf::ByteFrame g_byte_frame;
-TextFrameFamily* g_tf = &g_text_frame;
-ByteFrameFamily* g_bf = &g_byte_frame;
+// The families live on after the static destructors: the unload hook and a worker still ending use them.
+TextFrameFamily* DefaultTf() {
+    static Lasting<tf::TextFrame> family;
+    return &*family;
+}
+ByteFrameFamily* DefaultBf() {
+    static Lasting<bf::ByteFrame> family;
+    return &*family;
+}
+TextFrameFamily* g_tf = nullptr;  // null: the library's own
+ByteFrameFamily* g_bf = nullptr;
 
 // One family's turn: its scan, then for the text-frame family the re-open of the link it found.
 // 0 answered and ready, 1 nothing answered, 2 answered but the link could not be opened again.
@@ -46,15 +54,15 @@ int32_t TryFamily(bool byte_frame) {
 }  // namespace
 
 TextFrameFamily& Tf() {
-    return *g_tf;
+    return g_tf != nullptr ? *g_tf : *DefaultTf();
 }
 ByteFrameFamily& Bf() {
-    return *g_bf;
+    return g_bf != nullptr ? *g_bf : *DefaultBf();
 }
 
 void SetFamilies(TextFrameFamily* tf, ByteFrameFamily* bf) {
-    g_tf = tf != nullptr ? tf : &g_text_frame;
-    g_bf = bf != nullptr ? bf : &g_byte_frame;
+    g_tf = tf;
+    g_bf = bf;
 }
 
 bool BackgroundWorkRuns() {

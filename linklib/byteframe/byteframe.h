@@ -1,12 +1,14 @@
 // The byte-frame family's operations behind the export layer.
 #pragma once
 
+#include <chrono>
+
 #include "api/families.h"
 
 namespace tarvix::bf {
 
 class ByteFrame final : public ByteFrameFamily {
-public:
+  public:
     int32_t DetectLink(int32_t* port, int32_t* rate, uint8_t* mode) override;
     void SetError(uint16_t code, bool set_failed) override;
     bool WorkerRunning() override;
@@ -21,16 +23,17 @@ public:
     int32_t ReceiveData(uint8_t* buffer, uint32_t size, int32_t* received) override;
     int32_t HcSetExitTime(uint32_t answer_ms, uint32_t byte_ms) override;
     int32_t SendCommandBlock(uint8_t command, uint8_t sub_command, uint8_t value) override;
-    int32_t SendUsbCommand(uint8_t command, uint8_t sub_command, const uint8_t* data, uint16_t length) override;
+    int32_t SendUsbCommand(uint8_t command, uint8_t sub_command, const uint8_t* data,
+                           uint16_t length) override;
     int32_t UpdateCount(uint8_t reset) override;
     int32_t GetHcFileInfo(int32_t port, int32_t rate, const char* path, HcFileEntry* entry) override;
     int32_t GetHcNextFileInfo(int32_t port, int32_t rate, HcFileEntry* entry) override;
-    int32_t GetHcDirInfo(int32_t port, int32_t rate, const char* pattern, const char* list_file, int32_t* count,
-                         int32_t* total, int32_t names_only) override;
-    int32_t GetHcDirInfoEx(int32_t port, int32_t rate, const char* pattern, const char* list_file, int32_t* count,
-                           int32_t* total, int32_t names_only) override;
-    int32_t SendFileToHc(int32_t port, int32_t rate, const char* hc_name, const char* pc_path, int32_t reserved,
-                         int32_t overwrite) override;
+    int32_t GetHcDirInfo(int32_t port, int32_t rate, const char* pattern, const char* list_file,
+                         int32_t* count, int32_t* total, int32_t names_only) override;
+    int32_t GetHcDirInfoEx(int32_t port, int32_t rate, const char* pattern, const char* list_file,
+                           int32_t* count, int32_t* total, int32_t names_only) override;
+    int32_t SendFileToHc(int32_t port, int32_t rate, const char* hc_name, const char* pc_path,
+                         int32_t reserved, int32_t overwrite) override;
     int32_t GetHcFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_path,
                       int32_t overwrite) override;
     int32_t DelHcFile(int32_t port, int32_t rate, const char* hc_path, int32_t confirm) override;
@@ -39,8 +42,8 @@ public:
     int32_t HcDelDir(int32_t port, int32_t rate, const char* folder) override;
     int32_t HcSetDir(int32_t port, int32_t rate, const char* folder) override;
     int32_t HcGetCurDir(int32_t port, int32_t rate, char* folder) override;
-    int32_t ThrdSendFileToHc(int32_t port, int32_t rate, const char* hc_name, const char* pc_path, int32_t reserved,
-                             int32_t overwrite) override;
+    int32_t ThrdSendFileToHc(int32_t port, int32_t rate, const char* hc_name, const char* pc_path,
+                             int32_t reserved, int32_t overwrite) override;
     int32_t ThrdGetHcFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_path,
                           int32_t overwrite) override;
     int32_t ThrdSendMifToHc(int32_t port, int32_t rate, const char* mif_path, int32_t reserved,
@@ -70,7 +73,11 @@ public:
 
 // Process attach of the family (after the message table).
 void Attach();
-// Stops a running worker through the stop flag and waits for it, bounded, before teardown.
+// Stops a running worker through the stop flag and waits for it, at most two seconds.
 void Detach();
+// The library's stop in steps (see tf::StopWorkers): ask a running worker to stop, wait for the workers
+// until `deadline` (true when none runs besides the calling thread).
+void StopWorkers();
+bool WaitWorkers(std::chrono::steady_clock::time_point deadline);
 
 }  // namespace tarvix::bf

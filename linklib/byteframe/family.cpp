@@ -1,15 +1,15 @@
 // The byte-frame family's link and raw input and output, and its start and stop.
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <system_error>
-#include <thread>
 
 #include "byteframe/byteframe.h"
 #include "byteframe/operations.h"
 #include "byteframe/transfer_status.h"
 #include "byteframe/worker.h"
 #include "common/codes.h"
+#include "common/lasting.h"
+#include "common/worker_gate.h"
 
 namespace tarvix::bf {
 
@@ -19,10 +19,11 @@ Protocol& P() {
     return Proto();
 }
 
-std::mutex g_worker_lock;
-std::condition_variable g_worker_done;
-// Workers not yet ended: one that has set its final status may still be ending when the next starts.
-int g_workers_running = 0;
+WorkerGate& Gate() {
+    static Lasting<WorkerGate> gate;
+    return *gate;
+}
+
 std::atomic<bool> g_fail_next_start{false};
 
 }  // namespace
@@ -32,22 +33,7 @@ bool LaunchWorker(std::function<void()> body) {
     try {
         if (g_fail_next_start.exchange(false))
             throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-        {
-            std::lock_guard<std::mutex> lock(g_worker_lock);
-            ++g_workers_running;
-        }
-        try {
-            std::thread([body = std::move(body)] {
-                body();
-                std::lock_guard<std::mutex> lock(g_worker_lock);
-                --g_workers_running;
-                g_worker_done.notify_all();
-            }).detach();
-        } catch (...) {
-            std::lock_guard<std::mutex> lock(g_worker_lock);
-            --g_workers_running;
-            throw;
-        }
+        Gate().Launch(std::move(body));
         return true;
     } catch (...) {
         // Without a worker nothing would ever leave StatusBusy.
@@ -57,10 +43,8 @@ bool LaunchWorker(std::function<void()> body) {
 }
 
 void StopWorker(unsigned limit_ms) {
-    std::unique_lock<std::mutex> lock(g_worker_lock);
-    if (g_workers_running == 0) return;
-    g_stop_flag.store(true);
-    g_worker_done.wait_for(lock, std::chrono::milliseconds(limit_ms), [] { return g_workers_running == 0; });
+    StopWorkers();
+    WaitWorkers(std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms));
 }
 
 void FailNextWorkerStart() {
@@ -71,6 +55,15 @@ void Attach() {}
 
 void Detach() {
     StopWorker(2000);
+}
+
+void StopWorkers() {
+    // Only a running worker clears the flag again: with none, a raised flag would stop the next start.
+    if (!Gate().WaitIdle(std::chrono::steady_clock::now())) g_stop_flag.store(true);
+}
+
+bool WaitWorkers(std::chrono::steady_clock::time_point deadline) {
+    return Gate().WaitIdle(deadline);
 }
 
 int32_t ByteFrame::ReceiveByte(uint8_t* byte) {

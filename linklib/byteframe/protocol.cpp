@@ -4,6 +4,7 @@
 
 #include "byteframe/transfer_status.h"
 #include "common/codes.h"
+#include "common/lasting.h"
 #include "platform/clock.h"
 
 namespace tarvix::bf {
@@ -11,7 +12,6 @@ namespace tarvix::bf {
 namespace {
 
 Tuning g_tuning;
-Protocol g_protocol;
 
 // Consecutive copies of an already taken block tolerated before the sender is taken for stuck.
 constexpr int kMaxRepeats = 64;
@@ -22,7 +22,8 @@ Tuning& Tune() {
     return g_tuning;
 }
 Protocol& Proto() {
-    return g_protocol;
+    static Lasting<Protocol> protocol;
+    return *protocol;
 }
 
 uint32_t Protocol::Capped(uint32_t ms) const {

@@ -1,19 +1,31 @@
+#include "platform/prompt.h"
+
 #include <dlfcn.h>
 
 #include <mutex>
 
-#include "platform/prompt.h"
+#include "common/lasting.h"
 
 namespace tarvix::platform {
 namespace {
 
 std::mutex g_lock;
-PromptHandler g_handler;
-RestoreHandler g_restore;
 tarvix_host_prompt_fn g_host_prompt = nullptr;
 tarvix_host_restore_window_fn g_host_restore = nullptr;
 
-bool IsQuestion(uint32_t style) { return (style & 0x0Fu) == TARVIX_MB_YESNO; }
+// The handlers live on after the static destructors: a worker may still ask while the process ends.
+PromptHandler& Handler() {
+    static Lasting<PromptHandler> handler;
+    return *handler;
+}
+RestoreHandler& Restorer() {
+    static Lasting<RestoreHandler> restorer;
+    return *restorer;
+}
+
+bool IsQuestion(uint32_t style) {
+    return (style & 0x0Fu) == TARVIX_MB_YESNO;
+}
 
 }  // namespace
 
@@ -21,13 +33,13 @@ void BindHostHooks() {
     std::lock_guard<std::mutex> lock(g_lock);
     // The host's executable exports its hooks dynamically; the library's own exports stay untouched.
     g_host_prompt = reinterpret_cast<tarvix_host_prompt_fn>(dlsym(RTLD_DEFAULT, TARVIX_HOST_PROMPT_SYMBOL));
-    g_host_restore =
-        reinterpret_cast<tarvix_host_restore_window_fn>(dlsym(RTLD_DEFAULT, TARVIX_HOST_RESTORE_WINDOW_SYMBOL));
+    g_host_restore = reinterpret_cast<tarvix_host_restore_window_fn>(
+        dlsym(RTLD_DEFAULT, TARVIX_HOST_RESTORE_WINDOW_SYMBOL));
 }
 
 void SetPromptHandler(PromptHandler handler) {
     std::lock_guard<std::mutex> lock(g_lock);
-    g_handler = std::move(handler);
+    Handler() = std::move(handler);
 }
 
 int32_t ShowMessageBox(const char* text, const char* caption, uint32_t style) {
@@ -35,7 +47,7 @@ int32_t ShowMessageBox(const char* text, const char* caption, uint32_t style) {
     tarvix_host_prompt_fn host;
     {
         std::lock_guard<std::mutex> lock(g_lock);
-        handler = g_handler;
+        handler = Handler();
         host = g_host_prompt;
     }
     const char* safe_text = text != nullptr ? text : "";
@@ -52,7 +64,7 @@ bool AskYesNo(const char* text, const char* caption, uint32_t icon) {
 
 void SetRestoreHandler(RestoreHandler handler) {
     std::lock_guard<std::mutex> lock(g_lock);
-    g_restore = std::move(handler);
+    Restorer() = std::move(handler);
 }
 
 void RestoreWindow(uint32_t window) {
@@ -60,7 +72,7 @@ void RestoreWindow(uint32_t window) {
     tarvix_host_restore_window_fn host;
     {
         std::lock_guard<std::mutex> lock(g_lock);
-        handler = g_restore;
+        handler = Restorer();
         host = g_host_restore;
     }
     if (handler) {

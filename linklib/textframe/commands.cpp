@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/records.h"
+#include "common/worker_gate.h"
 #include "textframe/frame_transfer.h"
 #include "textframe/link_status.h"
 #include "textframe/usb_transport.h"
@@ -58,12 +59,12 @@ bool HcCommand(uint8_t command, uint8_t sub_command, uint8_t* status, uint16_t l
     if (status != nullptr) *status = 0;
     // A stopped background operation sends no further command; the packet it may be sending when
     // the stop comes is one frame, and its reply wait watches the stop.
-    if (OnWorker() && StopPending()) return false;
+    if (OnWorkerThread() && StopPending()) return false;
     if (!SendPacket(BuildCommandPacket(command, sub_command, data != nullptr ? length : 0, data), timeouts)) {
         return false;
     }
     if (!HasStatusReply(command, sub_command)) return true;
-    if (OnWorker() && StopPending()) return false;
+    if (OnWorkerThread() && StopPending()) return false;
     uint8_t reply[kStatusReplySize] = {};
     uint32_t received = 0;
     const Timing& t = GetTiming();

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <new>
 
+#include "common/worker_gate.h"
 #include "textframe/frame_codec.h"
 #include "textframe/serial_line.h"
 #include "textframe/workers.h"
@@ -47,7 +47,8 @@ struct Buffers {
     codec::FrameDecoder decoder;
 };
 
-std::unique_ptr<Buffers> g_buffers;
+// Owned by the library's start and stop alone (a plain pointer: no static destructor frees it at exit).
+Buffers* g_buffers = nullptr;
 std::atomic<bool> g_stop{false};
 std::atomic<uint32_t> g_update_count{0};
 
@@ -86,7 +87,7 @@ int SendFrameOnce(size_t length) {
     uint8_t answer = 0;
     // A background operation's command or small data frame gives up its answer wait at a stop; a
     // file frame's answer (and the abort frame's) is awaited, so the handheld learns of the stop.
-    const bool stoppable = t.memory && OnWorker();
+    const bool stoppable = t.memory && OnWorkerThread();
     const int read = line.ReadByte(&answer, t.timeouts.timeout_ms, stoppable);
     if (read == ReadStopped) return SentNoAnswer;
     if (read == ReadByteOk && answer != codec::kAck) return SentNak;
@@ -100,7 +101,7 @@ int SendFrame(size_t length) {
         const int outcome = SendFrameOnce(length);
         if (outcome == SentAck || outcome == SentAbort) return outcome;
         // A stopped background operation repeats no unanswered frame.
-        if (OnWorker() && g_stop.load()) break;
+        if (OnWorkerThread() && g_stop.load()) break;
     }
     return SendFailed;
 }
@@ -169,7 +170,7 @@ void Begin(bool memory, bool sending, uint32_t length, const LinkTimeouts* timeo
     // A stop asked while nothing ran is forgotten by the caller's next transfer; a background
     // operation keeps its stop from its start to its end, so one that arrived before this transfer
     // (during a look-up or a command) ends it at once.
-    if (!OnWorker()) g_stop.store(false);
+    if (!OnWorkerThread()) g_stop.store(false);
 }
 
 void End() {
@@ -179,7 +180,7 @@ void End() {
     t.send_pos = nullptr;
     t.receive_pos = nullptr;
     t.file = nullptr;
-    if (!OnWorker()) g_stop.store(false);
+    if (!OnWorkerThread()) g_stop.store(false);
 }
 
 bool NextBlock() {
@@ -369,8 +370,8 @@ void AddUpdateCount() {
 
 bool AllocFrameBuffer() {
     Line().WatchStop(&g_stop);
-    g_buffers.reset();
-    g_buffers.reset(new (std::nothrow) Buffers());
+    delete g_buffers;
+    g_buffers = new (std::nothrow) Buffers();
     if (g_buffers == nullptr) {
         FreeFrameBuffer();
         return false;
@@ -379,7 +380,8 @@ bool AllocFrameBuffer() {
 }
 
 void FreeFrameBuffer() {
-    g_buffers.reset();
+    delete g_buffers;
+    g_buffers = nullptr;
     Line().WatchStop(nullptr);
     Line().Close();
 }

@@ -169,11 +169,12 @@ void Attach() {
     Usb().Setup();
 }
 
-void Detach() {
-    // A worker still running is stopped and awaited: it must not outlive the buffers it uses.
+void StopWorkers() {
     StopSerialTransfer();
     Usb().Stop();
-    JoinWorker();
+}
+
+void Release() {
     Usb().Teardown();
     FreeFrameBuffer();
 }

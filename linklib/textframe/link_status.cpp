@@ -4,13 +4,14 @@
 
 #include "api/settings.h"
 #include "common/codes.h"
+#include "common/lasting.h"
 #include "platform/profile.h"
 
 namespace tarvix::tf {
 
 LinkStatus& Status() {
-    static LinkStatus status;
-    return status;
+    static Lasting<LinkStatus> status;
+    return *status;
 }
 
 std::atomic<int32_t> g_rescue_percent{0};
@@ -28,7 +29,9 @@ int32_t SetLinkStatus(int32_t status, int32_t code) {
     return 1;
 }
 
-void SetNoLinkError() { SetLinkStatus(StatusFailed, ErrNoLink); }
+void SetNoLinkError() {
+    SetLinkStatus(StatusFailed, ErrNoLink);
+}
 
 int32_t ClaimWorker() {
     LinkStatus& s = Status();
@@ -37,7 +40,9 @@ int32_t ClaimWorker() {
     return 0;
 }
 
-void ReleaseWorker() { Status().worker.store(0); }
+void ReleaseWorker() {
+    Status().worker.store(0);
+}
 
 int32_t QueryStatus() {
     const LinkStatus& s = Status();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "api/settings.h"
+#include "common/lasting.h"
 #include "platform/clock.h"
 #include "textframe/timing.h"
 
@@ -19,8 +20,8 @@ constexpr size_t kMaxDropRounds = 64;
 }  // namespace
 
 SerialLine& Line() {
-    static SerialLine line;
-    return line;
+    static Lasting<SerialLine> line;
+    return *line;
 }
 
 bool IsSupportedRate(uint32_t baud_rate) {

@@ -1,12 +1,14 @@
 // The text-frame family's operations behind the export layer.
 #pragma once
 
+#include <chrono>
+
 #include "api/families.h"
 
 namespace tarvix::tf {
 
 class TextFrame final : public TextFrameFamily {
-public:
+  public:
     int32_t DetectLink(int32_t* port, int32_t* rate, uint8_t* mode) override;
     int32_t ComInit(int32_t port, int32_t rate) override;
     void ComRelease() override;
@@ -50,8 +52,13 @@ public:
     void ConvertLanguage() override;
 };
 
-// Process attach and detach of the family (after the message table: frame buffer, USB, settings).
+// Process attach of the family (after the message table: frame buffer, USB, settings).
 void Attach();
-void Detach();
+// Process detach, in three steps so that the library's stop can bound the wait across both families:
+// ask a running worker to stop; wait for the workers (true when none runs besides the calling thread);
+// release what the family holds, called only when no worker runs.
+void StopWorkers();
+bool WaitWorkers(std::chrono::steady_clock::time_point deadline);
+void Release();
 
 }  // namespace tarvix::tf

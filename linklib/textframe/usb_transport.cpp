@@ -9,6 +9,7 @@
 
 #include "api/link_state.h"
 #include "common/records.h"
+#include "common/worker_gate.h"
 #include "platform/usb.h"
 #include "textframe/frame_transfer.h"
 #include "textframe/workers.h"
@@ -209,7 +210,7 @@ class BlockTransport final : public UsbTransport {
         block_count_.store(0);
         // A background operation keeps its stop request across its transfers: one that arrived
         // before this transfer ends it at its first announcement.
-        if (!OnWorker()) stop_.store(false);
+        if (!OnWorkerThread()) stop_.store(false);
         uint32_t remaining = length;
         uint64_t bytes_moved = 0;
         if (source.file != nullptr) {
@@ -294,7 +295,7 @@ class BlockTransport final : public UsbTransport {
         // End.
         block_count_.store(0);
         number_.store(0);
-        if (!OnWorker()) stop_.store(false);
+        if (!OnWorkerThread()) stop_.store(false);
         device_.reset();
         return ok;
     }

@@ -1,26 +1,26 @@
 #include "textframe/workers.h"
 
 #include <cstring>
-#include <mutex>
 #include <system_error>
-#include <thread>
 
 #include "common/codes.h"
+#include "common/lasting.h"
+#include "common/worker_gate.h"
 #include "textframe/frame_transfer.h"
 #include "textframe/link_status.h"
+#include "textframe/textframe.h"
 #include "textframe/usb_transport.h"
 
 namespace tarvix::tf {
 namespace {
 
-std::mutex g_thread_lock;  // guards g_thread only; never held while a worker runs its operation
-std::thread g_thread;
-WorkerArgs g_args;
-thread_local bool t_on_worker = false;
+WorkerGate& Gate() {
+    static Lasting<WorkerGate> gate;
+    return *gate;
+}
 
-void RunWorker(WorkerBody body, uint32_t stop_code) {
-    t_on_worker = true;
-    const int32_t result = body(g_args);
+void RunWorker(WorkerBody body, const WorkerArgs& args, uint32_t stop_code) {
+    const int32_t result = body(args);
     // Whichever step the stop cut short (a look-up, a command or the data), the operation ends as a
     // stopped transfer does.
     if (result == ResultFailed && StopPending()) SetLinkStatus(StatusFailed, static_cast<int32_t>(stop_code));
@@ -35,10 +35,6 @@ void RunWorker(WorkerBody body, uint32_t stop_code) {
 }
 
 }  // namespace
-
-bool OnWorker() {
-    return t_on_worker;
-}
 
 bool StopPending() {
     return StopFlag().load() || Usb().StopRequested();
@@ -59,16 +55,15 @@ int32_t StartWorker(WorkerBody body, const char* name, const char* path, int32_t
         SetLinkStatus(StatusFailed, name_length > WorkerArgs::kNameLimit ? ErrBadName : ErrBadParam);
         return ResultFailed;
     }
-    std::lock_guard<std::mutex> lock(g_thread_lock);
-    // The worker flag was clear, so an earlier thread has finished its work: collect it.
-    if (g_thread.joinable()) g_thread.join();
-    g_args.name.assign(name != nullptr ? name : "", name_length);
-    g_args.path.assign(path != nullptr ? path : "", path_length);
-    g_args.mode = mode;
+    // The worker gets its own copy of the arguments: nothing it reads is shared with the next start.
+    WorkerArgs args;
+    args.name.assign(name != nullptr ? name : "", name_length);
+    args.path.assign(path != nullptr ? path : "", path_length);
+    args.mode = mode;
     // From here on a stop belongs to this operation, whatever phase it reaches.
     ClearStop();
     try {
-        g_thread = std::thread(RunWorker, body, stop_code);
+        Gate().Launch([body, args = std::move(args), stop_code] { RunWorker(body, args, stop_code); });
     } catch (const std::system_error&) {
         ReleaseWorker();
         SetLinkStatus(StatusFailed, ErrThreadStart);
@@ -77,9 +72,8 @@ int32_t StartWorker(WorkerBody body, const char* name, const char* path, int32_t
     return ResultOk;
 }
 
-void JoinWorker() {
-    std::lock_guard<std::mutex> lock(g_thread_lock);
-    if (g_thread.joinable()) g_thread.join();
+bool WaitWorkers(std::chrono::steady_clock::time_point deadline) {
+    return Gate().WaitIdle(deadline);
 }
 
 }  // namespace tarvix::tf

@@ -24,12 +24,8 @@ using WorkerBody = int32_t (*)(const WorkerArgs& args);
 // any phase ends the operation with StatusFailed and `stop_code`, the code its data transfer gives a stop.
 int32_t StartWorker(WorkerBody body, const char* name, const char* path, int32_t mode, uint32_t stop_code);
 
-// True on the background worker's thread.
-bool OnWorker();
 // A stop asked by thrdStop on either transport and not yet cleared.
 bool StopPending();
 void ClearStop();
-// Waits for the last worker's thread to end (library stop).
-void JoinWorker();
 
 }  // namespace tarvix::tf

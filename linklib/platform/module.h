@@ -1,0 +1,11 @@
+// The library's own module in memory.
+#pragma once
+
+namespace tarvix::platform {
+
+// Keeps the library's code mapped until the process ends, whatever unloads the host does later.
+// Called before a background thread starts: the thread may still run library code after the host
+// has unloaded the library.  Cheap after the first call; a library linked into a program is left as it is.
+void PinLibrary();
+
+}  // namespace tarvix::platform

@@ -1,0 +1,19 @@
+#include <dlfcn.h>
+
+#include <mutex>
+
+#include "platform/module.h"
+
+namespace tarvix::platform {
+
+void PinLibrary() {
+    static std::once_flag pinned;
+    std::call_once(pinned, [] {
+        Dl_info self{};
+        if (dladdr(reinterpret_cast<void*>(&PinLibrary), &self) == 0 || self.dli_fname == nullptr) return;
+        // Another reference that is never released, made undeletable: dlclose leaves the code in place.
+        dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    });
+}
+
+}  // namespace tarvix::platform

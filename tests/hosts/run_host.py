@@ -1,0 +1,208 @@
+#!/usr/bin/env python3
+"""Runs one host scenario of the table (scenarios.txt) against the simulated handheld.
+
+    run_host.py --host BIN --sim HHSIM --scenarios FILE --scenario NAME
+                [--runner CMD] [--ports env|wine] [--library PATH]
+    run_host.py --scenarios FILE --list [--kind c|python]
+
+A scenario line is "name family state way [options]": family text, byte or - (no handheld attached);
+state and way are the host's two arguments; options are hhsim options (starting with --) or
+key=value settings: upload=BYTES (size of the PC file to upload, default 4096), status=N (expected
+exit status, default 0), limit=SECONDS (longest time from "leaving" to the end of the process,
+default 3), kind=python (a scenario of the Python host instead of the C hosts).
+
+The host's COM1 is the handheld's pseudo-terminal, COM2-COM4 lead nowhere.  --ports env maps them
+through TARVIX_COMn; --ports wine through the links com1..com4 in $WINEPREFIX/dosdevices.  --runner
+is put in front of the host's command line (e.g. "wine").  A scenario passes when the host ends with
+the expected status within the limit and nothing in its output reports a sanitizer finding, an
+abort or a heap fault.
+"""
+import argparse
+import os
+import select
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+FINDINGS = (
+    "AddressSanitizer",
+    "LeakSanitizer",
+    "ThreadSanitizer",
+    "UndefinedBehaviorSanitizer",
+    "runtime error:",
+    "terminate called",
+    "pure virtual method called",
+    "double free",
+    "corrupted",
+    "free(): ",
+    "Aborted",
+)
+
+
+def read_table(path):
+    table = {}
+    with open(path, encoding="utf-8") as f:
+        for number, line in enumerate(f, 1):
+            line = line.split("#", 1)[0].strip()
+            if not line:
+                continue
+            fields = line.split()
+            if len(fields) < 4:
+                sys.exit(f"{path}:{number}: a scenario needs name, family, state and way")
+            name, family, state, way = fields[:4]
+            entry = {"family": family, "state": state, "way": way, "sim": [], "upload": 4096,
+                     "status": 0, "limit": 3.0, "kind": "c"}
+            for option in fields[4:]:
+                if option.startswith("--"):
+                    entry["sim"].extend(option.split("=", 1))
+                elif "=" in option:
+                    key, value = option.split("=", 1)
+                    if key not in ("upload", "status", "limit", "kind"):
+                        sys.exit(f"{path}:{number}: unknown setting {key}")
+                    entry[key] = value if key == "kind" else float(value) if key == "limit" else int(value)
+                else:
+                    sys.exit(f"{path}:{number}: unknown option {option}")
+            if name in table:
+                sys.exit(f"{path}:{number}: scenario {name} twice")
+            table[name] = entry
+    return table
+
+
+def start_handheld(sim, family, store, link, options):
+    os.makedirs(store, exist_ok=True)
+    with open(os.path.join(store, "DOWN.BIN"), "wb") as f:
+        f.write(bytes((i * 7) & 0xFF for i in range(4096)))
+    command = [sim, "--family", family, "--store", store, "--link", link] + options
+    process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    seen = b""
+    end = time.monotonic() + 10
+    while b"hhsim ready\n" not in seen:
+        left = end - time.monotonic()
+        if left <= 0 or not select.select([process.stdout], [], [], left)[0]:
+            process.kill()
+            sys.exit(f"hhsim did not get ready: {seen!r}")
+        chunk = os.read(process.stdout.fileno(), 4096)
+        if not chunk:
+            sys.exit(f"hhsim ended: {seen!r}")
+        seen += chunk
+    return process
+
+
+def map_ports(how, link, env):
+    nowhere = "/nonexistent/tarvix-port"
+    ports = [link or nowhere, nowhere, nowhere, nowhere]
+    if how == "env":
+        for n, target in enumerate(ports, 1):
+            env[f"TARVIX_COM{n}"] = target
+    else:
+        dosdevices = os.path.join(env.get("WINEPREFIX", os.path.expanduser("~/.wine")), "dosdevices")
+        for n, target in enumerate(ports, 1):
+            name = os.path.join(dosdevices, f"com{n}")
+            if os.path.lexists(name):
+                os.remove(name)
+            os.symlink(target, name)
+
+
+def run_host(command, env, cwd, limit):
+    """Runs the host; returns (status, output, seconds from "leaving" to the end or None)."""
+    process = subprocess.Popen(command, env=env, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    output = b""
+    left_at = None
+    setup_end = time.monotonic() + 90
+    while True:
+        deadline = left_at + limit + 5 if left_at is not None else setup_end
+        wait = deadline - time.monotonic()
+        if wait <= 0:
+            process.kill()
+            process.wait()
+            after = time.monotonic() - left_at if left_at is not None else None
+            return None, output.decode(errors="replace") + "\n[killed: no end in time]", after
+        if not select.select([process.stdout], [], [], wait)[0]:
+            continue
+        chunk = os.read(process.stdout.fileno(), 4096)
+        if not chunk:
+            break
+        output += chunk
+        if left_at is None and b"leaving\n" in output:
+            left_at = time.monotonic()
+    status = process.wait()
+    ended = time.monotonic()
+    return status, output.decode(errors="replace"), (ended - left_at) if left_at is not None else None
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--scenarios", required=True)
+    parser.add_argument("--list", action="store_true")
+    parser.add_argument("--kind", default="c")
+    parser.add_argument("--scenario")
+    parser.add_argument("--host")
+    parser.add_argument("--sim")
+    parser.add_argument("--runner", default="")
+    parser.add_argument("--ports", choices=("env", "wine"), default="env")
+    parser.add_argument("--library")
+    args = parser.parse_args()
+
+    table = read_table(args.scenarios)
+    if args.list:
+        print("\n".join(name for name, entry in table.items() if entry["kind"] == args.kind))
+        return 0
+    if args.scenario not in table or not args.host:
+        sys.exit(f"unknown scenario {args.scenario} or no host")
+    entry = table[args.scenario]
+
+    work = tempfile.mkdtemp(prefix=f"tarvix-host-{args.scenario}-")
+    handheld = None
+    try:
+        env = dict(os.environ)
+        env["TARVIX_SHM_NAME"] = f"tarvix-host-{os.getpid()}-{args.scenario}"
+        env["TARVIX_INI"] = os.path.join(work, "tarvix.ini")
+        env["TARVIX_LOCALE"] = "en_US"
+        env.pop("TARVIX_USB_DIR", None)
+        env["TARVIX_HOST_UPLOAD"] = os.path.join(work, "up.bin")
+        env["TARVIX_HOST_DOWNLOAD"] = os.path.join(work, "down.bin")
+        if args.library:
+            env["TARVIX_LIBRARY"] = args.library
+        with open(env["TARVIX_HOST_UPLOAD"], "wb") as f:
+            f.write(bytes((i * 13 + 5) & 0xFF for i in range(entry["upload"])))
+        link = None
+        if entry["family"] != "-":
+            link = os.path.join(work, "com1")
+            handheld = start_handheld(args.sim, entry["family"], os.path.join(work, "store"), link, entry["sim"])
+        map_ports(args.ports, link, env)
+
+        command = shlex.split(args.runner) + shlex.split(args.host) + [entry["state"], entry["way"]]
+        status, output, after_leaving = run_host(command, env, work, entry["limit"])
+        problems = []
+        if status != entry["status"]:
+            problems.append(f"exit status {status}, expected {entry['status']}")
+        if after_leaving is None:
+            problems.append("the host never started to leave")
+        elif after_leaving > entry["limit"]:
+            problems.append(f"leaving took {after_leaving:.2f} s, limit {entry['limit']} s")
+        found = [word for word in FINDINGS if word in output]
+        if found:
+            problems.append("output reports " + ", ".join(found))
+        timing = f"{after_leaving:.2f} s" if after_leaving is not None else "-"
+        if problems:
+            print(f"FAIL {args.scenario}: " + "; ".join(problems))
+            print(output)
+            return 1
+        print(f"PASS {args.scenario} (left in {timing})")
+        return 0
+    finally:
+        if handheld is not None:
+            handheld.terminate()
+            try:
+                handheld.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                handheld.kill()
+                handheld.wait()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
