@@ -61,13 +61,19 @@ inline const char* kNoDevice = "/nonexistent/tarvix-tty";
 
 class SimTest : public ::testing::Test {
   protected:
-    // Waits short enough to keep failing paths quick, long enough for a loaded machine.
+    // Waits short enough to keep failing paths quick, long enough for a loaded machine (the thread
+    // sanitizer slows the library and the handheld alike: there they are stretched).
     static tf::Timing TestTiming() {
+#if defined(__SANITIZE_THREAD__)
+        constexpr uint32_t scale = 4;
+#else
+        constexpr uint32_t scale = 1;
+#endif
         tf::Timing t;
-        t.default_timeout_ms = 400;
-        t.byte_timeout_ms = 200;
-        t.status_reply_timeout_ms = 400;
-        t.link_test_timeout_ms = 250;
+        t.default_timeout_ms = 400 * scale;
+        t.byte_timeout_ms = 200 * scale;
+        t.status_reply_timeout_ms = 400 * scale;
+        t.link_test_timeout_ms = 250 * scale;
         return t;
     }
 
