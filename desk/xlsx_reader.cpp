@@ -310,7 +310,8 @@ Sheet ReadXlsx(const std::string& path, const std::vector<int>& columns) {
                     column = cc;
                 } else {
                     ++column;
-                    if (column > kMaxColumns) throw WorkbookError("The worksheet holds a column out of range");
+                    if (column > kMaxColumns)
+                        throw WorkbookError("The worksheet holds a column out of range");
                 }
                 const char* t = Attribute(attrs, "t");
                 type = t ? t : "n";
@@ -360,7 +361,8 @@ Sheet ReadXlsx(const std::string& path, const std::vector<int>& columns) {
             } else if (ParseNumber(text, number)) {
                 bool is_date = style >= 0 && static_cast<size_t>(style) < date_style.size() &&
                                date_style[static_cast<size_t>(style)];
-                value = is_date ? CellValue::Date(date1904 ? number + 1462 : number) : CellValue::Number(number);
+                value =
+                    is_date ? CellValue::Date(date1904 ? number + 1462 : number) : CellValue::Number(number);
             }
             sheet.put(row, column, std::move(value));
         };

@@ -78,7 +78,7 @@ class ByteFrameHandheld {
     Simulator::Core& c_;
     Line& line_;
     UsbDataPath* usb_ = nullptr;  // over USB the data moves through the driver instead of the line
-    bool crc_next_ = false;  // the next file stream carries the CRC
+    bool crc_next_ = false;       // the next file stream carries the CRC
     bool feature_asked_ = false;
     bool format_next_ = false;
     // A feature query opens a format unless it follows the number or the range query of a rescue,
@@ -482,8 +482,8 @@ void ByteFrameHandheld::Handle(const CommandRecord& cmd) {
     // a flash command right after the feature query is a format, any other one asks for the rescue
     // information.
     format_next_ = feature_asked_ && feature_opens_format_ && cmd.command == 80 && cmd.sub == 40;
-    if (cmd.command == 80 && cmd.sub == 27) feature_opens_format_ = previous_command_ != 80 * 256 + 25 &&
-                                                                    previous_command_ != 80 * 256 + 26;
+    if (cmd.command == 80 && cmd.sub == 27)
+        feature_opens_format_ = previous_command_ != 80 * 256 + 25 && previous_command_ != 80 * 256 + 26;
     previous_command_ = cmd.command * 256 + cmd.sub;
     if (cmd.command != 80 || (cmd.sub != 1 && cmd.sub != 4 && cmd.sub != 27)) feature_asked_ = false;
     switch (cmd.command) {

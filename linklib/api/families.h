@@ -11,12 +11,12 @@ namespace tarvix {
 
 // Text-frame family (LinkMode 3).  Operations return the results of the whole library unless noted.
 class TextFrameFamily {
-public:
+  public:
     virtual ~TextFrameFamily() = default;
 
     // Detection and link.
     virtual int32_t DetectLink(int32_t* port, int32_t* rate, uint8_t* mode) = 0;  // 0 found, 1 none
-    virtual int32_t ComInit(int32_t port, int32_t rate) = 0;                       // 1 open, 0 failed
+    virtual int32_t ComInit(int32_t port, int32_t rate) = 0;                      // 1 open, 0 failed
     virtual void ComRelease() = 0;
     virtual void SetNoLinkError() = 0;
     virtual bool WorkerRunning() = 0;
@@ -24,9 +24,9 @@ public:
     virtual int32_t ThrdGetHcNum(char* number) = 0;
 
     // Raw input and output.
-    virtual int32_t SendData(const uint8_t* data, uint32_t length) = 0;                 // 0 / 1
+    virtual int32_t SendData(const uint8_t* data, uint32_t length) = 0;                  // 0 / 1
     virtual int32_t ReceiveData(uint8_t* buffer, uint32_t size, int32_t* received) = 0;  // always 0
-    virtual int32_t SendCmd(uint8_t command, uint8_t sub_command) = 0;                  // 0 / 1
+    virtual int32_t SendCmd(uint8_t command, uint8_t sub_command) = 0;                   // 0 / 1
     virtual int32_t GetUpdateCount(uint8_t reset) = 0;
 
     // Files and folders.
@@ -70,14 +70,15 @@ public:
 
 // Byte-frame family (LinkMode 1 and 2).  Port and rate are LinkPort and LinkRate.
 class ByteFrameFamily {
-public:
+  public:
     virtual ~ByteFrameFamily() = default;
 
     // Detection and link.
     virtual int32_t DetectLink(int32_t* port, int32_t* rate, uint8_t* mode) = 0;  // 0 found, 1 none
     virtual void SetError(uint16_t code, bool set_failed) = 0;
     virtual bool WorkerRunning() = 0;
-    virtual int32_t ProbeLink(int32_t port, int32_t rate, char* number) = 0;  // 0 read, 1 no port, 2 no answer
+    virtual int32_t ProbeLink(int32_t port, int32_t rate,
+                              char* number) = 0;  // 0 read, 1 no port, 2 no answer
     virtual int32_t TestHcLink(int32_t port, int32_t rate) = 0;
 
     // Raw input and output.
@@ -90,7 +91,8 @@ public:
     virtual int32_t ReceiveData(uint8_t* buffer, uint32_t size, int32_t* received) = 0;
     virtual int32_t HcSetExitTime(uint32_t answer_ms, uint32_t byte_ms) = 0;
     virtual int32_t SendCommandBlock(uint8_t command, uint8_t sub_command, uint8_t value) = 0;
-    virtual int32_t SendUsbCommand(uint8_t command, uint8_t sub_command, const uint8_t* data, uint16_t length) = 0;
+    virtual int32_t SendUsbCommand(uint8_t command, uint8_t sub_command, const uint8_t* data,
+                                   uint16_t length) = 0;
     virtual int32_t UpdateCount(uint8_t reset) = 0;
 
     // Files and folders.

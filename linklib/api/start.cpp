@@ -4,7 +4,6 @@
 
 #include "api/families.h"
 #include "byteframe/byteframe.h"
-#include "common/worker_gate.h"
 #include "platform/instance.h"
 #include "platform/prompt.h"
 #include "textframe/link_status.h"
@@ -29,7 +28,7 @@ void LibraryAttach() {
     platform::AttachInstanceData();
 }
 
-void LibraryDetach() {
+bool LibraryDetach() {
     // Workers first, both asked at once and given one bounded wait.
     tf::StopWorkers();
     bf::StopWorkers();
@@ -38,8 +37,10 @@ void LibraryDetach() {
     const bool bf_idle = tf_idle && bf::WaitWorkers(deadline);
     // A worker still running (or the worker that is ending the process from a host callback) keeps
     // everything it may touch: buffers and line stay, and the process's end reclaims them.
-    if (tf_idle && bf_idle && !OnWorkerThread()) tf::Release();
+    const bool quiet = tf_idle && bf_idle && !tf::OnWorkerThread() && !bf::OnWorkerThread();
+    if (quiet) tf::Release();
     platform::DetachInstanceData();
+    return quiet;
 }
 
 }  // namespace tarvix

@@ -64,7 +64,7 @@ void SendFileWorker(TransferArgs args) {
     WorkerDone();
 }
 
-// The background download: the side file of a table first, so that unpacking finds it.
+// The background download: a table together with its side file.
 void GetFileWorker(TransferArgs args) {
     std::string hc = args.hc_name;
     std::string pc = args.pc_download;
@@ -83,14 +83,10 @@ void GetFileWorker(TransferArgs args) {
         const int32_t unit = Proto().line().UsbMode() ? static_cast<int32_t>(Usb().PayloadSize()) : 256;
         SetBlockCount(std::max<int32_t>(1, static_cast<int32_t>(static_cast<uint32_t>(size) / unit)));
     }
-    if (table) {
-        // The handheld name ends in its extension: the side file differs in its last character.
-        const std::string side_hc = ReplaceLastChar(hc, 'i', true);
-        const std::string side_pc = pc.empty() ? pc : ReplaceLastChar(pc, 'i', true);
-        GetFile(args.port, args.rate, side_hc.c_str(), side_pc.empty() ? nullptr : side_pc.c_str(), 1);
-    }
-    if (GetFile(args.port, args.rate, hc.c_str(), pc.empty() ? nullptr : pc.c_str(), args.overwrite) !=
-        ResultOk) {
+    const int32_t result =
+        table ? GetTableWithSideFile(args.port, args.rate, hc, pc, args.overwrite)
+              : GetFile(args.port, args.rate, hc.c_str(), pc.empty() ? nullptr : pc.c_str(), args.overwrite);
+    if (result != ResultOk) {
         WorkerFailedKeepCode();
         return;
     }

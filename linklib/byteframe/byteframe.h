@@ -79,5 +79,7 @@ void Detach();
 // until `deadline` (true when none runs besides the calling thread).
 void StopWorkers();
 bool WaitWorkers(std::chrono::steady_clock::time_point deadline);
+// True on the thread of one of the family's workers (also inside a host callback it makes).
+bool OnWorkerThread();
 
 }  // namespace tarvix::bf

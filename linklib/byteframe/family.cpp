@@ -66,6 +66,10 @@ bool WaitWorkers(std::chrono::steady_clock::time_point deadline) {
     return Gate().WaitIdle(deadline);
 }
 
+bool OnWorkerThread() {
+    return Gate().OnWorker();
+}
+
 int32_t ByteFrame::ReceiveByte(uint8_t* byte) {
     if (byte == nullptr) return 1;
     return P().line().ReceiveByte(byte);
@@ -90,6 +94,12 @@ int32_t ByteFrame::IsComInited() {
 int32_t ByteFrame::SendData(const uint8_t* data, uint32_t length) {
     if (data == nullptr && length != 0) {
         SetErrorCode(ErrBadParam);
+        return kNoAnswer;
+    }
+    // A length that came in negative would send whatever lies behind the caller's buffer (over USB
+    // nothing else stops it).
+    if (length > 0x7FFFFFFFu) {
+        SetErrorCode(ErrBadLength);
         return kNoAnswer;
     }
     return P().SendData(data, length);

@@ -68,16 +68,16 @@ int32_t Line::IsComInited() {
 
 bool Line::Refill() {
     if (!SerialOpen()) return false;
-    if (port_->TakeLineErrors()) {
-        // A framing, parity or overrun error spoils what the driver holds.
-        uint8_t scratch[kReceiveBufferSize];
-        while (port_->ReadAvailable(scratch, sizeof scratch) > 0) {
-        }
-        return false;
-    }
     size_t n = port_->ReadAvailable(buffer_, sizeof buffer_);
     read_ = 0;
     end_ = n;
+    // A framing, parity or overrun error or a break (read as 0x00, the answer "accepted") spoils
+    // what the driver held.  Asked for after the read, so that every error counted up to it covers
+    // the bytes just taken.
+    if (port_->TakeLineErrors()) {
+        DropInput();
+        return false;
+    }
     return n > 0;
 }
 
@@ -94,7 +94,8 @@ bool Line::WaitByte(uint8_t* byte, uint32_t timeout_ms, const std::atomic<bool>*
         if (stop != nullptr && stop->load()) return false;
         if (ReceiveByte(byte) == 0) return true;
         uint32_t elapsed = clock.TickMs() - start;
-        if (elapsed >= timeout_ms || !SerialOpen()) return false;
+        // A line whose far end is gone gives nothing more: the wait ends at once.
+        if (elapsed >= timeout_ms || !SerialOpen() || port_->HungUp()) return false;
         port_->WaitReadable(timeout_ms - elapsed, stop);
     }
 }
@@ -119,9 +120,16 @@ void Line::Purge() {
 void Line::DropInput() {
     read_ = end_ = 0;
     if (!SerialOpen()) return;
+    // A line that keeps babbling cannot hold the caller: at most this many buffers go.
     uint8_t scratch[kReceiveBufferSize];
-    while (port_->ReadAvailable(scratch, sizeof scratch) > 0) {
+    for (int rounds = 0; rounds < 64 && port_->ReadAvailable(scratch, sizeof scratch) > 0; ++rounds) {
     }
+}
+
+void Line::UsePort(std::unique_ptr<platform::SerialPort> port) {
+    if (SerialOpen()) port_->Close();
+    read_ = end_ = 0;
+    port_ = std::move(port);
 }
 
 }  // namespace tarvix::bf

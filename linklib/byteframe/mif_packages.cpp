@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,11 +13,11 @@
 #include "byteframe/operations.h"
 #include "byteframe/transfer_status.h"
 #include "common/codes.h"
+#include "common/handheld_names.h"
 #include "common/messages.h"
 #include "common/mif.h"
 #include "common/records.h"
 #include "platform/files.h"
-#include "platform/process.h"
 #include "platform/prompt.h"
 
 namespace tarvix::bf {
@@ -47,10 +48,6 @@ std::vector<std::string> FileKeys() {
 std::string Value(const std::string& mif, const char* section, const std::string& key, const char* fallback,
                   size_t max_length) {
     return ReadIniValue(section, key, fallback, max_length, platform::PcPath(mif.c_str()));
-}
-
-bool EndsWithSeparator(const std::string& s) {
-    return !s.empty() && (s.back() == '\\' || s.back() == '/');
 }
 
 std::string JoinHc(const std::string& folder, const std::string& name) {
@@ -106,16 +103,28 @@ std::string Upper(std::string s) {
     return s;
 }
 
-// The folder the program runs from: where a fetched package lands when it names no drive.
-std::string HostFolder() {
-    std::string folder = platform::ProgramFolder();
-    if (folder.empty()) return ".\\";
-    return EndsWithSeparator(folder) ? folder : folder + "/";
-}
+// The base folder of a fetched package: the current folder.  A handheld's MIF file names its PC
+// folder relative to it and never leaves it.
+constexpr const char* kFetchBase = ".\\";
 
-// A PC folder named in a MIF file: one that names no place of its own lies below `base`.
+// A PC folder named in a MIF file on the PC: one that names no place of its own lies below `base`.
 std::string PlacePcFolder(const std::string& value, const std::string& base) {
     return PcPathIsAbsolute(value) ? value : base + value;
+}
+
+// The [receive] part of a handheld's MIF file decides where PC files are written: its folder must
+// lie below the current folder and every name be a plain one.  Returns the refused value, or
+// nothing when all is acceptable.
+std::optional<std::string> RefusedReceiveValue(const std::string& mif) {
+    const std::string pcpath = Value(mif, "receive", "pcpath", "", 64);
+    if (!IsFolderBelowBase(pcpath)) return pcpath;
+    std::vector<std::string> keys = FileKeys();
+    keys.push_back("msg");
+    for (const std::string& key : keys) {
+        const std::string name = Value(mif, "receive", key, "", 12);
+        if (!name.empty() && !IsPlainName(name)) return name;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -346,7 +355,6 @@ void GetMifWorker(ByteFrame& family, TransferArgs args) {
         return;
     }
     P().HcSetExitTime(500, 3000);
-    const std::string host = HostFolder();
     struct RemoveCopy {
         std::string path;
         ~RemoveCopy() { platform::RemoveFile(path); }
@@ -356,10 +364,15 @@ void GetMifWorker(ByteFrame& family, TransferArgs args) {
         WorkerFailedKeepCode();
         return;
     }
+    if (const std::optional<std::string> refused = RefusedReceiveValue(kMifCopy)) {
+        RefuseMif(*refused);
+        WorkerFailed(ErrBadMif);
+        return;
+    }
     const std::string hcpath = Value(kMifCopy, "send", "hcpath", "\\", 64);
     const std::string hc_folder = HcFolder(hcpath);
     const std::string receive_pcpath = Value(kMifCopy, "receive", "pcpath", "", 64);
-    const std::string pc_folder = PlacePcFolder(receive_pcpath, host);
+    const std::string pc_folder = kFetchBase + receive_pcpath;
 
     for (const std::string& key : FileKeys()) {
         const std::string name = Value(kMifCopy, "send", key, "", 12);
@@ -385,15 +398,13 @@ void GetMifWorker(ByteFrame& family, TransferArgs args) {
             const uint32_t unit = P().line().UsbMode() ? Usb().PayloadSize() : 256u;
             SetBlockCount(static_cast<int32_t>(static_cast<uint32_t>(size) / unit));
         }
-        if (ExtensionIs(NamePart(hc_path), "dbf") && pc.size() >= 3) {
-            const std::string ext = Extension(NamePart(hc_path));
-            const std::string base = pc.substr(0, pc.size() - 3);
-            GetFile(args.port, args.rate, ReplaceLastChar(hc_path, 'i', true).c_str(),
-                    (base + ReplaceLastChar(ext, 'i', true)).c_str(), 1);
-            pc = base + ext;
-        }
+        const bool table = ExtensionIs(NamePart(hc_path), "dbf") && pc_name.size() >= 3;
+        if (table) pc = pc.substr(0, pc.size() - 3) + Extension(NamePart(hc_path));
         SetCurrentFile(hc_path.c_str());
-        if (GetFile(args.port, args.rate, hc_path.c_str(), pc.c_str(), args.overwrite) != ResultOk) {
+        const int32_t got = table
+                                ? GetTableWithSideFile(args.port, args.rate, hc_path, pc, args.overwrite)
+                                : GetFile(args.port, args.rate, hc_path.c_str(), pc.c_str(), args.overwrite);
+        if (got != ResultOk) {
             WorkerFailedKeepCode();
             return;
         }
@@ -402,8 +413,8 @@ void GetMifWorker(ByteFrame& family, TransferArgs args) {
 
     const std::string msg = Value(kMifCopy, "receive", "msg", "", 12);
     if (!msg.empty()) {
-        const std::string msg_folder = Value(kMifCopy, "receive", "pcpath", "c:\\", 64);
-        if (family.GetHcMsg(args.port, args.rate, JoinPc(msg_folder, msg).c_str()) != ResultOk) {
+        // Beside the package's files: without a [receive] pcpath that is the current folder.
+        if (family.GetHcMsg(args.port, args.rate, JoinPc(pc_folder, msg).c_str()) != ResultOk) {
             WorkerFailedKeepCode();
             return;
         }

@@ -38,6 +38,11 @@ int32_t NextFileInfo(int32_t port, int32_t rate, HcFileEntry* entry);
 // Transfers of single files and deletion.
 int32_t SendFile(int32_t port, int32_t rate, const char* hc_name, const char* pc_path, int32_t overwrite);
 int32_t GetFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_path, int32_t overwrite);
+// A table with its side file (the side file first: unpacking the table reads it).  The local side
+// file changes only together with its table: a table that is kept (mode 0, a "No") or whose download
+// fails leaves the local side file as it was.  `pc_path` empty: the handheld name's last part.
+int32_t GetTableWithSideFile(int32_t port, int32_t rate, const std::string& hc_path,
+                             const std::string& pc_path, int32_t overwrite);
 int32_t DeleteFile(int32_t port, int32_t rate, const char* hc_path, int32_t confirm, bool partner);
 
 // The link probe and the scan over ports and rates.

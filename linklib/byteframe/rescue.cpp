@@ -51,10 +51,41 @@ void ShowEnd(bool serial, BfPrompt key) {
     ShowText(serial ? Prompt(key) + kEndBlanks : Prompt(key));
 }
 
+// done * 100 / count, cut to its integer part: page 29 of 100 shows 29.
 int Percent(uint32_t done, uint32_t count) {
     if (count == 0) return 0;
-    return static_cast<int>(static_cast<double>(done) / static_cast<double>(count) * 100.0);
+    return static_cast<int>(uint64_t{done} * 100u / count);
 }
+
+// A rescue file: written beside its target and renamed into place in every outcome, so that a
+// rescue that fails or is stopped part-way keeps every byte that came before.
+class SalvageFile {
+  public:
+    explicit SalvageFile(const std::string& path) : file_(platform::PcPath(path.c_str())) {}
+    ~SalvageFile() { Keep(); }
+    SalvageFile(const SalvageFile&) = delete;
+    SalvageFile& operator=(const SalvageFile&) = delete;
+
+    bool Open() {
+        opened_ = !platform::IsDirectory(file_.target()) && file_.Open();
+        return opened_;
+    }
+    platform::File& file() { return file_.file(); }
+    // Puts what was written in place (once); false when that failed.
+    bool Keep() {
+        if (opened_ && !kept_) {
+            kept_ = true;
+            in_place_ = file_.Commit();
+        }
+        return in_place_;
+    }
+
+  private:
+    platform::ReplacementFile file_;
+    bool opened_ = false;
+    bool kept_ = false;
+    bool in_place_ = false;
+};
 
 // A command with an 8-byte argument: in the command block on a serial line, as payload over USB.
 bool CommandWithWords(uint8_t command, uint8_t sub_command, const uint8_t argument[8]) {
@@ -70,6 +101,26 @@ bool ReadExactly(uint8_t* out, uint32_t size) {
     if (result == kNoAnswer && !g_stop_flag.load()) SetErrorCode(ErrTimeout);
     if (result != kDone) return false;
     if (received != static_cast<int32_t>(size)) {
+        SetErrorCode(ErrPacketLost);
+        return false;
+    }
+    return true;
+}
+
+// Reads up to `size` bytes and appends what arrived to `out`, also when the read then fails: a
+// rescue keeps every byte it got.  With `whole`, fewer than `size` bytes are a failure (after they
+// were written).  False with the error code stored.
+bool ReadKeeping(uint8_t* buffer, uint32_t size, platform::File& out, bool whole = true) {
+    int32_t received = 0;
+    const int32_t result = P().ReceiveData(buffer, size, &received);
+    const size_t got = static_cast<size_t>(std::clamp<int32_t>(received, 0, static_cast<int32_t>(size)));
+    if (got > 0 && out.Write(buffer, got) != got) {
+        SetErrorCode(ErrWriteFile);
+        return false;
+    }
+    if (result == kNoAnswer && !g_stop_flag.load()) SetErrorCode(ErrTimeout);
+    if (result != kDone) return false;
+    if (whole && got != size) {
         SetErrorCode(ErrPacketLost);
         return false;
     }
@@ -101,8 +152,10 @@ int ReadFeatureByte() {
     return feature;
 }
 
-// The flash information: the page count, 0 when the handheld has nothing to rescue there, -1 when
-// it did not answer.
+constexpr int64_t kNoFlashData = -2;
+
+// The flash information: the page count (0 included) when the handheld has flash data to rescue,
+// kNoFlashData when its flag says there is none, -1 when it did not answer.
 int64_t ReadFlashCount() {
     if (!FileCommand(SubFlash)) {
         SetErrorCode(ErrNoAck);
@@ -110,7 +163,7 @@ int64_t ReadFlashCount() {
     }
     uint8_t info[kFlashInfoSize];
     if (!ReadExactly(info, sizeof info)) return -1;
-    if (info[1] == 0) return 0;
+    if (info[1] == 0) return kNoFlashData;
     uint32_t count = GetBe32(info + 12);
     if (count > kMaxFlashPages) {
         SetErrorCode(ErrBadLength);
@@ -140,11 +193,7 @@ bool DumpMemory(const Range& range, uint32_t chunk_size, platform::File& out) {
             SetErrorCode(g_stop_flag.load() ? ErrUserStop : ErrNoAck);
             return false;
         }
-        if (!ReadExactly(chunk.data(), size)) return false;
-        if (size > 0 && out.Write(chunk.data(), size) != size) {
-            SetErrorCode(ErrWriteFile);
-            return false;
-        }
+        if (!ReadKeeping(chunk.data(), size, out)) return false;
         address += size;
         remaining -= size;
         ++done;
@@ -201,25 +250,23 @@ bool DumpFlash(uint32_t pages, platform::File& out) {
             return false;
         }
         int32_t received = 0;
-        int32_t result = serial ? P().ReceiveData(page.data(), static_cast<uint32_t>(page.size()), &received)
-                                : RawBlock(page.data(), static_cast<uint32_t>(page.size()), &received);
+        if (serial) {
+            // At most a page, all that arrived.
+            if (!ReadKeeping(page.data(), static_cast<uint32_t>(page.size()), out, false)) return false;
+            continue;
+        }
+        int32_t result = RawBlock(page.data(), static_cast<uint32_t>(page.size()), &received);
         if (result != kDone) {
             if (result == kNoAnswer && !g_stop_flag.load()) SetErrorCode(ErrTimeout);
             return false;
         }
-        size_t n_bytes =
-            static_cast<size_t>(std::clamp<int32_t>(received, 0, static_cast<int32_t>(page.size())));
-        const uint8_t* data = page.data();
-        if (!serial) {
-            // One raw block: its header, then the page.
-            if (n_bytes != kUsbPageBlock) {
-                SetErrorCode(ErrPacketLost);
-                return false;
-            }
-            data += kUsbPageHeader;
-            n_bytes -= kUsbPageHeader;
+        // One raw block: its header, then the page.
+        if (received != static_cast<int32_t>(kUsbPageBlock)) {
+            SetErrorCode(ErrPacketLost);
+            return false;
         }
-        if (n_bytes > 0 && out.Write(data, n_bytes) != n_bytes) {
+        const size_t n_bytes = kUsbPageBlock - kUsbPageHeader;
+        if (out.Write(page.data() + kUsbPageHeader, n_bytes) != n_bytes) {
             SetErrorCode(ErrWriteFile);
             return false;
         }
@@ -233,6 +280,77 @@ void RescueFailed(bool serial, bool show) {
     SetStatusValue(StatusFailed);
 }
 
+// How a rescue ended, told once its files are in place.
+struct Ending {
+    bool done = false;
+    bool show_fail = false;  // the failure text goes to the handheld's screen
+};
+
+Ending Failed(bool show) {
+    return Ending{false, show};
+}
+
+// The rescue itself; its files are in place when it returns, whatever the outcome.
+Ending Rescue(const TransferArgs& args, bool usb) {
+    Range range;
+    if (!ReadRange(&range)) return Failed(false);
+    const std::string first_path = args.pc_upload;
+    SalvageFile first(first_path);
+    if (!first.Open()) {
+        SetErrorCode(ErrCreateFile);
+        return Failed(false);
+    }
+    int feature = -1;
+    bool flash = false;
+    if (!usb) {
+        if (!DumpMemory(range, kSerialChunk, first.file())) return Failed(true);
+        if (!first.Keep()) {
+            SetErrorCode(ErrWriteFile);
+            return Failed(true);
+        }
+        feature = ReadFeatureByte();
+        flash = feature > kSerialFlashFeature;
+    } else {
+        feature = ReadFeatureByte();
+        flash = feature >= kUsbFlashFeature;
+        if (!flash) {
+            if (!DumpMemory(range, kUsbChunk, first.file())) return Failed(!g_stop_flag.load());
+        } else {
+            P().SendCommandBlock(CmdLinkTest, 0, 0);
+        }
+        // Over USB the caller's file stays empty when the flash pages are taken instead.
+        if (!first.Keep()) {
+            SetErrorCode(ErrWriteFile);
+            return Failed(true);
+        }
+    }
+    if (flash) {
+        const int64_t pages = ReadFlashCount();
+        if (pages == -1) return Failed(!(usb && g_stop_flag.load()));
+        if (pages != kNoFlashData) {
+            // The second file exists whenever the handheld has flash data, also with no pages.
+            const std::string second_path = first_path + "2";
+            if (second_path.size() > kMaxArgsPcPath) {
+                SetErrorCode(ErrBadName);
+                return Failed(false);
+            }
+            SalvageFile second(second_path);
+            if (!second.Open()) {
+                SetErrorCode(ErrCreateFile);
+                return Failed(false);
+            }
+            const uint32_t count = usb ? static_cast<uint32_t>(pages) * 2 : static_cast<uint32_t>(pages);
+            const bool dumped = DumpFlash(count, second.file());
+            if (!second.Keep() || !dumped) {
+                if (ErrorCode() == ErrNone) SetErrorCode(ErrWriteFile);
+                return Failed(!(usb && g_stop_flag.load()));
+            }
+            if (!usb) ShowEnd(true, BfPrompt::RescueFinished);
+        }
+    }
+    return Ending{true, false};
+}
+
 void RescueWorker(TransferArgs args) {
     const bool usb = static_cast<uint16_t>(args.port) == 0;
     if (P().line().ComInit(args.port, args.rate) == -1) {
@@ -244,77 +362,10 @@ void RescueWorker(TransferArgs args) {
         RescueFailed(!usb, false);
         return;
     }
-    Range range;
-    if (!ReadRange(&range)) {
-        RescueFailed(!usb, false);
+    const Ending ending = Rescue(args, usb);
+    if (!ending.done) {
+        RescueFailed(!usb, ending.show_fail);
         return;
-    }
-    const std::string first_path = args.pc_upload;
-    platform::ReplacementFile first(platform::PcPath(first_path.c_str()));
-    if (platform::IsDirectory(first.target()) || !first.Open()) {
-        SetErrorCode(ErrCreateFile);
-        RescueFailed(!usb, false);
-        return;
-    }
-    int feature = -1;
-    bool flash = false;
-    if (!usb) {
-        if (!DumpMemory(range, kSerialChunk, first.file())) {
-            RescueFailed(true, true);
-            return;
-        }
-        if (!first.Commit()) {
-            SetErrorCode(ErrWriteFile);
-            RescueFailed(true, true);
-            return;
-        }
-        feature = ReadFeatureByte();
-        flash = feature > kSerialFlashFeature;
-    } else {
-        feature = ReadFeatureByte();
-        flash = feature >= kUsbFlashFeature;
-        if (!flash) {
-            if (!DumpMemory(range, kUsbChunk, first.file())) {
-                RescueFailed(false, !g_stop_flag.load());
-                return;
-            }
-        } else {
-            P().SendCommandBlock(CmdLinkTest, 0, 0);
-        }
-        // Over USB the caller's file stays empty when the flash pages are taken instead.
-        if (!first.Commit()) {
-            SetErrorCode(ErrWriteFile);
-            RescueFailed(false, true);
-            return;
-        }
-    }
-    if (flash) {
-        int64_t pages = ReadFlashCount();
-        if (pages < 0) {
-            RescueFailed(!usb, !(usb && g_stop_flag.load()));
-            return;
-        }
-        if (pages > 0) {
-            const std::string second_path = first_path + "2";
-            if (second_path.size() > kMaxArgsPcPath) {
-                SetErrorCode(ErrBadName);
-                RescueFailed(!usb, false);
-                return;
-            }
-            platform::ReplacementFile second(platform::PcPath(second_path.c_str()));
-            if (platform::IsDirectory(second.target()) || !second.Open()) {
-                SetErrorCode(ErrCreateFile);
-                RescueFailed(!usb, false);
-                return;
-            }
-            const uint32_t count = usb ? static_cast<uint32_t>(pages) * 2 : static_cast<uint32_t>(pages);
-            if (!DumpFlash(count, second.file()) || !second.Commit()) {
-                if (ErrorCode() == ErrNone) SetErrorCode(ErrWriteFile);
-                RescueFailed(!usb, !(usb && g_stop_flag.load()));
-                return;
-            }
-            if (!usb) ShowEnd(true, BfPrompt::RescueFinished);
-        }
     }
     if (usb) ShowEnd(false, BfPrompt::RescueFinished);
     EndOperation();

@@ -20,8 +20,12 @@ std::atomic_ref<T> Field(T& field) {
     return std::atomic_ref<T>(field);
 }
 
-uint16_t& ErrorField() { return *reinterpret_cast<uint16_t*>(reinterpret_cast<uint8_t*>(&g_record) + 0); }
-uint16_t& StatusField() { return *reinterpret_cast<uint16_t*>(reinterpret_cast<uint8_t*>(&g_record) + 2); }
+uint16_t& ErrorField() {
+    return *reinterpret_cast<uint16_t*>(reinterpret_cast<uint8_t*>(&g_record) + 0);
+}
+uint16_t& StatusField() {
+    return *reinterpret_cast<uint16_t*>(reinterpret_cast<uint8_t*>(&g_record) + 2);
+}
 int32_t& Int32Field(size_t offset) {
     return *reinterpret_cast<int32_t*>(reinterpret_cast<uint8_t*>(&g_record) + offset);
 }
@@ -51,17 +55,37 @@ std::atomic<bool> g_stop_flag{false};
 std::atomic<uint32_t> g_start_tick{0};
 std::atomic<int32_t> g_rescue_percent{0};
 
-TransferStatus& Record() { return g_record; }
+TransferStatus& Record() {
+    return g_record;
+}
 
-uint16_t ErrorCode() { return Field(ErrorField()).load(); }
-void SetErrorCode(uint16_t code) { Field(ErrorField()).store(code); }
-uint16_t StatusValue() { return Field(StatusField()).load(); }
-void SetStatusValue(uint16_t status) { Field(StatusField()).store(status); }
-int32_t CurrentBlock() { return Field(Int32Field(kCurrentBlock)).load(); }
-void SetCurrentBlock(int32_t block) { Field(Int32Field(kCurrentBlock)).store(block); }
-int32_t BlockCount() { return Field(Int32Field(kBlockCount)).load(); }
-void SetBlockCount(int32_t count) { Field(Int32Field(kBlockCount)).store(count); }
-void SetFileLength(int32_t length) { Field(Int32Field(kFileLength)).store(length); }
+uint16_t ErrorCode() {
+    return Field(ErrorField()).load();
+}
+void SetErrorCode(uint16_t code) {
+    Field(ErrorField()).store(code);
+}
+uint16_t StatusValue() {
+    return Field(StatusField()).load();
+}
+void SetStatusValue(uint16_t status) {
+    Field(StatusField()).store(status);
+}
+int32_t CurrentBlock() {
+    return Field(Int32Field(kCurrentBlock)).load();
+}
+void SetCurrentBlock(int32_t block) {
+    Field(Int32Field(kCurrentBlock)).store(block);
+}
+int32_t BlockCount() {
+    return Field(Int32Field(kBlockCount)).load();
+}
+void SetBlockCount(int32_t count) {
+    Field(Int32Field(kBlockCount)).store(count);
+}
+void SetFileLength(int32_t length) {
+    Field(Int32Field(kFileLength)).store(length);
+}
 
 void SetCurrentFile(const char* path) {
     std::lock_guard<std::mutex> lock(g_text_lock);
@@ -78,7 +102,9 @@ void SetError(uint16_t code, bool set_failed) {
     SetErrorCode(code);
 }
 
-int32_t QueryStatus() { return StatusValue(); }
+int32_t QueryStatus() {
+    return StatusValue();
+}
 
 int32_t QueryPercent() {
     int32_t percent = ComputePercent(true);
@@ -114,7 +140,8 @@ int32_t LastErrCode() {
 int32_t QueryStatusEx(TransferStatus* out, void (*release_link)()) {
     uint16_t before = StatusValue();
     Field(Int32Field(kPercent)).store(ComputePercent(false));
-    Field(Int32Field(kElapsed)).store(static_cast<int32_t>(platform::GetClock().TickMs() - g_start_tick.load()));
+    Field(Int32Field(kElapsed))
+        .store(static_cast<int32_t>(platform::GetClock().TickMs() - g_start_tick.load()));
     if (out != nullptr) {
         // Field by field, so that a worker changing a counter meanwhile never tears a value.
         TransferStatus copy{};

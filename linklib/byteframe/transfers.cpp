@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -273,6 +274,22 @@ int32_t SendFile(int32_t port, int32_t rate, const char* hc_name, const char* pc
     return ResultOk;
 }
 
+namespace {
+
+// Whether a download may replace the PC file `local_text`: a missing one always, an existing one in
+// overwrite mode 1, after a "Yes" in modes 2 and 3, never in mode 0.
+bool MayReplace(const std::string& local_text, int32_t overwrite) {
+    const std::string target = platform::PcPath(local_text.c_str());
+    if (!platform::FileExists(target) && !platform::IsDirectory(target)) return true;
+    const uint32_t mode = static_cast<uint32_t>(overwrite);
+    if (mode == 0) return false;
+    if (mode == 1) return true;
+    const std::string text = local_text + Prompt(BfPrompt::Overwrite);
+    return platform::AskYesNo(text.c_str(), Prompt(BfPrompt::Attention).c_str(), TARVIX_MB_ICONQUESTION);
+}
+
+}  // namespace
+
 int32_t GetFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_path, int32_t overwrite) {
     const std::string hc = hc_path != nullptr ? hc_path : "";
     const std::string local_text = (pc_path != nullptr && pc_path[0] != 0) ? pc_path : NamePart(hc);
@@ -285,14 +302,7 @@ int32_t GetFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_
         return ResultFailed;
     }
     const std::string target = platform::PcPath(local_text.c_str());
-    const bool exists = platform::FileExists(target) || platform::IsDirectory(target);
-    const uint32_t mode = static_cast<uint32_t>(overwrite);
-    if (exists && mode == 0) return ResultOk;
-    if (exists && mode >= 2) {
-        std::string text = local_text + Prompt(BfPrompt::Overwrite);
-        if (!platform::AskYesNo(text.c_str(), Prompt(BfPrompt::Attention).c_str(), TARVIX_MB_ICONQUESTION))
-            return ResultOk;
-    }
+    if (!MayReplace(local_text, overwrite)) return ResultOk;
     const bool table = ExtensionIs(hc, "dbf");
     const bool mid = ExtensionIs(hc, "mid");
     const BfPrompt fail = BfPrompt::DownloadFail;
@@ -359,6 +369,49 @@ int32_t GetFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_
         return ResultOk;
     }
     return UnpackInPlace(local);
+}
+
+int32_t GetTableWithSideFile(int32_t port, int32_t rate, const std::string& hc_path,
+                             const std::string& pc_path, int32_t overwrite) {
+    const std::string local_text = pc_path.empty() ? NamePart(hc_path) : pc_path;
+    if (local_text.empty() || local_text.size() > kMaxDownloadPath) {
+        return GetFile(port, rate, hc_path.c_str(), pc_path.c_str(), overwrite);  // refused there
+    }
+    // One decision for both files: a table that is kept keeps its side file.
+    if (!MayReplace(local_text, overwrite)) return ResultOk;
+    const std::string side_hc = ReplaceLastChar(hc_path, 'i', true);
+    const std::string side = platform::PcPath(ReplaceLastChar(local_text, 'i', true).c_str());
+    // The local side file waits aside until the table has arrived.
+    const std::optional<std::string> previous = platform::FindExisting(side);
+    const std::string aside = side + ".previous";
+    if (previous && !platform::IsDirectory(*previous)) {
+        platform::RemoveFile(aside);
+        if (!platform::RenameFile(*previous, aside)) {
+            SetErrorCode(ErrWriteFile);
+            return ResultFailed;
+        }
+    }
+    auto give_back = [&] {
+        if (previous && platform::FileExists(aside)) platform::RenameFile(aside, *previous);
+    };
+    const std::string side_text = ReplaceLastChar(local_text, 'i', true);
+    if (GetFile(port, rate, side_hc.c_str(), side_text.c_str(), 1) != ResultOk) {
+        // No side file from the handheld: unpacking works with the local one, as it stands.
+        give_back();
+    }
+    const int32_t result = GetFile(port, rate, hc_path.c_str(), local_text.c_str(), 1);
+    if (result != ResultOk) {
+        // The table stays as it was: so does its side file.
+        if (previous && platform::FileExists(aside)) {
+            platform::RemoveFile(side);
+            give_back();
+        } else if (!previous) {
+            platform::RemoveFile(side);
+        }
+        return result;
+    }
+    if (previous) platform::RemoveFile(aside);
+    return ResultOk;
 }
 
 bool FindOwningMif(int32_t port, int32_t rate, const std::string& application, std::string* owner) {

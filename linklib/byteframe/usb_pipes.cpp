@@ -11,6 +11,7 @@
 #include "byteframe/protocol.h"
 #include "byteframe/transfer_status.h"
 #include "common/codes.h"
+#include "common/lasting.h"
 #include "common/records.h"
 #include "platform/usb.h"
 
@@ -300,9 +301,10 @@ class PipeTransport final : public UsbTransport {
 
 }  // namespace
 
-// Built on first use and never destroyed, like the rest of the family's state it outlives any caller.
+// Built on first use and not destroyed by the static destructors, like the rest of the family's state
+// it outlives any caller.
 UsbTransport& BuiltInUsb() {
-    static PipeTransport* const transport = new PipeTransport;
+    static Lasting<PipeTransport> transport;
     return *transport;
 }
 

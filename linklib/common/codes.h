@@ -67,6 +67,8 @@ constexpr uint8_t ModeByteFrame = 1;
 constexpr uint8_t ModeByteFrameNumbered = 2;
 constexpr uint8_t ModeTextFrame = 3;
 
-inline bool IsByteFrameMode(uint8_t mode) { return mode < ModeTextFrame; }
+inline bool IsByteFrameMode(uint8_t mode) {
+    return mode < ModeTextFrame;
+}
 
 }  // namespace tarvix

@@ -7,10 +7,14 @@
 
 namespace tarvix {
 
-constexpr bool NeedsEscape(uint8_t byte) { return byte == '@' || byte == '#' || byte == '$'; }
+constexpr bool NeedsEscape(uint8_t byte) {
+    return byte == '@' || byte == '#' || byte == '$';
+}
 
 // The letter that follows '@' for a mark.
-constexpr uint8_t EscapeLetter(uint8_t mark) { return mark == '@' ? 'A' : (mark == '#' ? 'B' : 'C'); }
+constexpr uint8_t EscapeLetter(uint8_t mark) {
+    return mark == '@' ? 'A' : (mark == '#' ? 'B' : 'C');
+}
 
 // The byte an escape stands for: 'A' '@', 'B' '#', 'C' '$', anything else itself.
 constexpr uint8_t Unescape(uint8_t after_escape) {

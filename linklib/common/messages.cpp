@@ -8,6 +8,7 @@
 
 #include "api/settings.h"
 #include "byteframe/transfer_status.h"
+#include "common/lasting.h"
 #include "platform/locale.h"
 #include "platform/profile.h"
 #include "textframe/link_status.h"
@@ -243,15 +244,16 @@ class MessageTable {
 };
 
 // Reached through functions so that the tables exist before the library's start-up code loads them,
-// whatever the order of static initialisation.
+// whatever the order of static initialisation; never destroyed by the static destructors, because a
+// worker may still show a message while the process ends.
 MessageTable<14, 6>& TfTable() {
-    static MessageTable<14, 6> table(kTfCodes, kTfPrompts);
-    return table;
+    static Lasting<MessageTable<14, 6>> table(kTfCodes, kTfPrompts);
+    return *table;
 }
 
 MessageTable<37, 27>& BfTable() {
-    static MessageTable<37, 27> table(kBfCodes, kBfPrompts);
-    return table;
+    static Lasting<MessageTable<37, 27>> table(kBfCodes, kBfPrompts);
+    return *table;
 }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {

@@ -1,29 +1,25 @@
 #include "common/worker_gate.h"
 
-#include <thread>
+#include <algorithm>
 
 #include "platform/module.h"
 
 namespace tarvix {
-namespace {
-
-thread_local const WorkerGate* t_gate = nullptr;  // the gate whose worker this thread is
-
-}  // namespace
 
 void WorkerGate::Launch(std::function<void()> body) {
     platform::PinLibrary();
     std::lock_guard<std::mutex> lock(lock_);
-    std::thread([this, body = std::move(body)]() mutable {
-        t_gate = this;
+    running_.reserve(running_.size() + 1);  // the thread must never fail to be recorded once it runs
+    std::thread worker([this, body = std::move(body)]() mutable {
         body();
         body = nullptr;  // what the body holds goes before the stop can see the worker ended
         std::lock_guard<std::mutex> ended(lock_);
-        --running_;
+        running_.erase(std::find(running_.begin(), running_.end(), std::this_thread::get_id()));
         done_.notify_all();
-    }).detach();
-    // Counted under the lock the thread needs to uncount itself: the count never goes below zero.
-    ++running_;
+    });
+    // Recorded under the lock the thread needs to remove itself: it is always found there.
+    running_.push_back(worker.get_id());
+    worker.detach();
 }
 
 bool WorkerGate::WaitIdle(Deadline deadline) {
@@ -31,12 +27,14 @@ bool WorkerGate::WaitIdle(Deadline deadline) {
     return done_.wait_until(lock, deadline, [this] { return Others() == 0; });
 }
 
-int WorkerGate::Others() {
-    return running_ - (t_gate == this ? 1 : 0);
+bool WorkerGate::OnWorker() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return std::find(running_.begin(), running_.end(), std::this_thread::get_id()) != running_.end();
 }
 
-bool OnWorkerThread() {
-    return t_gate != nullptr;
+size_t WorkerGate::Others() {
+    const auto self = std::find(running_.begin(), running_.end(), std::this_thread::get_id());
+    return running_.size() - (self != running_.end() ? 1 : 0);
 }
 
 }  // namespace tarvix

@@ -6,6 +6,8 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 namespace tarvix {
 
@@ -20,16 +22,17 @@ class WorkerGate {
     // Waits until no worker of this gate runs besides the calling thread, at most until `deadline`.
     // True when none does.
     bool WaitIdle(Deadline deadline);
+    // True on the thread of a running worker of this gate (also inside a host callback it makes).
+    bool OnWorker();
 
   private:
-    int Others();  // with lock_ held
+    size_t Others();  // with lock_ held
 
     std::mutex lock_;
     std::condition_variable done_;
-    int running_ = 0;
+    // The running workers' threads.  Kept here rather than in thread-local storage, which a library
+    // loaded at run time holds in memory the loader hands out per thread.
+    std::vector<std::thread::id> running_;
 };
-
-// True on a thread started by a WorkerGate (a worker of either family, also inside a host callback).
-bool OnWorkerThread();
 
 }  // namespace tarvix

@@ -12,7 +12,7 @@ struct LocalDateTime {
 };
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Milliseconds since an arbitrary start; 32 bits, wrapping like the Windows tick count.
     virtual uint32_t TickMs() = 0;
@@ -27,7 +27,7 @@ void SetClock(Clock* clock);
 
 // Test double: time moves only when told, and sleeping advances it.
 class FakeClock : public Clock {
-public:
+  public:
     uint32_t TickMs() override { return tick_.load(); }
     void SleepMs(uint32_t ms) override { tick_.fetch_add(ms); }
     LocalDateTime Now() override { return now_; }
@@ -35,7 +35,7 @@ public:
     void SetTick(uint32_t tick) { tick_.store(tick); }
     void SetNow(const LocalDateTime& now) { now_ = now; }
 
-private:
+  private:
     std::atomic<uint32_t> tick_{0};
     LocalDateTime now_{};
 };

@@ -17,15 +17,15 @@ std::string PcPath(const char* windows_path);
 // equals the last component without regard to ASCII case.  nullopt when there is none.
 std::optional<std::string> FindExisting(const std::string& path);
 
-bool FileExists(const std::string& path);      // exact or case-insensitive match
-bool IsDirectory(const std::string& path);     // exact or case-insensitive match
+bool FileExists(const std::string& path);   // exact or case-insensitive match
+bool IsDirectory(const std::string& path);  // exact or case-insensitive match
 std::optional<uint64_t> FileSize(const std::string& path);
-bool RemoveFile(const std::string& path);      // case-insensitive look-up; true when gone
+bool RemoveFile(const std::string& path);                         // case-insensitive look-up; true when gone
 bool RenameFile(const std::string& from, const std::string& to);  // `from` looked up without case
 
 // A file opened through the platform; closes itself.
 class File {
-public:
+  public:
     File() = default;
     ~File() { Close(); }
     File(const File&) = delete;
@@ -46,14 +46,14 @@ public:
     bool Flush();
     bool Sync();  // flush and fsync
 
-private:
+  private:
     std::FILE* f_ = nullptr;
 };
 
 // Writes a file beside its target and renames it into place only when complete.  Destroying an
 // uncommitted ReplacementFile removes the temporary and leaves the target untouched.
 class ReplacementFile {
-public:
+  public:
     explicit ReplacementFile(std::string target);
     ~ReplacementFile();
     ReplacementFile(const ReplacementFile&) = delete;
@@ -67,7 +67,7 @@ public:
     bool Commit();
     void Abandon();
 
-private:
+  private:
     std::string target_;
     std::string temp_;
     File file_;

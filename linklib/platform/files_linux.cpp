@@ -24,7 +24,7 @@ bool EqualNoCase(const char* a, const std::string& b) {
 }
 
 bool Exists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return lstat(path.c_str(), &st) == 0;
 }
 
@@ -62,17 +62,19 @@ std::optional<std::string> FindExisting(const std::string& path) {
     return found;
 }
 
-bool FileExists(const std::string& path) { return FindExisting(path).has_value(); }
+bool FileExists(const std::string& path) {
+    return FindExisting(path).has_value();
+}
 
 bool IsDirectory(const std::string& path) {
     std::optional<std::string> found = FindExisting(path);
-    struct stat st{};
+    struct stat st {};
     return found && stat(found->c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::optional<uint64_t> FileSize(const std::string& path) {
     std::optional<std::string> found = FindExisting(path);
-    struct stat st{};
+    struct stat st {};
     if (!found || stat(found->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     return static_cast<uint64_t>(st.st_size);
 }
@@ -109,7 +111,7 @@ bool File::Open(const std::string& path, const char* mode) {
     }
     f_ = std::fopen(actual.c_str(), mode);
     if (f_ == nullptr) return false;
-    struct stat st{};
+    struct stat st {};
     if (fstat(fileno(f_), &st) != 0 || S_ISDIR(st.st_mode)) {
         Close();
         return false;
@@ -124,23 +126,35 @@ void File::Close() {
     }
 }
 
-size_t File::Read(void* buffer, size_t size) { return f_ != nullptr ? std::fread(buffer, 1, size, f_) : 0; }
+size_t File::Read(void* buffer, size_t size) {
+    return f_ != nullptr ? std::fread(buffer, 1, size, f_) : 0;
+}
 
-size_t File::Write(const void* data, size_t size) { return f_ != nullptr ? std::fwrite(data, 1, size, f_) : 0; }
+size_t File::Write(const void* data, size_t size) {
+    return f_ != nullptr ? std::fwrite(data, 1, size, f_) : 0;
+}
 
-bool File::Seek(int64_t offset, int whence) { return f_ != nullptr && fseeko(f_, offset, whence) == 0; }
+bool File::Seek(int64_t offset, int whence) {
+    return f_ != nullptr && fseeko(f_, offset, whence) == 0;
+}
 
-int64_t File::Tell() { return f_ != nullptr ? ftello(f_) : -1; }
+int64_t File::Tell() {
+    return f_ != nullptr ? ftello(f_) : -1;
+}
 
 std::optional<uint64_t> File::Size() {
-    struct stat st{};
+    struct stat st {};
     if (f_ == nullptr || std::fflush(f_) != 0 || fstat(fileno(f_), &st) != 0) return std::nullopt;
     return static_cast<uint64_t>(st.st_size);
 }
 
-bool File::Flush() { return f_ != nullptr && std::fflush(f_) == 0; }
+bool File::Flush() {
+    return f_ != nullptr && std::fflush(f_) == 0;
+}
 
-bool File::Sync() { return Flush() && fsync(fileno(f_)) == 0; }
+bool File::Sync() {
+    return Flush() && fsync(fileno(f_)) == 0;
+}
 
 ReplacementFile::ReplacementFile(std::string target) : target_(std::move(target)) {
     // The existing target may differ in letter case: replace that file, not a second one beside it.
@@ -152,7 +166,9 @@ ReplacementFile::~ReplacementFile() {
     if (!done_) Abandon();
 }
 
-bool ReplacementFile::Open() { return file_.Open(temp_, "wb+"); }
+bool ReplacementFile::Open() {
+    return file_.Open(temp_, "wb+");
+}
 
 bool ReplacementFile::Commit() {
     if (done_) return false;

@@ -37,8 +37,9 @@ std::string LockFolder() {
 
 // Holds the attach/detach lock for its lifetime.
 class GuardLock {
-public:
-    explicit GuardLock(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+  public:
+    explicit GuardLock(const std::string& path)
+        : fd_(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
         if (fd_ >= 0) flock(fd_, LOCK_EX);
     }
     ~GuardLock() {
@@ -46,7 +47,7 @@ public:
     }
     bool ok() const { return fd_ >= 0; }
 
-private:
+  private:
     int fd_;
 };
 

@@ -1,6 +1,7 @@
+#include "platform/locale.h"
+
 #include <string>
 
-#include "platform/locale.h"
 #include "platform/process.h"
 
 namespace tarvix::platform {
@@ -14,7 +15,8 @@ std::string UserLocaleId() {
     // TARVIX_LOCALE takes either a locale name or the identifier itself.
     if (HasEnvironment("TARVIX_LOCALE")) {
         std::string value = Environment("TARVIX_LOCALE");
-        if (value.size() == 8 && value.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos) return value;
+        if (value.size() == 8 && value.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos)
+            return value;
         return LocaleIdFromName(value);
     }
     for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {

@@ -7,5 +7,7 @@ namespace tarvix::platform {
 // Called before a background thread starts: the thread may still run library code after the host
 // has unloaded the library.  Cheap after the first call; a library linked into a program is left as it is.
 void PinLibrary();
+// True once PinLibrary has run.
+bool LibraryPinned();
 
 }  // namespace tarvix::platform

@@ -13,5 +13,7 @@ std::string ProgramFolder();
 // The value of an environment variable, or "" when it is not set.
 std::string Environment(const char* name);
 bool HasEnvironment(const char* name);
+// Threads the process has now, the calling one included (0 when that cannot be told).
+int ThreadCount();
 
 }  // namespace tarvix::platform

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <limits.h>
 #include <unistd.h>
 
@@ -9,6 +10,17 @@
 #include "platform/process.h"
 
 namespace tarvix::platform {
+
+int ThreadCount() {
+    DIR* tasks = opendir("/proc/self/task");
+    if (tasks == nullptr) return 0;
+    int count = 0;
+    while (const dirent* entry = readdir(tasks)) {
+        if (entry->d_name[0] != '.') ++count;
+    }
+    closedir(tasks);
+    return count;
+}
 
 std::string CommandLine() {
     std::ifstream in("/proc/self/cmdline", std::ios::binary);
@@ -46,6 +58,8 @@ std::string Environment(const char* name) {
     return value != nullptr ? value : "";
 }
 
-bool HasEnvironment(const char* name) { return std::getenv(name) != nullptr; }
+bool HasEnvironment(const char* name) {
+    return std::getenv(name) != nullptr;
+}
 
 }  // namespace tarvix::platform

@@ -1,3 +1,5 @@
+#include "platform/profile.h"
+
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -5,7 +7,6 @@
 #include <string>
 
 #include "platform/files.h"
-#include "platform/profile.h"
 
 namespace tarvix::platform {
 namespace {
@@ -40,7 +41,8 @@ std::optional<std::string> Lookup(const std::string& file, const char* section, 
         std::string text = Trim(line);
         if (!text.empty() && text.front() == '[') {
             size_t close = text.find(']');
-            std::string name = Trim(text.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+            std::string name =
+                Trim(text.substr(1, close == std::string::npos ? std::string::npos : close - 1));
             if (in_section) return std::nullopt;  // the first matching section ended without the key
             in_section = !seen_section && SameName(name, section);
             if (in_section) seen_section = true;
@@ -52,7 +54,8 @@ std::optional<std::string> Lookup(const std::string& file, const char* section, 
         if (SameName(Trim(text.substr(0, equals)), key)) {
             std::string value = Trim(text.substr(equals + 1));
             // A value in matching quotes loses them, as the Windows reader does.
-            if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+            if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                value.back() == value.front()) {
                 value = value.substr(1, value.size() - 2);
             }
             return value;

@@ -14,7 +14,7 @@ namespace tarvix::platform {
 std::string ComDevicePath(int n, const std::string& ini_path);
 
 class SerialPort {
-public:
+  public:
     virtual ~SerialPort() = default;
     // Opens the device exclusively, raw 8N1 at the given rate, DTR on and RTS off where the device
     // has modem lines.  False when the device cannot be opened or the rate is not supported.
@@ -24,14 +24,19 @@ public:
     virtual bool SetBaudRate(uint32_t baud_rate) = 0;
     // Bytes waiting in the input queue.
     virtual size_t QueuedBytes() = 0;
-    // True (and cleared) when the line reported framing, parity or overrun errors since the last call.
+    // True (and cleared) when the line reported framing, parity or overrun errors or a break since
+    // the last call.  A break arrives as a 0x00 byte, which must never pass for data.
     virtual bool TakeLineErrors() = 0;
+    // True when the far end is gone (the line hung up: an unplugged adapter, a closed
+    // pseudo-terminal): nothing more will come until the port is opened again, and a wait for
+    // input ends at once.
+    virtual bool HungUp() { return false; }
     // Discards unread input (written output is never taken back).
     virtual void Purge() = 0;
     // Reads what is there without waiting; returns the byte count (0 when none).
     virtual size_t ReadAvailable(uint8_t* buffer, size_t size) = 0;
-    // Waits until at least one byte can be read, the time is up or *stop becomes true; true when
-    // a byte is there.  Waits in slices so that the stop flag is seen promptly.
+    // Waits until at least one byte can be read, the time is up, the line hangs up or *stop becomes
+    // true; true when a byte is there.  Waits in slices so that the stop flag is seen promptly.
     virtual bool WaitReadable(uint32_t timeout_ms, const std::atomic<bool>* stop) = 0;
     // Writes all bytes unless the deadline passes; returns the bytes written.
     virtual size_t Write(const uint8_t* data, size_t size, uint32_t timeout_ms) = 0;

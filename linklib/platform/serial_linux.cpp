@@ -29,21 +29,40 @@ uint64_t NowMs() {
 
 bool SpeedFor(uint32_t baud, speed_t* speed) {
     switch (baud) {
-        case 1200: *speed = B1200; return true;
-        case 2400: *speed = B2400; return true;
-        case 4800: *speed = B4800; return true;
-        case 9600: *speed = B9600; return true;
-        case 19200: *speed = B19200; return true;
-        case 38400: *speed = B38400; return true;
-        case 57600: *speed = B57600; return true;
-        case 115200: *speed = B115200; return true;
-        case 230400: *speed = B230400; return true;
-        default: return false;
+        case 1200:
+            *speed = B1200;
+            return true;
+        case 2400:
+            *speed = B2400;
+            return true;
+        case 4800:
+            *speed = B4800;
+            return true;
+        case 9600:
+            *speed = B9600;
+            return true;
+        case 19200:
+            *speed = B19200;
+            return true;
+        case 38400:
+            *speed = B38400;
+            return true;
+        case 57600:
+            *speed = B57600;
+            return true;
+        case 115200:
+            *speed = B115200;
+            return true;
+        case 230400:
+            *speed = B230400;
+            return true;
+        default:
+            return false;
     }
 }
 
 class LinuxSerialPort final : public SerialPort {
-public:
+  public:
     ~LinuxSerialPort() override { Close(); }
 
     bool Open(const std::string& device, uint32_t baud_rate) override {
@@ -66,6 +85,9 @@ public:
         cfmakeraw(&tio);  // no echo, no CR/LF translation, no software flow control, 8 bits
         tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS);
         tio.c_cflag |= CLOCAL | CREAD | CS8;
+        // A break would otherwise be read as a 0x00 byte, which both families take for "accepted";
+        // it still counts as a line error (TakeLineErrors) where the driver counts breaks.
+        tio.c_iflag |= IGNBRK;
         tio.c_cc[VMIN] = 0;
         tio.c_cc[VTIME] = 0;
         cfsetispeed(&tio, speed);
@@ -80,6 +102,7 @@ public:
         ioctl(fd, TIOCMBIC, &rts);
         tcflush(fd, TCIOFLUSH);
         fd_ = fd;
+        hung_up_.store(false);
         ReadErrorCounters(&last_counters_);
         return true;
     }
@@ -122,7 +145,8 @@ public:
         serial_icounter_struct now{};
         if (fd_ < 0 || !ReadErrorCounters(&now)) return false;
         bool errors = now.frame != last_counters_.frame || now.parity != last_counters_.parity ||
-                      now.overrun != last_counters_.overrun || now.buf_overrun != last_counters_.buf_overrun;
+                      now.overrun != last_counters_.overrun ||
+                      now.buf_overrun != last_counters_.buf_overrun || now.brk != last_counters_.brk;
         last_counters_ = now;
         return errors;
     }
@@ -135,25 +159,32 @@ public:
     size_t ReadAvailable(uint8_t* buffer, size_t size) override {
         if (fd_ < 0 || size == 0) return 0;
         ssize_t n = read(fd_, buffer, size);
+        // A line that hung up answers reads with an I/O error from then on.
+        if (n < 0 && errno == EIO) hung_up_.store(true);
         return n > 0 ? static_cast<size_t>(n) : 0;
     }
 
+    bool HungUp() override { return hung_up_.load(); }
+
     bool WaitReadable(uint32_t timeout_ms, const std::atomic<bool>* stop) override {
-        if (fd_ < 0) return false;
+        if (fd_ < 0 || hung_up_.load()) return false;
         const uint64_t deadline = NowMs() + timeout_ms;
         for (;;) {
             if (stop != nullptr && stop->load()) return false;
             const uint64_t now = NowMs();
-            const int slice = static_cast<int>(std::min<uint64_t>(deadline > now ? deadline - now : 0, kSliceMs));
+            const int slice =
+                static_cast<int>(std::min<uint64_t>(deadline > now ? deadline - now : 0, kSliceMs));
             pollfd p{fd_, POLLIN, 0};
             int r = poll(&p, 1, slice);
             if (r > 0) {
-                if (p.revents & POLLIN) return true;
-                // The other end is gone (a pseudo-terminal whose master closed): nothing will come.
-                if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
-                    if (NowMs() >= deadline) return false;
-                    poll(nullptr, 0, slice);
+                // The other end is gone (a pseudo-terminal whose master closed, an unplugged adapter):
+                // poll() reports it at once and for good, and reads give nothing.  Bytes that came
+                // before the hang-up are still read.
+                if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && QueuedBytes() == 0) {
+                    hung_up_.store(true);
+                    return false;
                 }
+                if (p.revents & POLLIN) return true;
             } else if (r < 0 && errno != EINTR) {
                 return false;
             }
@@ -180,12 +211,13 @@ public:
         return written;
     }
 
-private:
+  private:
     bool ReadErrorCounters(serial_icounter_struct* counters) {
         return fd_ >= 0 && ioctl(fd_, TIOCGICOUNT, counters) == 0;
     }
 
     int fd_ = -1;
+    std::atomic<bool> hung_up_{false};
     serial_icounter_struct last_counters_{};
 };
 
@@ -203,6 +235,8 @@ std::string ComDevicePath(int n, const std::string& ini_path) {
     return "/dev/ttyS" + std::to_string(n - 1);
 }
 
-std::unique_ptr<SerialPort> MakeSerialPort() { return std::make_unique<LinuxSerialPort>(); }
+std::unique_ptr<SerialPort> MakeSerialPort() {
+    return std::make_unique<LinuxSerialPort>();
+}
 
 }  // namespace tarvix::platform

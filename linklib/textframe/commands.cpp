@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "common/records.h"
-#include "common/worker_gate.h"
 #include "textframe/frame_transfer.h"
 #include "textframe/link_status.h"
+#include "textframe/textframe.h"
 #include "textframe/usb_transport.h"
 #include "textframe/workers.h"
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <new>
 
-#include "common/worker_gate.h"
 #include "textframe/frame_codec.h"
 #include "textframe/serial_line.h"
+#include "textframe/textframe.h"
 #include "textframe/workers.h"
 
 namespace tarvix::tf {

@@ -6,6 +6,7 @@
 
 #include "api/link_state.h"
 #include "common/codes.h"
+#include "common/handheld_names.h"
 #include "common/messages.h"
 #include "common/mif.h"
 #include "platform/files.h"
@@ -96,6 +97,12 @@ bool ReadableFile(const std::string& path) {
 void CheckBox(const std::string& text) {
     platform::ShowMessageBox(text.c_str(), Prompt(TfPrompt::MifFormat).c_str(),
                              TARVIX_MB_OK | TARVIX_MB_ICONERROR);
+}
+
+// A value of a handheld's MIF file that would lead outside the package's folder.
+int32_t RefuseMif(const std::string& value) {
+    CheckBox(value);
+    return Fail(ErrBadMif);
 }
 
 std::string NamePart(const std::string& path) {
@@ -215,18 +222,19 @@ int32_t GetHcMif(const std::string& hc_mif, int32_t overwrite) {
     const std::string hc_folder = HcFolderOf(hc_mif);
     std::string pc_path = Value(copy.path, "receive", "pcpath", kPcPathLimit);
     if (pc_path.empty()) pc_path = ".\\";
+    // Everything below comes from the handheld: the folder stays below the current folder and every
+    // name is a plain name, or nothing is fetched at all.
+    if (!IsFolderBelowBase(pc_path)) return RefuseMif(pc_path);
+    std::vector<std::string> names = PackageFiles(copy.path, "receive");
+    const std::string msg = Value(copy.path, "receive", "msg", kNameLimit);
+    for (const std::string& name : names) {
+        if (!IsPlainName(name)) return RefuseMif(name);
+    }
+    if (!msg.empty() && !IsPlainName(msg)) return RefuseMif(msg);
     std::string pc_folder = FullPath(WithSlash(pc_path));
     if (pc_folder.empty()) return Fail(ErrBadMif);
     if (pc_folder.back() != '/') pc_folder += '/';
 
-    std::vector<std::string> names = PackageFiles(copy.path, "receive");
-    const std::string msg = Value(copy.path, "receive", "msg", kNameLimit);
-    // The names come from the handheld: one with a folder part would put a file outside the
-    // package's PC folder.
-    for (const std::string& name : names) {
-        if (HasSeparator(name) || name == "..") return Fail(ErrBadMif);
-    }
-    if (HasSeparator(msg) || msg == "..") return Fail(ErrBadMif);
     for (const std::string& name : names) {
         const int32_t r = family.GetHcFile((hc_folder + name).c_str(), (pc_folder + name).c_str(), overwrite);
         if (r == ResultFailed || r == ResultBusy) return r;

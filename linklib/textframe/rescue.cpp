@@ -64,7 +64,11 @@ int32_t RescueBody(const WorkerArgs& args) {
                 if (!file.Commit()) return RescueFailed(ErrWriteFile);
                 return RescueFailed(ErrReceiveFail);
             }
-            if (file.file().Write(page.data(), got) != got) return RescueFailed(ErrWriteFile);
+            if (file.file().Write(page.data(), got) != got) {
+                // A full disk still keeps what was written before it.
+                file.Commit();
+                return RescueFailed(ErrWriteFile);
+            }
         }
         if (!file.Commit()) return RescueFailed(ErrWriteFile);
     }

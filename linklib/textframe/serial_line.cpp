@@ -43,6 +43,12 @@ bool SerialLine::Open(int port, uint32_t baud_rate) {
     return true;
 }
 
+void SerialLine::UsePort(std::unique_ptr<platform::SerialPort> port) {
+    Close();
+    read_ = fill_ = 0;
+    port_ = std::move(port);
+}
+
 void SerialLine::Close() {
     if (port_ != nullptr) port_->Close();
 }
@@ -83,12 +89,14 @@ bool SerialLine::TakeBuffered(uint8_t* out) {
 void SerialLine::Refill() {
     read_ = fill_ = 0;
     if (!IsOpen()) return;
-    // Bytes that came with a framing, parity or overrun error cannot be trusted: drop them.
-    if (port_->TakeLineErrors()) {
-        DropInput();
-        return;
-    }
     fill_ = port_->ReadAvailable(buffer_.data(), buffer_.size());
+    // Bytes that came with a framing, parity or overrun error or a break cannot be trusted (a break
+    // reads as 0x00, the acknowledgement): drop them with whatever else waits.  The errors are asked
+    // for after the read, so that every error counted up to it covers the bytes it gave.
+    if (port_->TakeLineErrors()) {
+        read_ = fill_ = 0;
+        DropInput();
+    }
 }
 
 int SerialLine::ReadByte(uint8_t* out, uint32_t timeout_ms, bool stoppable) {
@@ -104,7 +112,8 @@ int SerialLine::ReadByte(uint8_t* out, uint32_t timeout_ms, bool stoppable) {
         if (TakeBuffered(out)) return ReadByteOk;
         if (stop != nullptr && stop->load()) return ReadStopped;
         const uint32_t elapsed = clock.TickMs() - start;
-        if (elapsed >= limit || !IsOpen()) return ReadTimeout;
+        // A line whose far end is gone gives nothing more: the wait ends at once.
+        if (elapsed >= limit || !IsOpen() || port_->HungUp()) return ReadTimeout;
         const uint32_t wait = std::min(limit - elapsed, kSliceMs);
         const uint32_t before = clock.TickMs();
         if (!port_->WaitReadable(wait, stop) && clock.TickMs() == before) {

@@ -33,6 +33,9 @@ class SerialLine {
     // end it), kNoWait takes only a buffered byte.  A stoppable read watches the stop flag.
     int ReadByte(uint8_t* out, uint32_t timeout_ms, bool stoppable);
 
+    // The port that COMn opens from now on (a stand-in, in tests); null: the system's port.
+    void UsePort(std::unique_ptr<platform::SerialPort> port);
+
     // The flag a stoppable read watches (the family's stop flag), or none.
     void WatchStop(const std::atomic<bool>* stop) { watched_.store(stop); }
 

@@ -59,6 +59,8 @@ void Attach();
 // release what the family holds, called only when no worker runs.
 void StopWorkers();
 bool WaitWorkers(std::chrono::steady_clock::time_point deadline);
+// True on the thread of one of the family's workers (also inside a host callback it makes).
+bool OnWorkerThread();
 void Release();
 
 }  // namespace tarvix::tf

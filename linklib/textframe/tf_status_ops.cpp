@@ -4,10 +4,20 @@
 
 namespace tarvix::tf {
 
-void TextFrame::SetNoLinkError() { tf::SetNoLinkError(); }
-bool TextFrame::WorkerRunning() { return Status().worker.load() != 0; }
-int32_t TextFrame::ThrdQueryStatus() { return QueryStatus(); }
-int32_t TextFrame::ThrdQueryPercentEx() { return g_rescue_percent.load(); }
-int32_t TextFrame::GetLastErrCode() { return Status().last_error.load(); }
+void TextFrame::SetNoLinkError() {
+    tf::SetNoLinkError();
+}
+bool TextFrame::WorkerRunning() {
+    return Status().worker.load() != 0;
+}
+int32_t TextFrame::ThrdQueryStatus() {
+    return QueryStatus();
+}
+int32_t TextFrame::ThrdQueryPercentEx() {
+    return g_rescue_percent.load();
+}
+int32_t TextFrame::GetLastErrCode() {
+    return Status().last_error.load();
+}
 
 }  // namespace tarvix::tf

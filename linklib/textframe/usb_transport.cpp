@@ -8,10 +8,11 @@
 #include <string>
 
 #include "api/link_state.h"
+#include "common/lasting.h"
 #include "common/records.h"
-#include "common/worker_gate.h"
 #include "platform/usb.h"
 #include "textframe/frame_transfer.h"
+#include "textframe/textframe.h"
 #include "textframe/workers.h"
 
 namespace tarvix::tf {
@@ -270,6 +271,12 @@ class BlockTransport final : public UsbTransport {
                 } else if (received_number == kUsbLastBlock) {
                     number = kUsbLastBlock;
                     SetResult(kDone);
+                } else if (payload == 0) {
+                    // An empty block that is not the last would let the handheld hold the transfer
+                    // forever.
+                    Abort();
+                    number = kUsbLastBlock;
+                    SetResult(kFailure);
                 } else {
                     ++number;
                 }
@@ -311,10 +318,10 @@ class BlockTransport final : public UsbTransport {
     std::atomic<uint8_t> last_result_{kDone};
 };
 
-// Built on first use and never destroyed: the library's start and stop notifications may run before
-// and after this file's static objects.
+// Built on first use and not destroyed by the static destructors: the library's start and stop
+// notifications may run before and after this file's static objects.
 BlockTransport& BuiltIn() {
-    static BlockTransport* const transport = new BlockTransport;
+    static Lasting<BlockTransport> transport;
     return *transport;
 }
 

@@ -76,4 +76,8 @@ bool WaitWorkers(std::chrono::steady_clock::time_point deadline) {
     return Gate().WaitIdle(deadline);
 }
 
+bool OnWorkerThread() {
+    return Gate().OnWorker();
+}
+
 }  // namespace tarvix::tf

@@ -136,7 +136,7 @@ TEST_F(FamiliesTest, ExactlyTheDetectingExportsScanBothFamilies) {
 }
 
 class DispatchTest : public FamiliesTest {
-protected:
+  protected:
     // A handheld that answers in the given mode; byte-frame on port 3 at 38400.
     void Attached(uint8_t mode) {
         LinkMode = mode;
@@ -151,11 +151,13 @@ protected:
 TEST_F(DispatchTest, ByteFrameOperationsGetTheDetectedPortAndRateNotTheCallers) {
     Attached(1);
     int32_t count = 0, total = 0;
-    EXPECT_CALL(bf, SendFileToHc(3, 38400, StrEq("\\KELVANHB\\A.DBF"), StrEq(".\\A.DBF"), 9, 1)).WillOnce(Return(0));
+    EXPECT_CALL(bf, SendFileToHc(3, 38400, StrEq("\\KELVANHB\\A.DBF"), StrEq(".\\A.DBF"), 9, 1))
+        .WillOnce(Return(0));
     EXPECT_EQ(SendFileToHc(0, 0, "\\KELVANHB\\A.DBF", ".\\A.DBF", 9, 1), 0);
     EXPECT_CALL(bf, GetHcFile(3, 38400, StrEq("\\H"), StrEq("p"), 4)).WillOnce(Return(1));
     EXPECT_EQ(GetHcFile(77, 88, "\\H", "p", 4), 1);
-    EXPECT_CALL(bf, GetHcDirInfoEx(3, 38400, StrEq("*.*"), StrEq("l"), &count, &total, 1)).WillOnce(Return(0));
+    EXPECT_CALL(bf, GetHcDirInfoEx(3, 38400, StrEq("*.*"), StrEq("l"), &count, &total, 1))
+        .WillOnce(Return(0));
     EXPECT_EQ(GetHcDirInfoEx(0, 0, "*.*", "l", &count, &total, 1), 0);
     EXPECT_CALL(bf, ThrdSendMifToHc(3, 38400, StrEq("m.mif"), 5, 2)).WillOnce(Return(2));
     EXPECT_EQ(thrdSendMifToHc(0, 0, "m.mif", 5, 2), 2);
@@ -174,7 +176,9 @@ TEST_F(DispatchTest, TextFrameOperationsLeaveOutPortRateAndReserved) {
     EXPECT_CALL(tf, ThrdSendMifToHc(StrEq("m"), 3)).WillOnce(Return(3));
     EXPECT_EQ(thrdSendMifToHc(0, 0, "m", 99, 3), 3);
     int32_t count, total;
-    EXPECT_CALL(tf, GetHcDirInfo(StrEq("*"), StrEq("l"), &count, &total, 0)).Times(2).WillRepeatedly(Return(0));
+    EXPECT_CALL(tf, GetHcDirInfo(StrEq("*"), StrEq("l"), &count, &total, 0))
+        .Times(2)
+        .WillRepeatedly(Return(0));
     EXPECT_EQ(GetHcDirInfo(0, 0, "*", "l", &count, &total, 0), 0);
     EXPECT_EQ(GetHcDirInfoEx(0, 0, "*", "l", &count, &total, 0), 0);
 }
@@ -298,7 +302,8 @@ TEST_F(DispatchTest, ByteFrameEntryBecomesARecordOnlyOnSuccess) {
     EXPECT_EQ(GetHcFileInfoEx(0, 0, "\\*.*", &untouched), 1);
     EXPECT_EQ(reinterpret_cast<uint8_t*>(&untouched)[40], 0xEE);
 
-    EXPECT_CALL(bf, GetHcNextFileInfo(3, 38400, _)).WillOnce(DoAll(::testing::SetArgPointee<2>(from), Return(0)));
+    EXPECT_CALL(bf, GetHcNextFileInfo(3, 38400, _))
+        .WillOnce(DoAll(::testing::SetArgPointee<2>(from), Return(0)));
     EXPECT_EQ(GetHcNextFileInfoEx(0, 0, &record), 0);
     EXPECT_STREQ(record.name, "A.DBF");
 }

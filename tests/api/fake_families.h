@@ -10,7 +10,7 @@
 namespace tarvix::testing {
 
 class FakeTextFrame : public TextFrameFamily {
-public:
+  public:
     MOCK_METHOD(int32_t, DetectLink, (int32_t*, int32_t*, uint8_t*), (override));
     MOCK_METHOD(int32_t, ComInit, (int32_t, int32_t), (override));
     MOCK_METHOD(void, ComRelease, (), (override));
@@ -54,7 +54,7 @@ public:
 };
 
 class FakeByteFrame : public ByteFrameFamily {
-public:
+  public:
     MOCK_METHOD(int32_t, DetectLink, (int32_t*, int32_t*, uint8_t*), (override));
     MOCK_METHOD(void, SetError, (uint16_t, bool), (override));
     MOCK_METHOD(bool, WorkerRunning, (), (override));
@@ -73,11 +73,12 @@ public:
     MOCK_METHOD(int32_t, UpdateCount, (uint8_t), (override));
     MOCK_METHOD(int32_t, GetHcFileInfo, (int32_t, int32_t, const char*, HcFileEntry*), (override));
     MOCK_METHOD(int32_t, GetHcNextFileInfo, (int32_t, int32_t, HcFileEntry*), (override));
-    MOCK_METHOD(int32_t, GetHcDirInfo, (int32_t, int32_t, const char*, const char*, int32_t*, int32_t*, int32_t),
+    MOCK_METHOD(int32_t, GetHcDirInfo,
+                (int32_t, int32_t, const char*, const char*, int32_t*, int32_t*, int32_t), (override));
+    MOCK_METHOD(int32_t, GetHcDirInfoEx,
+                (int32_t, int32_t, const char*, const char*, int32_t*, int32_t*, int32_t), (override));
+    MOCK_METHOD(int32_t, SendFileToHc, (int32_t, int32_t, const char*, const char*, int32_t, int32_t),
                 (override));
-    MOCK_METHOD(int32_t, GetHcDirInfoEx, (int32_t, int32_t, const char*, const char*, int32_t*, int32_t*, int32_t),
-                (override));
-    MOCK_METHOD(int32_t, SendFileToHc, (int32_t, int32_t, const char*, const char*, int32_t, int32_t), (override));
     MOCK_METHOD(int32_t, GetHcFile, (int32_t, int32_t, const char*, const char*, int32_t), (override));
     MOCK_METHOD(int32_t, DelHcFile, (int32_t, int32_t, const char*, int32_t), (override));
     MOCK_METHOD(int32_t, DelHcMif, (int32_t, int32_t, const char*, int32_t), (override));
@@ -114,7 +115,7 @@ public:
 
 // Installs the fakes for one test and puts the link state back to its values at load.
 class FamiliesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetLinkState();
         SetFamilies(&tf, &bf);

@@ -1,11 +1,12 @@
 // tarvix.ini: where it lies and what section INFO sets.
+#include "api/settings.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
-#include "api/settings.h"
 #include "textframe/link_status.h"
 
 namespace tarvix {
@@ -20,9 +21,9 @@ TEST(IniLocation, CommandLineRule) {
     const CommandLineCase cases[] = {
         {"\"C:\\Apps\\Desk\\prog.exe\" /x /y", "C:\\Apps\\Desk\\tarvix.ini"},
         {"\"C:\\Apps\\Desk\\prog.exe\"", "C:\\Apps\\Desk\\tarvix.ini"},
-        {"C:\\Apps\\Desk\\prog.exe /x", "tarvix.ini"},                   // no leading quote: bare name
-        {"\"prog.exe\" arg", "prog.exe\\tarvix.ini"},                    // no backslash: a relative name
-        {"\"C:\\Apps\\Desk\\prog.exe", "C:\\Apps\\Desk\\tarvix.ini"},   // no closing quote
+        {"C:\\Apps\\Desk\\prog.exe /x", "tarvix.ini"},                 // no leading quote: bare name
+        {"\"prog.exe\" arg", "prog.exe\\tarvix.ini"},                  // no backslash: a relative name
+        {"\"C:\\Apps\\Desk\\prog.exe", "C:\\Apps\\Desk\\tarvix.ini"},  // no closing quote
         {"", "tarvix.ini"},
         {"\"C:\\" + std::string(600, 'a') + "\\p.exe\"", "tarvix.ini"},  // longer than the 512-byte buffer
         {"\"C:\\" + std::string(500, 'a') + "\\p.exe\"", "tarvix.ini"},  // fits, but the result would not
@@ -56,10 +57,10 @@ TEST(IniSettings, InfoSection) {
         {"[INFO]\nauthority=2\nadapttime=\n", 0, 0, 50},
         {"[INFO]\nadapttime=0\n", 0, 0, 50},
         {"[INFO]\nadapttime=abc\n", 0, 0, 50},
-        {"[INFO]\nadapttime=-5\n", 0, 0, 50},        // would be days unsigned: bounded
+        {"[INFO]\nadapttime=-5\n", 0, 0, 50},  // would be days unsigned: bounded
         {"[INFO]\nadapttime=4000000000\n", 0, 0, 50},
         {"[INFO]\nadapttime=60000\n", 0, 0, 60000},
-        {"[INFO]\nadapttime=120ms\n", 0, 0, 120},    // leading digits
+        {"[INFO]\nadapttime=120ms\n", 0, 0, 120},  // leading digits
         {"[OTHER]\nauthority=1\n[INFO]\nautopak=1\n", 0, 1, 50},
         {"[INFO]\nautopak=1\n[INFO]\nauthority=1\n", 0, 1, 50},  // the first section wins
     };

@@ -48,7 +48,8 @@ TEST(TextFrameStatus, ConcurrentClaimsGrantExactlyOne) {
         tf::Status().status = StatusIdle;
         std::atomic<int> granted{0};
         std::vector<std::thread> threads;
-        for (int i = 0; i < 4; ++i) threads.emplace_back([&] { granted += tf::SetLinkStatus(StatusBusy, 0); });
+        for (int i = 0; i < 4; ++i)
+            threads.emplace_back([&] { granted += tf::SetLinkStatus(StatusBusy, 0); });
         for (std::thread& t : threads) t.join();
         EXPECT_EQ(granted.load(), 1);
     }
@@ -56,7 +57,7 @@ TEST(TextFrameStatus, ConcurrentClaimsGrantExactlyOne) {
 }
 
 class ByteFrameStatus : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::memset(&bf::Record(), 0, sizeof(TransferStatus));
         bf::g_stop_flag = false;

@@ -1,10 +1,10 @@
 /* Calls GetDllVer or GetDllVer_Ex once and prints the result; with "hold FILE" it keeps the library
  * loaded until FILE exists (at most 30 s).  It answers the window-restore hook by printing the window. */
 #include <stdio.h>
-#include <time.h>
-#include <unistd.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
+#include <unistd.h>
 
 #include "tarvix.h"
 

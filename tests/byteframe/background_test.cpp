@@ -67,6 +67,67 @@ TEST_F(Background, TableTravelsWithItsSideFile) {
     Finish();
 }
 
+TEST_F(Background, SideFileChangesOnlyWithItsTable) {
+    Attach();
+    fs::create_directories(Store("X"));
+    WriteDatedTable("A.DBF", 40);
+    const Bytes table = Slurp("A.DBF");
+    ASSERT_EQ(thrdSendFileToHc(0, 0, "\\X\\A.DBF", ".\\A.DBF", 0, 1), ResultOk);
+    ASSERT_EQ(WaitIdle(), StatusIdle) << GetLastErrCode();
+    Finish();
+    ASSERT_TRUE(fs::exists(Store("X/A.DBI")));
+
+    const Bytes old_table(100, 't'), old_side(64, 's');
+    struct Case {
+        const char* what;
+        int32_t mode;
+        bool fail_table;  // the table's data breaks off after its side file came
+        int32_t status;
+    } cases[] = {
+        {"kept (mode 0)", 0, false, StatusIdle},
+        {"No to the question", 2, false, StatusIdle},
+        {"table download fails", 1, true, StatusFailed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Spill("A.DBF", old_table);
+        Spill("A.DBI", old_side);
+        answer_yes_ = false;
+        sim_->ClearRecords();
+        // The side file's data is the first frame of the downloads; from the next one on the
+        // handheld abandons the transfer.
+        hhsim::FaultPlan plan;
+        if (c.fail_table) {
+            hhsim::Fault abandon;
+            abandon.kind = hhsim::Fault::Kind::AbortFrame;
+            abandon.command = 80;
+            abandon.sub = 3;
+            abandon.at = 2;
+            abandon.times = 1000;
+            plan.faults.push_back(abandon);
+        }
+        sim_->SetPlan(plan);
+        ASSERT_EQ(thrdGetHcFile(0, 0, "\\X\\A.DBF", ".\\A.DBF", c.mode), ResultOk);
+        EXPECT_EQ(WaitIdle(), c.status);
+        Finish();
+        if (c.fail_table) {
+            const std::vector<std::string> events = sim_->Events();
+            EXPECT_NE(std::find(events.begin(), events.end(), "sent:\\X\\A.DBI"), events.end());
+        }
+        EXPECT_EQ(Slurp("A.DBF"), old_table);
+        EXPECT_EQ(Slurp("A.DBI"), old_side);
+        std::vector<std::string> left;
+        for (const auto& e : fs::directory_iterator(".")) left.push_back(e.path().filename().string());
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"A.DBF", "A.DBI"}));
+    }
+    // Replaced together: the table unpacked with the handheld's side file.
+    sim_->SetPlan({});
+    ASSERT_EQ(thrdGetHcFile(0, 0, "\\X\\A.DBF", ".\\A.DBF", 1), ResultOk);
+    EXPECT_EQ(WaitIdle(), StatusIdle) << GetLastErrCode();
+    EXPECT_EQ(Slurp("A.DBF"), table);
+}
+
 TEST_F(Background, TableWithoutSideFileEndsWell) {
     Attach();
     // A table without date fields keeps no side file; nor does its download look for one in vain.

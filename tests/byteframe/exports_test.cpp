@@ -8,6 +8,7 @@
 #include "bf_fixture.h"
 #include "byteframe/worker.h"
 #include "common/records.h"
+#include "platform/fake_serial_port.h"
 #include "tables/dbf.h"
 #include "tarvix.h"
 #include "textframe/link_status.h"
@@ -180,6 +181,55 @@ TEST_F(Exports, FoldersAndTheDesksTaskTable) {
     EXPECT_EQ(DelHcFile(0, 0, "\\KELVANHB\\A.DBF", 1), ResultOk);
     EXPECT_FALSE(fs::exists(Store("KELVANHB/A.DBF")));
     EXPECT_EQ(HcDelDir(0, 0, "\\KELVANHB"), 0);
+}
+
+TEST_F(Exports, HandheldThatDiesMidWaitEndsTheReceiveAtOnce) {
+    Attach();
+    ASSERT_NE(ComInit(1, 115200), -1);
+    // Waits far longer than the test may take: only the hang-up can end them in time.
+    HcSetExitTime(60000, 60000);
+    std::thread dies([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        sim_->Stop();  // the pseudo-terminal's far end closes
+    });
+    char buffer[64]{};
+    int32_t received = -1;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_NE(Receive_Data(buffer, sizeof buffer, &received), 0);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    dies.join();
+    EXPECT_EQ(received, 0);
+    EXPECT_LT(waited, std::chrono::seconds(10));
+    const auto again = std::chrono::steady_clock::now();
+    EXPECT_NE(SendCmd(bf::CmdLinkTest, 0, 0), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - again, std::chrono::seconds(10));
+}
+
+TEST_F(Exports, BreakIsNoAnswer) {
+    // A break reads as 0x00, the answer that accepts a frame: with the line error it comes with, it
+    // is dropped, so the frame is never taken as accepted.
+    struct Case {
+        bool line_error;
+        int32_t result;
+    } cases[] = {{false, bf::kDone}, {true, bf::kNoAnswer}};
+    bf::Proto().HcSetExitTime(60, 60);
+    bf::Proto().SetAttempts(2);
+    bf::Tune().retry_pause_ms.store(1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line_error);
+        auto script = std::make_shared<tarvix::fakes::FakeSerialPort::Script>();
+        script->answer = {0x00};
+        script->line_error = c.line_error;
+        auto owned = std::make_unique<tarvix::fakes::FakeSerialPort>(script);
+        tarvix::fakes::FakeSerialPort* port = owned.get();
+        bf::Proto().line().UsePort(std::move(owned));
+        ASSERT_EQ(bf_.ComInit(1, 115200), 1);
+        const Bytes data(10, 0x41);
+        EXPECT_EQ(bf_.SendData(data.data(), 10), c.result);
+        EXPECT_EQ(port->writes(), c.line_error ? 2 : 1);
+        bf_.ComRelease();
+        bf::Proto().line().UsePort(nullptr);
+    }
 }
 
 TEST_F(Exports, RawLinkExports) {

@@ -21,7 +21,7 @@ class Mif : public PeriphExports {
         std::ofstream mif(pkg_ + "/demo.mif");
         mif << "[send]\nhcpath=" << hcpath << "\npcpath=" << pkg_
             << "\napplication=DEMO.AXE\nfile1=A.DBF\nfile2=DATA.TXT\nmsg=M.TXT\nautorun=1\n"
-            << extra << "[receive]\npcpath=" << (dir_ / "out").string()
+            << extra << "[receive]\npcpath=out"
             << "\napplication=DEMO.AXE\nfile1=A.DBF\nmsg=MSG.BIN\n";
         mif.close();
         Spill(pkg_ + "/DEMO.AXE", PlainBytes(700, 1));
@@ -93,7 +93,7 @@ TEST_F(Mif, FetchAndDeleteByTheHandheldPathOfTheMif) {
     EXPECT_EQ(Slurp(dir_ / "out/DEMO.AXE"), PlainBytes(700, 1));
     EXPECT_EQ(Slurp(dir_ / "out/A.DBF"), table_);     // unpacked with its side file
     EXPECT_FALSE(fs::exists(dir_ / "out/DATA.TXT"));  // no [receive] name: not fetched
-    Bytes message(48, 0);  // the 38 bytes sent, kept in the handheld's 48
+    Bytes message(48, 0);                             // the 38 bytes sent, kept in the handheld's 48
     std::fill_n(message.begin(), 38, 'm');
     EXPECT_EQ(Slurp(dir_ / "out/MSG.BIN"), message);
     EXPECT_FALSE(fs::exists("zzmif.tmp"));
@@ -190,6 +190,72 @@ TEST_F(Mif, ChecksOfTheMifFile) {
     }
     EXPECT_EQ(thrdSendMifToHc(0, 0, path.c_str(), 0, 1), ResultNotFound);
     EXPECT_EQ(thrdQueryStatus(), StatusIdle);
+}
+
+// Files under `root`, as paths relative to it.
+std::vector<std::string> FilesBelow(const fs::path& root) {
+    std::vector<std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        if (!e.is_directory()) files.push_back(fs::relative(e.path(), root).string());
+    }
+    return files;
+}
+
+TEST_F(Mif, HandheldPackageNeverLeadsOutsideItsFolder) {
+    Attach();
+    // The library runs two levels down in the scratch tree: every escape lands inside the tree.
+    const fs::path inner = dir_ / "a" / "b";
+    fs::create_directories(inner);
+    fs::current_path(inner);
+    fs::create_directories(Store("APP"));
+    Spill(Store("APP/DEMO.AXE"), PlainBytes(300, 1));
+    const std::string absolute = (dir_ / "abs").string();
+    struct Case {
+        std::string receive;  // the [receive] section
+        std::string refused;  // the value the box names
+    };
+    const Case cases[] = {
+        {"pcpath=..\\escaped\napplication=DEMO.AXE\n", "..\\escaped"},
+        {"pcpath=out\\..\\..\\x\napplication=DEMO.AXE\n", "out\\..\\..\\x"},
+        {"pcpath=" + absolute + "\napplication=DEMO.AXE\n", absolute},
+        {"pcpath=\\x\napplication=DEMO.AXE\n", "\\x"},
+        {"pcpath=c:\\x\napplication=DEMO.AXE\n", "c:\\x"},
+        {"application=..\\ESC.TXT\n", "..\\ESC.TXT"},
+        {"application=DEMO.AXE\nfile1=..\\..\\E2.TXT\n", "..\\..\\E2.TXT"},
+        {"application=DEMO.AXE\nfile31=..\n", ".."},
+        {"application=c:ESC.TXT\n", "c:ESC.TXT"},
+        {"application=a/ESC.TXT\n", "a/ESC.TXT"},
+        {"application=DEMO.AXE\nmsg=..\\M.BIN\n", "..\\M.BIN"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.receive);
+        {
+            std::ofstream mif(Store("APP/DEMO.MIF"));
+            mif << "[send]\nhcpath=\\APP\napplication=DEMO.AXE\nfile1=DEMO.AXE\nfile31=DEMO.AXE\n[receive]\n"
+                << c.receive;
+        }
+        prompts_.clear();
+        ASSERT_EQ(thrdGetHcMif(0, 0, "\\APP\\DEMO.MIF", 1), ResultOk);
+        EXPECT_EQ(WaitIdle(), StatusFailed);
+        EXPECT_EQ(GetLastErrCode(), static_cast<int32_t>(ErrBadMif));
+        EXPECT_EQ(Prompts(), std::vector<std::string>{"MIF file format error|" + c.refused});
+        // Refused before anything was fetched, and the local copy of the MIF file is gone.
+        EXPECT_EQ(FilesBelow(dir_), std::vector<std::string>{});
+        Finish();
+    }
+
+    // Without a [receive] pcpath the package and its message land in the current folder.
+    {
+        std::ofstream mif(Store("APP/DEMO.MIF"));
+        mif << "[send]\nhcpath=\\APP\napplication=DEMO.AXE\n[receive]\napplication=DEMO.AXE\nmsg=MSG.BIN\n";
+    }
+    ASSERT_EQ(thrdGetHcMif(0, 0, "\\APP\\DEMO.MIF", 1), ResultOk);
+    EXPECT_EQ(WaitIdle(), StatusIdle) << GetLastErrCode();
+    EXPECT_EQ(Slurp(inner / "DEMO.AXE"), PlainBytes(300, 1));
+    std::vector<std::string> files = FilesBelow(dir_);
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"a/b/DEMO.AXE", "a/b/MSG.BIN"}));
+    Finish();
 }
 
 TEST_F(Mif, HandheldFolderForms) {

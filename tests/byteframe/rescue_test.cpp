@@ -120,7 +120,7 @@ TEST_F(Rescue, EmptyRangeWritesTheTrailerOnly) {
     Finish();
 }
 
-TEST_F(Rescue, StoppedRescueFailsAndLeavesThePreviousFile) {
+TEST_F(Rescue, StoppedRescueKeepsWhatCameBeforeTheStop) {
     Attach(RescueConfig(0x1000, 10000, 0));
     Spill("DUMP.BIN", Bytes(7, 'o'));
     hhsim::FaultPlan plan;
@@ -139,7 +139,10 @@ TEST_F(Rescue, StoppedRescueFailsAndLeavesThePreviousFile) {
     EXPECT_TRUE(bf::g_stop_flag.load());  // a rescue leaves the request to the caller
     EXPECT_EQ(GetLastErrCode(), static_cast<int32_t>(ErrUserStop));
     EXPECT_FALSE(bf::g_stop_flag.load());
-    EXPECT_EQ(Slurp("DUMP.BIN"), Bytes(7, 'o'));
+    // The first chunk arrived before the stop: it is what the rescue salvaged, in place of the old file.
+    Bytes first_chunk(4096);
+    for (uint32_t i = 0; i < first_chunk.size(); ++i) first_chunk[i] = hhsim::MemoryByte(0x1000 + i);
+    EXPECT_EQ(Slurp("DUMP.BIN"), first_chunk);
     EXPECT_EQ(Finish().status, StatusFailed);
     // The starter clears a request left standing (the export's own detection would stop at it).
     sim_->SetPlan({});
@@ -147,6 +150,28 @@ TEST_F(Rescue, StoppedRescueFailsAndLeavesThePreviousFile) {
     ASSERT_EQ(bf_.HcRescue(LinkPort, LinkRate, ".\\DUMP.BIN"), ResultOk);
     EXPECT_EQ(WaitIdle(), StatusIdle);
     EXPECT_EQ(Slurp("DUMP.BIN").size(), 10032u);
+}
+
+TEST_F(Rescue, StopInsideAChunkKeepsTheFramesThatCame) {
+    Attach(RescueConfig(0x1000, 10000, 0));
+    hhsim::FaultPlan plan;
+    hhsim::Fault hold;
+    hold.kind = hhsim::Fault::Kind::Pause;
+    hold.command = bf::CmdReadMemory;
+    hold.at = 22;  // some frames into the second chunk
+    plan.faults.push_back(hold);
+    sim_->SetPlan(plan);
+    ASSERT_EQ(HcRescue(0, 0, ".\\DUMP.BIN"), ResultOk);
+    ASSERT_TRUE(sim_->WaitEvent("paused:pause", std::chrono::seconds(10)));
+    thrdStop(2);
+    sim_->Release();
+    ASSERT_EQ(WaitIdle(), StatusFailed);
+    const Bytes kept = Slurp("DUMP.BIN");
+    // The first chunk and the frames of the second that were accepted before the stop.
+    ASSERT_GT(kept.size(), 4096u);
+    ASSERT_LT(kept.size(), 8192u);
+    for (uint32_t i = 0; i < kept.size(); ++i) ASSERT_EQ(kept[i], hhsim::MemoryByte(0x1000 + i)) << i;
+    EXPECT_EQ(Finish().status, StatusFailed);
 }
 
 TEST_F(Rescue, FailuresOfTheStartAndOfTheWorker) {

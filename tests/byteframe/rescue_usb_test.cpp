@@ -18,6 +18,8 @@ class ScriptedUsb final : public bf::UsbTransport {
     uint32_t start = 0x2000, length = 10000;
     int feature = 0;
     uint32_t flash_count = 0;
+    bool flash_flag = false;      // the flag says "flash data" also with a count of 0
+    int64_t fail_from_page = -1;  // from this page on the raw reads fail
 
     int32_t SendCommand(uint8_t command, uint8_t sub, const uint8_t* data, uint16_t size) override {
         std::lock_guard<std::mutex> lock(lock_);
@@ -38,7 +40,7 @@ class ScriptedUsb final : public bf::UsbTransport {
             if (sub == bf::SubFeature && feature >= 0) reply_ = {static_cast<uint8_t>(feature)};
             if (sub == bf::SubFlash) {
                 reply_.assign(24, 0);
-                reply_[1] = flash_count > 0 ? 1 : 0;
+                reply_[1] = flash_count > 0 || flash_flag ? 1 : 0;
                 PutBe32(reply_.data() + 12, flash_count);
             }
             if (sub == bf::SubFlashPage && argument.size() == 8) {
@@ -61,6 +63,10 @@ class ScriptedUsb final : public bf::UsbTransport {
         return 0;
     }
     int32_t ReadChunks(uint8_t* buffer, uint32_t total, uint32_t, uint32_t* read) override {
+        if (fail_from_page >= 0 && page_ / 4 >= fail_from_page) {
+            *read = 0;
+            return bf::kUsbIoFailed;
+        }
         int32_t received = 0;
         int32_t result = ReceiveMessage(buffer, total, &received);
         *read = static_cast<uint32_t>(received);
@@ -152,6 +158,45 @@ TEST_F(UsbRescue, FlashDumpFromFeature109) {
     ASSERT_EQ(WaitIdle(), StatusIdle);
     EXPECT_EQ(Slurp("MEM.BIN").size(), 10000u + 32u);
     EXPECT_FALSE(fs::exists("MEM.BIN2"));
+}
+
+TEST_F(UsbRescue, FailedFlashDumpKeepsThePagesThatCame) {
+    usb_.feature = 109;
+    usb_.flash_count = 50;  // 100 pages
+    usb_.fail_from_page = 29;
+    ASSERT_EQ(bf_.HcRescue(0, 115200, ".\\DUMP.BIN"), ResultOk);
+    EXPECT_EQ(WaitIdle(), StatusFailed);
+    EXPECT_EQ(Slurp("DUMP.BIN").size(), 0u);  // in place, empty: the flash pages were taken instead
+    const Bytes pages = Slurp("DUMP.BIN2");
+    ASSERT_EQ(pages.size(), 29u * 2048u);
+    EXPECT_EQ(pages[28 * 2048], static_cast<uint8_t>(28 * 4 + 16));
+    // Page 29 of 100 is 29 %.
+    EXPECT_EQ(thrdQueryPercent_Ex(), 29);
+    const std::vector<std::string> shown = usb_.Shown();
+    ASSERT_GE(shown.size(), 2u);
+    EXPECT_EQ(shown[shown.size() - 2], " 29%");
+    EXPECT_EQ(shown.back(), "Fail");
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(".")) left.push_back(e.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"DUMP.BIN", "DUMP.BIN2"}));  // no temporaries left
+    Finish();
+
+    // Flash data flagged with a count of 0: the second file is there, empty.
+    usb_.fail_from_page = -1;
+    usb_.flash_count = 0;
+    usb_.flash_flag = true;
+    ASSERT_EQ(bf_.HcRescue(0, 115200, ".\\ZERO.BIN"), ResultOk);
+    EXPECT_EQ(WaitIdle(), StatusIdle) << bf::ErrorCode();
+    ASSERT_TRUE(fs::exists("ZERO.BIN2"));
+    EXPECT_EQ(Slurp("ZERO.BIN2").size(), 0u);
+    Finish();
+    // No flash data at all: no second file.
+    usb_.flash_flag = false;
+    ASSERT_EQ(bf_.HcRescue(0, 115200, ".\\NONE.BIN"), ResultOk);
+    EXPECT_EQ(WaitIdle(), StatusIdle) << bf::ErrorCode();
+    EXPECT_TRUE(fs::exists("NONE.BIN"));
+    EXPECT_FALSE(fs::exists("NONE.BIN2"));
 }
 
 TEST_F(UsbRescue, UsbMessageIsWrittenAsItCame) {

@@ -165,6 +165,11 @@ TEST_F(UsbPipes, MessagePacketsOfSendData) {
     EXPECT_EQ(Send_Data(data.data(), static_cast<int32_t>(data.size())), 0);
     EXPECT_EQ(Get_Update_Count(0), 2);  // the packets after which more followed
     ASSERT_TRUE(sim_->WaitEvent("stray-packet", std::chrono::seconds(5), 3));
+    // A negative length is refused before anything goes out.
+    EXPECT_NE(Send_Data(data.data(), -1), 0);
+    EXPECT_EQ(GetLastErrCode(), static_cast<int32_t>(ErrBadLength));
+    EXPECT_EQ(Get_Update_Count(0), 2);
+    EXPECT_EQ(sim_->Counter("stray-packet"), 3);
     // A command with a longer payload than a line argument: all of it arrives.
     const std::string text = "Twenty-five characters!!!";
     EXPECT_EQ(SendCmdUsb(73, 0, text.data(), static_cast<int32_t>(text.size())), 0);

@@ -165,16 +165,18 @@ def main():
         env["TARVIX_HOST_UPLOAD"] = os.path.join(work, "up.bin")
         env["TARVIX_HOST_DOWNLOAD"] = os.path.join(work, "down.bin")
         if args.library:
-            env["TARVIX_LIBRARY"] = args.library
+            env["TARVIX_LIBRARY"] = os.path.abspath(args.library)
         with open(env["TARVIX_HOST_UPLOAD"], "wb") as f:
             f.write(bytes((i * 13 + 5) & 0xFF for i in range(entry["upload"])))
         link = None
         if entry["family"] != "-":
             link = os.path.join(work, "com1")
-            handheld = start_handheld(args.sim, entry["family"], os.path.join(work, "store"), link, entry["sim"])
+            handheld = start_handheld(os.path.abspath(args.sim), entry["family"], os.path.join(work, "store"), link, entry["sim"])
         map_ports(args.ports, link, env)
 
-        command = shlex.split(args.runner) + shlex.split(args.host) + [entry["state"], entry["way"]]
+        # The host runs in the scenario's folder: paths given relative to the caller's folder are made whole.
+        host = [os.path.abspath(word) if os.path.exists(word) else word for word in shlex.split(args.host)]
+        command = shlex.split(args.runner) + host + [entry["state"], entry["way"]]
         status, output, after_leaving = run_host(command, env, work, entry["limit"])
         problems = []
         if status != entry["status"]:

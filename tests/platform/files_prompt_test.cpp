@@ -1,6 +1,5 @@
 // PC files (case-insensitive look-ups, replacement only when complete) and the prompt service.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <fstream>
@@ -76,7 +75,8 @@ TEST(PcFiles, ReplacementTouchesTheTargetOnlyWhenCommitted) {
 
 TEST(Prompts, HandlerDefaultAndWorkerThreads) {
     SetPromptHandler({});
-    EXPECT_EQ(ShowMessageBox("Delete file x", "Attention", TARVIX_MB_YESNO | TARVIX_MB_ICONQUESTION), TARVIX_ID_NO);
+    EXPECT_EQ(ShowMessageBox("Delete file x", "Attention", TARVIX_MB_YESNO | TARVIX_MB_ICONQUESTION),
+              TARVIX_ID_NO);
     EXPECT_EQ(ShowMessageBox("x not exist", "Attention", TARVIX_MB_OK), TARVIX_ID_OK);
     EXPECT_FALSE(AskYesNo("q", "c", TARVIX_MB_ICONQUESTION));
 
@@ -93,7 +93,8 @@ TEST(Prompts, HandlerDefaultAndWorkerThreads) {
         return answer;
     });
     EXPECT_TRUE(AskYesNo("A.DBF existed,overwrite??", "Attention", TARVIX_MB_ICONQUESTION));
-    std::thread worker([] { ShowMessageBox("from a worker", "Attention", TARVIX_MB_OK | TARVIX_MB_ICONWARNING); });
+    std::thread worker(
+        [] { ShowMessageBox("from a worker", "Attention", TARVIX_MB_OK | TARVIX_MB_ICONWARNING); });
     worker.join();
     answer = TARVIX_ID_OK + 100;  // a box that failed or answered anything else is no Yes
     EXPECT_FALSE(AskYesNo("q", "c", 0));

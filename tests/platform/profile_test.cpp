@@ -1,4 +1,6 @@
 // The profile reader keeps the rules the library relies on.
+#include "platform/profile.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -6,7 +8,6 @@
 #include <string>
 
 #include "platform/locale.h"
-#include "platform/profile.h"
 
 namespace tarvix::platform {
 namespace {
@@ -35,14 +36,10 @@ TEST(Profile, LookupRules) {
     const ProfileCase cases[] = {
         {"INFO", "language", 20, "chinese"},  // section and key without regard to case, blanks trimmed
         {"info", "EMPTY", 20, ""},            // present but empty: the empty text, not the default
-        {"INFO", "missing", 20, "default"},
-        {"INFO", "dup", 20, "first"},         // the first match wins
-        {"INFO", "quoted", 20, "a b"},
-        {"INFO", "long", 5, "0123"},          // cut to the buffer less one
-        {"INFO", "late", 20, "default"},      // only the first section of a name counts
-        {"nosuch", "key", 20, "default"},
-        {"other", "only", 20, "here"},
-        {"INFO", "only", 20, "default"},
+        {"INFO", "missing", 20, "default"},  {"INFO", "dup", 20, "first"},  // the first match wins
+        {"INFO", "quoted", 20, "a b"},       {"INFO", "long", 5, "0123"},   // cut to the buffer less one
+        {"INFO", "late", 20, "default"},  // only the first section of a name counts
+        {"nosuch", "key", 20, "default"},    {"other", "only", 20, "here"}, {"INFO", "only", 20, "default"},
     };
     for (const ProfileCase& c : cases) {
         char buffer[64];
@@ -62,8 +59,12 @@ TEST(Profile, LookupRules) {
 
 TEST(Locale, ChineseOnlyForZhCn) {
     const std::pair<const char*, const char*> cases[] = {
-        {"zh_CN", "00000804"},       {"zh_CN.UTF-8", "00000804"}, {"zh_CN.GBK@mod", "00000804"},
-        {"zh_TW.UTF-8", "00000409"}, {"en_US.UTF-8", "00000409"}, {"C", "00000409"},
+        {"zh_CN", "00000804"},
+        {"zh_CN.UTF-8", "00000804"},
+        {"zh_CN.GBK@mod", "00000804"},
+        {"zh_TW.UTF-8", "00000409"},
+        {"en_US.UTF-8", "00000409"},
+        {"C", "00000409"},
         {"", "00000409"},
     };
     for (const auto& [name, id] : cases) EXPECT_EQ(LocaleIdFromName(name), id) << name;

@@ -1,8 +1,9 @@
 // The serial port layer on a real pseudo-terminal: raw bytes both ways, exclusive use, waits that
 // end on time or on the stop flag, and the COMn device mapping.
-#include <gtest/gtest.h>
+#include "platform/serial.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -13,24 +14,28 @@
 #include <string>
 #include <thread>
 
-#include "platform/serial.h"
-
 namespace tarvix::platform {
 namespace {
 
 class Pty {
-public:
+  public:
+    void CloseMaster() {
+        close(master_);
+        master_ = -1;
+    }
     Pty() {
         char name[256];
         EXPECT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);
         path_ = name;
         close(slave_);  // the port under test opens it itself
     }
-    ~Pty() { close(master_); }
+    ~Pty() {
+        if (master_ >= 0) close(master_);
+    }
     int master() const { return master_; }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     int master_ = -1, slave_ = -1;
     std::string path_;
 };
@@ -46,6 +51,7 @@ TEST(SerialPort, RawBytesBothWaysAtTheGivenRate) {
     EXPECT_EQ(tio.c_lflag & (ECHO | ICANON), 0u);
     EXPECT_EQ(tio.c_oflag & OPOST, 0u);
     EXPECT_EQ(tio.c_iflag & (IXON | ICRNL), 0u);
+    EXPECT_NE(tio.c_iflag & IGNBRK, 0u);  // a break never reads as a 0x00 byte
 
     const uint8_t out[] = {'#', 0x0D, 0x0A, 0x00, 0xFF, 0x11, 0x13};  // CR, LF, XON, XOFF pass unchanged
     EXPECT_EQ(port->Write(out, sizeof out, 1000), sizeof out);
@@ -109,6 +115,28 @@ TEST(SerialPort, WaitsEndOnTheDeadlineOrTheStopFlag) {
     EXPECT_FALSE(port->WaitReadable(30000, &stop));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     stopper.join();
+}
+
+TEST(SerialPort, AHungUpLineEndsEveryWaitAtOnce) {
+    Pty pty;
+    auto port = MakeSerialPort();
+    ASSERT_TRUE(port->Open(pty.path(), 115200));
+    EXPECT_FALSE(port->HungUp());
+    pty.CloseMaster();  // the far end is gone
+    for (int round = 0; round < 3; ++round) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(port->WaitReadable(30000, nullptr));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        uint8_t in[8];
+        EXPECT_EQ(port->ReadAvailable(in, sizeof in), 0u);
+    }
+    EXPECT_TRUE(port->HungUp());
+    // A fresh line is a fresh start.
+    Pty other;
+    ASSERT_TRUE(port->Open(other.path(), 115200));
+    EXPECT_FALSE(port->HungUp());
+    EXPECT_FALSE(port->WaitReadable(30, nullptr));
+    EXPECT_FALSE(port->HungUp());
 }
 
 TEST(SerialPort, ComNamesMapToDevices) {

@@ -2,8 +2,10 @@
 // handheld on a pseudo-terminal.
 #include <cstring>
 
+#include "platform/fake_serial_port.h"
 #include "sim_fixture.h"
 #include "textframe/frame_transfer.h"
+#include "textframe/serial_line.h"
 
 namespace tarvix::tftest {
 namespace {
@@ -180,6 +182,61 @@ TEST_F(LinkTest, RawExports) {
     EXPECT_EQ(std::string(buffer), sim().config().number);
     EXPECT_EQ(ComRelease(), 1);
     EXPECT_EQ(TestHcLink(), 2);
+}
+
+TEST_F(LinkTest, HandheldThatDiesMidWaitEndsTheReceiveAtOnce) {
+    // Waits far longer than the test may take: only the hang-up can end them in time.
+    tf::Timing timing = TestTiming();
+    timing.default_timeout_ms = 60000;
+    timing.byte_timeout_ms = 60000;
+    tf::SetTiming(timing);
+    StartSim(1);
+    ASSERT_EQ(ComInit(1, 115200), 1);
+    std::thread dies([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        sim().Stop();  // the pseudo-terminal's far end closes
+    });
+    char buffer[64] = {};
+    int32_t received = -1;
+    const auto start = std::chrono::steady_clock::now();
+    Receive_Data(buffer, sizeof buffer, &received);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    dies.join();
+    EXPECT_EQ(received, 0);
+    EXPECT_LT(waited, std::chrono::seconds(10));
+    // Everything after it fails at once as well, until the port is opened again.
+    const Bytes data = RandomBytes(10, 1);
+    const auto again = std::chrono::steady_clock::now();
+    EXPECT_EQ(Send_Data(data.data(), 10), 1);
+    EXPECT_EQ(TestHcLink(), 1);  // open, but nothing answers
+    EXPECT_LT(std::chrono::steady_clock::now() - again, std::chrono::seconds(10));
+}
+
+TEST_F(LinkTest, BreakIsNoAcknowledgement) {
+    // A break reads as 0x00, the byte that accepts a frame: with the line error it comes with, it is
+    // dropped, so the frame is never taken as accepted.
+    struct Case {
+        bool line_error;
+        int32_t result;
+    } cases[] = {{false, 0}, {true, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line_error);
+        auto script = std::make_shared<tarvix::fakes::FakeSerialPort::Script>();
+        script->answer = {0x00};
+        script->line_error = c.line_error;
+        auto owned = std::make_unique<tarvix::fakes::FakeSerialPort>(script);
+        tarvix::fakes::FakeSerialPort* port = owned.get();
+        tf::Line().UsePort(std::move(owned));
+        tf::Timing timing = TestTiming();
+        timing.default_timeout_ms = 50;
+        tf::SetTiming(timing);
+        ASSERT_EQ(ComInit(1, 115200), 1);
+        const Bytes data = RandomBytes(10, 1);
+        EXPECT_EQ(Send_Data(data.data(), 10), c.result);
+        EXPECT_EQ(port->writes(), c.line_error ? 3 : 1);  // every attempt, or the first accepted
+        ComRelease();
+        tf::Line().UsePort(nullptr);
+    }
 }
 
 TEST_F(LinkTest, WithoutFrameBuffersNothingIsSent) {

@@ -205,6 +205,61 @@ TEST_F(MifTest, DownloadRefusesNamesOutsideItsFolder) {
     EXPECT_FALSE(fs::exists(work_ / "zzmif.tmp"));
 }
 
+// Files under `root`, as paths relative to it.
+std::vector<std::string> FilesBelow(const fs::path& root) {
+    std::vector<std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        if (!e.is_directory()) files.push_back(fs::relative(e.path(), root).string());
+    }
+    return files;
+}
+
+TEST_F(MifTest, HandheldPackageNeverLeadsOutsideItsFolder) {
+    // The library runs two levels down in a scratch tree: every escape lands inside the tree.
+    const fs::path scratch = work_;
+    const fs::path inner = scratch / "a" / "b";
+    fs::create_directories(inner);
+    fs::current_path(inner);
+    fs::create_directories(Store() / "APPS");
+    WriteFile(Store() / "APPS" / "a.exe", RandomBytes(100, 1));
+    WriteFile(Store() / "APPS" / "ESC.TXT", RandomBytes(100, 2));
+    const std::string absolute = (scratch / "abs").string();
+    struct Case {
+        std::string receive;  // the [receive] section
+        std::string refused;  // the value the check box names
+    };
+    const Case cases[] = {
+        {"pcpath=..\\escaped\r\napplication=a.exe\r\n", "..\\escaped"},
+        {"pcpath=out\\..\\..\\x\r\napplication=a.exe\r\n", "out\\..\\..\\x"},
+        {"pcpath=" + absolute + "\r\napplication=a.exe\r\n", absolute},
+        {"pcpath=\\tmp\\x\r\napplication=a.exe\r\n", "\\tmp\\x"},
+        {"pcpath=c:\\x\r\napplication=a.exe\r\n", "c:\\x"},
+        {"pcpath=c:x\r\napplication=a.exe\r\n", "c:x"},
+        {"application=..\\ESC.TXT\r\n", "..\\ESC.TXT"},
+        {"application=a.exe\r\nfile1=../../ESC.TXT\r\n", "../../ESC.TXT"},
+        {"application=a.exe\r\nfile31=..\r\n", ".."},
+        {"application=c:ESC.TXT\r\n", "c:ESC.TXT"},
+        {"application=a.exe\r\nmsg=..\\M.BIN\r\n", "..\\M.BIN"},
+        {"pcpath=out\r\napplication=a.exe\r\nmsg=sub/M.BIN\r\n", "sub/M.BIN"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.receive);
+        WriteText(Store() / "APPS" / "run.mif", "[send]\r\napplication=a.exe\r\n[receive]\r\n" + c.receive);
+        const size_t boxes = Prompts().size();
+        ASSERT_EQ(thrdGetHcMif(0, 0, "\\APPS\\run.mif", 1), 0);
+        WaitWorker();
+        EXPECT_EQ(thrdQueryStatus(), StatusFailed);
+        EXPECT_EQ(GetLastErrCode(), static_cast<int32_t>(ErrBadMif));
+        const std::vector<std::string> prompts = Prompts();
+        ASSERT_EQ(prompts.size(), boxes + 1);
+        EXPECT_EQ(prompts.back(), CheckBox(c.refused));
+        // Refused before anything was fetched: not even a well-named file came, and the local copy
+        // of the MIF file is gone.
+        EXPECT_EQ(FilesBelow(scratch), std::vector<std::string>{});
+        tf::Status().status.store(StatusIdle);
+    }
+}
+
 TEST_F(MifTest, DeletePackage) {
     fs::create_directories(Store() / "APPS");
     const std::string mif = "[send]\r\napplication=a.exe\r\nfile1=gone.dat\r\nfile2=c.dat\r\n";

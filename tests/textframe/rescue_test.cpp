@@ -132,6 +132,39 @@ TEST_F(RescueTest, FailedBlockEndsTheRescueAndIsReported) {
     EXPECT_EQ(GetLastErrCode(), static_cast<int32_t>(ErrReceiveFail));
 }
 
+TEST_F(RescueTest, StoppedRescueKeepsTheBlocksThatCame) {
+    Start(8);
+    WriteFile(work_ / "dump.bin", Bytes(7, 'k'));
+    hhsim::Fault hold;
+    hold.kind = hhsim::Fault::Kind::Pause;
+    hold.command = 80;
+    hold.sub = 41;
+    hold.at = 30;  // some frames into the rescue, past its first blocks
+    hhsim::FaultPlan plan;
+    plan.faults = {hold};
+    sim().SetPlan(plan);
+    ASSERT_EQ(HcRescue(0, 0, "dump.bin"), 0);
+    ASSERT_TRUE(sim().WaitEvent("paused:pause", std::chrono::seconds(10)));
+    thrdStop(2);
+    sim().Release();
+    WaitWorker();
+    const Bytes kept = ReadFile(work_ / "dump.bin");
+    // Whole blocks, in order, as many as came before the stop: never the old file, never all 16.
+    ASSERT_GT(kept.size(), 0u);
+    ASSERT_LT(kept.size(), 16u * 2048u);
+    ASSERT_EQ(kept.size() % 2048u, 0u);
+    Bytes expected;
+    for (size_t b = 0; b < kept.size() / 2048u; ++b) {
+        const Bytes page = Page(static_cast<int>(b));
+        expected.insert(expected.end(), page.begin(), page.end());
+    }
+    EXPECT_EQ(kept, expected);
+    EXPECT_EQ(thrdQueryStatus(), StatusFailed);
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(work_)) left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"dump.bin"});  // no temporary left beside it
+}
+
 TEST_F(RescueTest, UnusableStartLeavesTheFileAlone) {
     // An answer that does not tell flag and count fetches nothing.
     Start(3, {}, 10);

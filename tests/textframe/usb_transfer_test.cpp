@@ -241,6 +241,20 @@ TEST_F(UsbTest, ShortAndOversizeBlocksFailTheDownload) {
     }
 }
 
+TEST_F(UsbTest, EmptyBlocksThatAreNotTheLastFailTheReceive) {
+    StartUsbSim();
+    WriteFile(HcFile(), RandomBytes(20000, 4));
+    WriteFile(work_ / "downa.dbf", Bytes{1, 2, 3});
+    // From the second block on, every block the handheld sends says it carries nothing.
+    hhsim::Fault empty = FaultOn(hhsim::Fault::Kind::UsbOversize, 80, 3, 2, 0);
+    empty.times = 1000;
+    Plan({empty});
+    EXPECT_EQ(GetHcFile(0, 0, kHcName, ".\\downa.dbf", 1), 1);
+    EXPECT_EQ(GetLastErrCode(), ErrReceiveFail);
+    EXPECT_EQ(tf::LastUsbTransferResult(), 1);
+    EXPECT_EQ(ReadFile(work_ / "downa.dbf"), (Bytes{1, 2, 3}));
+}
+
 TEST_F(UsbTest, OversizeStatusReplyIsRefused) {
     StartUsbSim();
     WriteFile(work_ / "A.DBF", RandomBytes(100, 1));

@@ -34,20 +34,20 @@ extern "C" {
 
 /* File record of GetHcFileInfo and GetHcNextFileInfo, 22 bytes. */
 typedef struct HcFileEntry {
-    char name[13];     /* up to 12 characters, NUL-terminated */
-    int32_t size;      /* bytes */
-    uint16_t date;     /* DOS date word */
-    uint16_t time;     /* DOS time word */
-    uint8_t kind;      /* kind of entry as the handheld's family reports it */
+    char name[13]; /* up to 12 characters, NUL-terminated */
+    int32_t size;  /* bytes */
+    uint16_t date; /* DOS date word */
+    uint16_t time; /* DOS time word */
+    uint8_t kind;  /* kind of entry as the handheld's family reports it */
 } HcFileEntry;
 
 /* File record of GetHcFileInfoEx and GetHcNextFileInfoEx, 41 bytes. */
 typedef struct HcFileRecord {
-    char name[32];     /* up to 31 characters, NUL-terminated */
+    char name[32]; /* up to 31 characters, NUL-terminated */
     uint32_t size;
     uint16_t date;
     uint16_t time;
-    uint8_t kind;      /* text-frame handhelds: 1 file, 4 folder */
+    uint8_t kind; /* text-frame handhelds: 1 file, 4 folder */
 } HcFileRecord;
 
 typedef struct HcDate {

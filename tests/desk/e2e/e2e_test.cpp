@@ -148,7 +148,8 @@ TEST_P(DeskOnHandheld, ConnectImportUploadDownloadExport) {
 }
 
 INSTANTIATE_TEST_SUITE_P(TextFrame, DeskOnHandheld,
-                         ::testing::Values(FamilyCase{"TextFrame", hhsim::Family::TextFrame, "KV20260001234"}),
+                         ::testing::Values(FamilyCase{"TextFrame", hhsim::Family::TextFrame,
+                                                      "KV20260001234"}),
                          [](const auto& info) { return std::string(info.param.name); });
 #ifdef DESK_E2E_BYTEFRAME
 INSTANTIATE_TEST_SUITE_P(ByteFrame, DeskOnHandheld,
