@@ -4,6 +4,7 @@
 // step without sleeps.
 #include <gmock/gmock.h>
 
+#include <atomic>
 #include <functional>
 
 #include "common/commands.h"
@@ -120,7 +121,31 @@ std::vector<SecondCall> SecondCalls() {
     };
 }
 
+// A thread that keeps calling the query exports, which read the link state (the family, port and rate)
+// that every detection writes: the thread sanitizer sees any of it left unguarded.
+class QueryPoller {
+  public:
+    QueryPoller()
+        : thread_([this] {
+              while (running_.load()) {
+                  thrdQueryStatus();
+                  thrdQueryPercent();
+                  GetLastErrCode();
+                  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+              }
+          }) {}
+    ~QueryPoller() {
+        running_.store(false);
+        thread_.join();
+    }
+
+  private:
+    std::atomic<bool> running_{true};
+    std::thread thread_;
+};
+
 TEST_F(StopAndClaim, SecondThreadIsRefusedWhileATransferHoldsTheLink) {
+    const QueryPoller poller;
     for (const char* number : {"BF0000042", ""}) {  // modes 2 and 1
         hhsim::Config config = ByteFrameConfig();
         config.number = number;

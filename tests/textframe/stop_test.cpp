@@ -161,7 +161,31 @@ std::vector<SecondCall> SecondCalls() {
     };
 }
 
+// A thread that keeps calling the query exports, which read the link state (the family, port and rate)
+// that every detection writes: the thread sanitizer sees any of it left unguarded.
+class QueryPoller {
+  public:
+    QueryPoller()
+        : thread_([this] {
+              while (running_.load()) {
+                  thrdQueryStatus();
+                  thrdQueryPercent();
+                  GetLastErrCode();
+                  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+              }
+          }) {}
+    ~QueryPoller() {
+        running_.store(false);
+        thread_.join();
+    }
+
+  private:
+    std::atomic<bool> running_{true};
+    std::thread thread_;
+};
+
 TEST_F(StopTest, SecondThreadIsRefusedWhileATransferHoldsTheLink) {
+    const QueryPoller poller;
     const Bytes content = RandomBytes(60 * 1024, 33);
     for (bool background : {false, true}) {
         SCOPED_TRACE(background ? "thrdGetHcFile" : "GetHcFile");
