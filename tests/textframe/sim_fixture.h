@@ -59,15 +59,23 @@ inline Bytes ReadFile(const fs::path& path) {
 
 inline const char* kNoDevice = "/nonexistent/tarvix-tty";
 
+// A sanitizer build runs library and handheld several times slower, and on a loaded machine a short
+// wait of either side would turn a slow answer into a failure: their waits grow alike.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr uint32_t kWaitScale = 3;
+#else
+inline constexpr uint32_t kWaitScale = 1;
+#endif
+
 class SimTest : public ::testing::Test {
   protected:
     // Waits short enough to keep failing paths quick, long enough for a loaded machine.
     static tf::Timing TestTiming() {
         tf::Timing t;
-        t.default_timeout_ms = 400;
-        t.byte_timeout_ms = 200;
-        t.status_reply_timeout_ms = 400;
-        t.link_test_timeout_ms = 250;
+        t.default_timeout_ms = 400 * kWaitScale;
+        t.byte_timeout_ms = 200 * kWaitScale;
+        t.status_reply_timeout_ms = 400 * kWaitScale;
+        t.link_test_timeout_ms = 250 * kWaitScale;
         return t;
     }
 
@@ -113,7 +121,7 @@ class SimTest : public ::testing::Test {
     hhsim::Simulator& StartSim(int com = 1, hhsim::Config config = {}) {
         config.family = hhsim::Family::TextFrame;
         // The handheld sends again before the library gives up waiting, as a real one does.
-        config.ack_timeout_ms = 150;
+        config.ack_timeout_ms = 150 * kWaitScale;
         sim_ = std::make_unique<hhsim::Simulator>(config);
         std::string error;
         EXPECT_TRUE(sim_->Start(&error)) << error;
