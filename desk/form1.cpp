@@ -28,6 +28,7 @@
 #include "meter_db.h"
 #include "meter_grid.h"
 #include "processes.h"
+#include "progress_pump.h"
 #include "task_table.h"
 #include "workbook.h"
 
@@ -61,7 +62,8 @@ TForm1::TForm1(HandheldLink& link, DeskUi& ui, QString data_dir, QString program
       ui_(ui),
       data_dir_(std::move(data_dir)),
       program_dir_(std::move(program_dir)),
-      connection_(QStringLiteral("ADOMeterQuery%1").arg(g_forms.fetch_add(1))) {
+      connection_(QStringLiteral("ADOMeterQuery%1").arg(g_forms.fetch_add(1))),
+      operator_language_(OperatorLanguage()) {
     setObjectName(QStringLiteral("Form1"));
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPointSize(8);
@@ -311,7 +313,8 @@ void TForm1::Meterdatamaintenance1Click() {
         return;
     }
 
-    // Read its first sheet.
+    // Read its first sheet (the caption shows the chosen file meanwhile).
+    ProgressPump::pumpWindow();
     Sheet sheet;
     try {
         sheet =
@@ -334,9 +337,11 @@ void TForm1::Meterdatamaintenance1Click() {
         // The grid keeps showing Meter as it is until the new list is in: a failed import changes
         // neither.
         db_ = OpenMeterDatabase(data_dir_, connection_);
-        ImportMeters(db_, sheet, [this](int k) {
-            if ((k & 1023) == 0) ProgressBar3->setValue(k);
-        });
+        ProgressPump pump(ProgressBar3);
+        pump.flush();
+        ImportMeters(db_, sheet, [&pump](int k) { pump.set(k); });
+        pump.flush();
+        sheet = Sheet();  // the rows are in Meter now
     } catch (const std::exception& e) {
         ProgressBar3->setValue(0);
         ProgressBar3->hide();
@@ -347,6 +352,7 @@ void TForm1::Meterdatamaintenance1Click() {
     ProgressBar3->hide();
 
     TerminateProcessesByName("excel.exe");
+    ProgressPump::pumpWindow();
 
     // Show the new list; every row is fetched, so the upload sees them all.
     QString why;
@@ -398,15 +404,22 @@ void TForm1::ddfs1Click() {
         if (!query_open_)
             throw DeskError(QStringLiteral("Cannot perform this operation on a closed dataset"));
         const int count = model_->rowCount();
-        ProgressBar3->setRange(0, std::max(count, 1));
+        // The bar runs through the rows twice: reading them from the grid's data, then writing them.
+        ProgressBar3->setRange(0, std::max(2 * count, 1));
+        ProgressPump pump(ProgressBar3);
+        pump.flush();
         std::vector<TaskRecord> records;
         records.reserve(static_cast<size_t>(count));
-        auto field = [this](const QSqlRecord& r, int column) {
-            return r.value(QString::fromLatin1(kGridColumns[column].field));
+        // The rows come from the grid's data, not through the view: moving the view's current cell
+        // per row would lay out and repaint the grid 100 000 times.
+        const QSqlRecord names = model_->record();
+        int column[7];
+        for (int c = 0; c < 7; ++c) column[c] = names.indexOf(QString::fromLatin1(kGridColumns[c].field));
+        auto field = [&column](const QSqlRecord& r, int c) {
+            return column[c] < 0 ? QVariant() : r.value(column[c]);
         };
         for (int k = 1; k <= count; ++k) {
-            DBGrid2->setCurrentIndex(model_->index(k - 1, std::max(0, DBGrid2->currentIndex().column())));
-            ProgressBar3->setValue(k);
+            pump.set(k);
             const QSqlRecord r = model_->record(k - 1);
             TaskRecord t;
             t.nid = field(r, 0).toLongLong();
@@ -418,12 +431,19 @@ void TForm1::ddfs1Click() {
             t.reset = FieldText(field(r, 5));
             records.push_back(std::move(t));
         }
-        AppendTaskRecords(table_path, records);
+        // The grid's current record ends on the last row, as after a walk through every record.
+        if (count > 0)
+            DBGrid2->setCurrentIndex(model_->index(count - 1, std::max(0, DBGrid2->currentIndex().column())));
+        AppendTaskRecords(table_path, records, operator_language_,
+                          [&pump, count](int k) { pump.set(count + k); });
+        pump.flush();
     } catch (const std::exception& e) {
         reset_bar();
         ui_.errorReport(ExceptionText(e));
         return;
     }
+    // The window is painted once more before the transfer blocks it.
+    ProgressPump::pumpWindow();
 
     int32_t result = 1;
     try {
@@ -478,11 +498,13 @@ void TForm1::DownloadfromHHU1Click() {
         reset_bar();
         return;
     }
-    ProgressBar2->setValue(10);
+    ProgressPump pump(ProgressBar2, ProgressPump::Positions::Every);
+    pump.set(10);
+    pump.flush();
 
     std::vector<QStringList> rows;
     try {
-        rows = RunLocalSelect(data_dir_, QString::fromLatin1(kReadingQueryStatement));
+        rows = RunLocalSelect(data_dir_, QString::fromLatin1(kReadingQueryStatement), operator_language_);
     } catch (const std::exception& e) {
         reset_bar();
         ui_.errorReport(ExceptionText(e));
@@ -494,10 +516,11 @@ void TForm1::DownloadfromHHU1Click() {
         const QStringList& values = rows[k];
         for (int c = 0; c < 19 && c < values.size(); ++c)
             ListView2->setItem(static_cast<int>(k), c, new QTableWidgetItem(values[c]));
-        ProgressBar2->setValue(static_cast<int>(std::min<size_t>(100, 11 + k + 1)));
+        pump.set(static_cast<int>(std::min<size_t>(100, 11 + k + 1)));
     }
     ListView2->setUpdatesEnabled(true);
-    ProgressBar2->setValue(100);
+    pump.set(100);
+    pump.flush();
     reset_bar();
 }
 
@@ -528,21 +551,36 @@ bool TForm1::ExportListViewToExcel(QTableWidget* list, const QString& title) {
         QFileInfo(CompleteReportName(QDir::fromNativeSeparators(choice->path), choice->filter_index))
             .absoluteFilePath());
 
-    ListContent content;
-    if (list == ListView2) {
-        content = listContent();
-    } else {
+    // The download's bar follows the report: the list's items read, then measured, then written.
+    const int m = list->rowCount();
+    ProgressBar2->setRange(0, std::max(1, 3 * m));
+    ProgressBar2->setValue(0);
+    ProgressBar2->show();
+    ProgressBar2->raise();
+    ReportOutcome outcome;
+    {
+        ProgressPump pump(ProgressBar2);
+        pump.flush();
+        ListContent content;
         for (int c = 0; c < list->columnCount(); ++c)
             content.captions << (list->horizontalHeaderItem(c) ? list->horizontalHeaderItem(c)->text()
                                                                : QString());
-        for (int r = 0; r < list->rowCount(); ++r) {
+        content.rows.reserve(static_cast<size_t>(m));
+        for (int r = 0; r < m; ++r) {
+            pump.set(r + 1);
             QStringList row;
             for (int c = 0; c < list->columnCount(); ++c)
                 row << (list->item(r, c) ? list->item(r, c)->text() : QString());
             content.rows.push_back(std::move(row));
         }
+        outcome = WriteReport(QDir::fromNativeSeparators(name), title, content, QDateTime::currentDateTime(),
+                              [&pump, m](int k) { pump.set(m + k); });
+        pump.flush();
     }
-    switch (WriteReport(QDir::fromNativeSeparators(name), title, content, QDateTime::currentDateTime())) {
+    ProgressBar2->setValue(0);
+    ProgressBar2->hide();
+    ProgressBar2->setRange(0, 100);
+    switch (outcome) {
         case ReportOutcome::Saved:
             ui_.box(QStringLiteral("Data has been successfully exported to\uFF1A") + UpperLatin(name),
                     QStringLiteral("Prompt"), BoxIcon::Information);

@@ -105,6 +105,8 @@ class TForm1 : public QMainWindow {
     const QString& dataDir() const { return data_dir_; }
     // What the reading list shows, as the report takes it.
     ListContent listContent() const;
+    // The operator's language, which chooses the task table's code page when the table names none.
+    void setOperatorLanguage(const QString& language) { operator_language_ = language; }
 
   public slots:
     void FormShow();
@@ -138,6 +140,7 @@ class TForm1 : public QMainWindow {
     QString data_dir_;
     QString program_dir_;
     QString connection_;
+    QString operator_language_;
     QSqlDatabase db_;
     std::unique_ptr<MeterGridModel> model_;
     bool query_open_ = false;

@@ -59,7 +59,8 @@ QSqlDatabase OpenMeterDatabase(const QString& data_dir, const QString& connectio
 
 // Replaces the rows of Meter with the data rows (2 to R) of the sheet and pads the meter serials, in
 // one transaction: every row is converted before anything is written, and on any error Meter keeps
-// what it held.  progress(k) is called after each converted row.  Raises DeskError.
+// what it held.  progress(k) is called after each converted row, and with the row count again after
+// each block of rows written.  Raises DeskError.
 void ImportMeters(QSqlDatabase& db, const Sheet& sheet, const std::function<void(int)>& progress = {});
 
 }  // namespace desk

@@ -27,15 +27,25 @@ QString UpperLatin(QString text) {
     return text;
 }
 
-double FittedWidth(const QStringList& texts) {
-    // Wide (East Asian) characters take two columns of the default font.
-    int widest = 0;
-    for (const QString& t : texts) {
-        int w = 0;
-        for (const QChar ch : t) w += ch.unicode() >= 0x1100 ? 2 : 1;
-        widest = std::max(widest, w);
-    }
+namespace {
+
+// Wide (East Asian) characters take two columns of the default font.
+int TextColumns(const QString& text) {
+    int w = 0;
+    for (const QChar ch : text) w += ch.unicode() >= 0x1100 ? 2 : 1;
+    return w;
+}
+
+double WidthOfWidest(int widest) {
     return std::min(255.0, widest == 0 ? 8.43 : widest * 1.1 + 2.0);
+}
+
+}  // namespace
+
+double FittedWidth(const QStringList& texts) {
+    int widest = 0;
+    for (const QString& t : texts) widest = std::max(widest, TextColumns(t));
+    return WidthOfWidest(widest);
 }
 
 namespace {
@@ -53,7 +63,7 @@ struct Book {
 }  // namespace
 
 ReportOutcome WriteReport(const QString& path, const QString& title, const ListContent& list,
-                          const QDateTime& when) {
+                          const QDateTime& when, const std::function<void(int)>& progress) {
     const QFileInfo target(path);
     const QString temp =
         target.absoluteDir().absoluteFilePath(QStringLiteral(".%1.part").arg(target.fileName()));
@@ -89,12 +99,20 @@ ReportOutcome WriteReport(const QString& path, const QString& title, const ListC
 
     const int n = static_cast<int>(list.captions.size());
 
-    // Widths follow the captions and the data only, never the title or the date.
+    // Widths follow the captions and the data only, never the title or the date: one pass over the
+    // items, the first half of the progress.
+    const int m = static_cast<int>(list.rows.size());
+    std::vector<int> widest(static_cast<size_t>(n), 0);
+    for (int i = 0; i < n; ++i) widest[static_cast<size_t>(i)] = TextColumns(list.captions[i]);
+    for (int j = 0; j < m; ++j) {
+        if (progress) progress(j + 1);
+        const QStringList& row = list.rows[static_cast<size_t>(j)];
+        for (int i = 0; i < n && i < row.size(); ++i)
+            widest[static_cast<size_t>(i)] = std::max(widest[static_cast<size_t>(i)], TextColumns(row[i]));
+    }
     for (int i = 0; i < n; ++i) {
-        QStringList texts{list.captions[i]};
-        for (const QStringList& row : list.rows) texts << (i < row.size() ? row[i] : QString());
-        if (worksheet_set_column(ws, static_cast<lxw_col_t>(i), static_cast<lxw_col_t>(i), FittedWidth(texts),
-                                 nullptr) != LXW_NO_ERROR)
+        if (worksheet_set_column(ws, static_cast<lxw_col_t>(i), static_cast<lxw_col_t>(i),
+                                 WidthOfWidest(widest[static_cast<size_t>(i)]), nullptr) != LXW_NO_ERROR)
             return abandon(ReportOutcome::LayoutOrSaveFailed);
     }
     // Rows are streamed in order (the workbook is written in constant memory): title, date, captions,
@@ -114,6 +132,7 @@ ReportOutcome WriteReport(const QString& path, const QString& title, const ListC
             return abandon(ReportOutcome::DataRowFailed);
     }
     for (size_t j = 0; j < list.rows.size(); ++j) {
+        if (progress) progress(m + static_cast<int>(j + 1));
         const QStringList& row = list.rows[j];
         for (int i = 0; i < n; ++i) {
             const QByteArray text = (i < row.size() ? row[i] : QString()).toUtf8();

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 namespace desk {
@@ -28,9 +29,11 @@ enum class ReportOutcome { Saved, WorkbookUnavailable, DataRowFailed, LayoutOrSa
 
 // Writes the report: title merged over the list's columns in row 1 (bold, size 14, centred), the
 // date row, the captions in row 4 and every item as text from row 5; columns fitted to their texts.
-// The file is written beside its target and renamed into place only when complete.
+// The file is written beside its target and renamed into place only when complete.  progress(k) counts
+// 2m steps for m items: the k-th item measured for the column widths (k from 1 to m), then the
+// (k - m)-th item written.
 ReportOutcome WriteReport(const QString& path, const QString& title, const ListContent& list,
-                          const QDateTime& when);
+                          const QDateTime& when, const std::function<void(int)>& progress = {});
 
 // Column width (in characters) that fits the given texts.
 double FittedWidth(const QStringList& texts);

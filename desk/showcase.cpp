@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QScreen>
 #include <QTabWidget>
@@ -49,8 +50,12 @@ class ConsoleUi final : public desk::DeskUi {
         return std::exchange(next_save, {});
     }
 
+    // Every message of the run, in order.
+    QStringList said;
+
   private:
-    static void say(const QString& kind, const QString& text) {
+    void say(const QString& kind, const QString& text) {
+        said << text;
         std::fprintf(stderr, "desk_showcase: %s: %s\n", kind.toUtf8().constData(), text.toUtf8().constData());
     }
 };
@@ -165,6 +170,13 @@ int main(int argc, char** argv) {
             form.Exportdatatoexcel2Click();
         }
         if (screenshot.isEmpty()) return;
+        // The run's messages stay on view in one box, so the shot shows how they render (the full-width
+        // punctuation of the desk's messages needs a font that has it).
+        auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Messages of this run"),
+                                    ui.said.join(QLatin1Char('\n')), QMessageBox::Ok, &form);
+        box->setWindowModality(Qt::NonModal);
+        box->show();
+        box->move(form.geometry().right() - box->width() - 40, form.geometry().bottom() - box->height() - 40);
         QTimer::singleShot(delay, [&] {
             QScreen* screen = QGuiApplication::primaryScreen();
             const bool saved = screen && screen->grabWindow(0).save(screenshot, "PNG");

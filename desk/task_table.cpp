@@ -6,8 +6,10 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <numeric>
 
+#include "code_page.h"
 #include "linklib/tables/dbf.h"
 
 namespace desk {
@@ -31,9 +33,9 @@ std::string Local(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
-// Field values travel as UTF-8 text, as every other text of the desk.
-std::string Bytes(const QString& text) {
-    return text.toUtf8().toStdString();
+// The language-driver byte of a table header (0, naming none, for a header too short to hold it).
+uint8_t LanguageDriver(const dbf::Header& header) {
+    return header.raw.size() > kLanguageDriverOffset ? header.raw[kLanguageDriverOffset] : 0;
 }
 
 }  // namespace
@@ -45,23 +47,30 @@ void WriteTaskTemplate(const QString& path) {
     if (!s) throw DeskError(QString::fromStdString(s.message));
 }
 
-void AppendTaskRecords(const QString& path, const std::vector<TaskRecord>& records) {
+void AppendTaskRecords(const QString& path, const std::vector<TaskRecord>& records,
+                       const QString& operator_language, const std::function<void(int)>& progress) {
     dbf::Writer table;
     dbf::Status s = table.OpenForAppend(Local(path));
     if (!s) throw DeskError(QString::fromStdString(s.message));
-    // A text longer than its field is cut at a character boundary, never inside a character.
-    auto fit = [&table](std::string_view field, const QString& text) {
-        std::string bytes = Bytes(text);
+    std::unique_ptr<CodePage> code_page;
+    try {
+        code_page =
+            std::make_unique<CodePage>(TableCodePage(LanguageDriver(table.header()), operator_language));
+    } catch (const DeskError&) {
+        table.Abandon();
+        throw;
+    }
+    // Text goes in the table's code page; a text longer than its field is cut before the first
+    // character that does not fit whole.
+    auto fit = [&table, &code_page](std::string_view field, const QString& text) {
         const int i = table.FieldIndex(field);
-        if (i < 0) return bytes;
-        const dbf::Field& f = table.header().fields[static_cast<size_t>(i)];
-        if (f.type == 'N' || f.type == 'F' || bytes.size() <= f.length) return bytes;
-        size_t cut = f.length;
-        while (cut > 0 && (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80) --cut;
-        bytes.resize(cut);
-        return bytes;
+        size_t room = 255;
+        if (i >= 0) room = table.header().fields[static_cast<size_t>(i)].length;
+        return code_page->Encode(text, room);
     };
+    int written = 0;
     for (const TaskRecord& r : records) {
+        if (progress) progress(++written);
         const std::string nid = std::to_string(r.nid);
         const std::string cid = fit("cid", r.cid), addres = fit("addres", r.addres), mid = fit("mid", r.mid),
                           roter = fit("roter", r.roter), lx = fit("lx", r.lx), reset = fit("reset", r.reset);
@@ -111,7 +120,8 @@ QString FindFileNoCase(const QString& dir, const QString& name) {
     return {};
 }
 
-std::vector<QStringList> RunLocalSelect(const QString& data_dir, const QString& statement) {
+std::vector<QStringList> RunLocalSelect(const QString& data_dir, const QString& statement,
+                                        const QString& operator_language) {
     const LocalSelect select = ParseLocalSelect(statement);
     const QString path = FindFileNoCase(data_dir, select.table_file);
     if (path.isEmpty())
@@ -133,6 +143,7 @@ std::vector<QStringList> RunLocalSelect(const QString& data_dir, const QString& 
         throw DeskError(QStringLiteral("Field '%1' not found in table %2.").arg(select.order_by, path));
     const char key_type = reader.fields()[static_cast<size_t>(key)].type;
     const bool numeric_key = key_type == 'N' || key_type == 'F';
+    const CodePage code_page(TableCodePage(LanguageDriver(reader.header()), operator_language));
 
     struct Row {
         QStringList values;
@@ -143,8 +154,8 @@ std::vector<QStringList> RunLocalSelect(const QString& data_dir, const QString& 
     while (reader.Next()) {
         if (reader.deleted()) continue;
         Row row;
-        for (int i : indexes) row.values << QString::fromUtf8(reader.Text(static_cast<size_t>(i)));
-        row.key = QString::fromUtf8(reader.Text(static_cast<size_t>(key)));
+        for (int i : indexes) row.values << code_page.Decode(reader.Text(static_cast<size_t>(i)));
+        row.key = code_page.Decode(reader.Text(static_cast<size_t>(key)));
         bool ok = false;
         row.number = row.key.toDouble(&ok);
         if (!ok) row.number = -HUGE_VAL;  // a blank number sorts first, as a null does

@@ -4,8 +4,10 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <vector>
 
+#include "code_page.h"
 #include "meter_db.h"
 
 namespace tarvix::dbf {
@@ -28,8 +30,12 @@ struct TaskRecord {
 };
 
 // Appends the records to the existing table at path (the fresh copy of the template) and closes it,
-// on every path.  On an error nothing of this call stays in the table and DeskError is raised.
-void AppendTaskRecords(const QString& path, const std::vector<TaskRecord>& records);
+// on every path.  Text fields are written in the table's code page (its language-driver byte, else the
+// ANSI code page of operator_language, see code_page.h).  progress(k) is called before the k-th record
+// (from 1).  On an error nothing of this call stays in the table and DeskError is raised.
+void AppendTaskRecords(const QString& path, const std::vector<TaskRecord>& records,
+                       const QString& operator_language = OperatorLanguage(),
+                       const std::function<void(int)>& progress = {});
 
 // A local-SQL select of the form "select F1,F2,... from FILE order by FIELD" over a table of the data
 // folder.  Raises DeskError for a statement of any other form.
@@ -44,7 +50,9 @@ LocalSelect ParseLocalSelect(const QString& statement);
 // one row per record with the text of each selected field, in ascending order of the order field
 // (numerically for numeric fields), records of equal keys in file order.  Raises DeskError when the
 // table is missing or unreadable or a named field does not exist.
-std::vector<QStringList> RunLocalSelect(const QString& data_dir, const QString& statement);
+// Text fields are read in the table's code page, chosen as for AppendTaskRecords.
+std::vector<QStringList> RunLocalSelect(const QString& data_dir, const QString& statement,
+                                        const QString& operator_language = OperatorLanguage());
 
 // The download's statement, exactly.
 inline constexpr const char* kReadingQueryStatement =

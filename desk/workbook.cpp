@@ -36,11 +36,12 @@ void Sheet::put(int row, int column, CellValue value) {
     line[static_cast<size_t>(s)] = std::move(value);
 }
 
-CellValue Sheet::cell(int row, int column) const {
+const CellValue& Sheet::cell(int row, int column) const {
+    static const CellValue empty;
     int s = slot(column);
-    if (row < 1 || s < 0 || row > static_cast<int>(data_.size())) return {};
+    if (row < 1 || s < 0 || row > static_cast<int>(data_.size())) return empty;
     const auto& line = data_[static_cast<size_t>(row - 1)];
-    if (s >= static_cast<int>(line.size())) return {};
+    if (s >= static_cast<int>(line.size())) return empty;
     return line[static_cast<size_t>(s)];
 }
 

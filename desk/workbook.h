@@ -34,7 +34,7 @@ class Sheet {
     int rowCount() const { return rows_; }
     int columnCount() const { return cols_; }
     // The cell at (row, column) when column is one of the kept columns; Empty otherwise.
-    CellValue cell(int row, int column) const;
+    const CellValue& cell(int row, int column) const;
 
     // Filled by the readers.
     void put(int row, int column, CellValue value);

@@ -19,8 +19,9 @@ constexpr int kSecondCheckByteMs = 25;  // a frame with the sum has no second ch
 constexpr std::uint8_t kAccepted = 0;
 constexpr std::uint8_t kBadCheck = 2;
 constexpr std::uint8_t kByteTimeout = 3;
-constexpr std::uint8_t kTooLong = 4;
 constexpr std::size_t kBlock = 256;
+// Sends of one frame, and receives of one frame awaited again, in both directions.
+constexpr int kAttempts = 5;
 
 void PutBe32(Bytes& out, std::uint32_t v) {
     for (int i = 3; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
@@ -49,7 +50,9 @@ struct RxFrame {
     bool sum = true;  // carried the one-byte sum
 };
 
-enum class Rx { Good, BadCheck, Nothing, TimedOut, TooLong, Stopped };
+// A frame that carried more than any frame can (its end marker lost on the line) is a damaged frame
+// like one with a bad check: answered 2 and awaited again.
+enum class Rx { Good, BadCheck, Nothing, TimedOut, Stopped };
 
 class ByteFrameHandheld {
   public:
@@ -59,7 +62,8 @@ class ByteFrameHandheld {
 
   private:
     Rx ReceiveFrame(RxFrame& frame, int first_timeout_ms, bool crc);
-    bool SendFrame(const Bytes& frame, bool corrupt_first);
+    // `damaged_sends`: the first sends that get one byte added (the fault plan's AddByte).
+    bool SendFrame(const Bytes& frame, bool corrupt_first, int damaged_sends = 0);
     bool SendData(const Bytes& data, bool crc = false, bool counted = true);
     bool ReceiveData(Bytes& out, bool crc = false);
     void Answer(std::uint8_t b) { line_.Write(Bytes{b}); }
@@ -78,7 +82,10 @@ class ByteFrameHandheld {
     Simulator::Core& c_;
     Line& line_;
     UsbDataPath* usb_ = nullptr;  // over USB the data moves through the driver instead of the line
-    bool crc_next_ = false;       // the next file stream carries the CRC
+    // The file stream of the next upload or download command carries the CRC.  It holds until another
+    // command comes, so that a PC that sends the upload command again (its answer was lost) gets the
+    // same check.
+    bool crc_next_ = false;
     bool feature_asked_ = false;
     bool format_next_ = false;
     // A feature query opens a format unless it follows the number or the range query of a rescue,
@@ -115,7 +122,7 @@ restart:
     }
     frame.length = static_cast<std::uint16_t>(header[0] | (header[1] << 8));
     frame.number = static_cast<std::uint16_t>(header[2] | (header[3] << 8));
-    bool too_long = false;
+    bool overlong = false;
     for (;;) {
         if (Rx r = next(b); r != Rx::Good) return r;
         if (b == '$') break;
@@ -125,7 +132,7 @@ restart:
             b = b == 'A' ? '@' : b == 'B' ? '#' : b == 'C' ? '$' : b;
         }
         if (frame.payload.size() >= kBlock) {
-            too_long = true;
+            overlong = true;
         } else {
             frame.payload.push_back(b);
         }
@@ -146,18 +153,26 @@ restart:
     FrameRecord rec;
     rec.inbound = true;
     rec.number = frame.number;
-    rec.check_ok = good && !too_long;
+    rec.check_ok = good && !overlong;
     rec.payload = frame.payload;
     rec.raw = frame.raw;
     c_.Record(std::move(rec));
-    if (too_long) return Rx::TooLong;
-    return good ? Rx::Good : Rx::BadCheck;
+    return good && !overlong ? Rx::Good : Rx::BadCheck;
 }
 
-bool ByteFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first) {
-    for (int attempt = 0; attempt < std::max(1, c_.config.send_attempts); ++attempt) {
+bool ByteFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first, int damaged_sends) {
+    const int attempts = c_.config.send_attempts > 0 ? c_.config.send_attempts : kAttempts;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        // Whatever came in since the last answer (a byte the line added after it, a late answer) is
+        // not the answer to this frame.  A '#' among it is the PC's own next frame: it moved on.
+        Bytes stale = line_.Purge();
+        if (auto hash = std::find(stale.begin(), stale.end(), '#'); hash != stale.end()) {
+            Unread(Bytes(hash, stale.end()));
+            break;
+        }
         Bytes out = frame;
         if (corrupt_first && attempt == 0) out.back() ^= 0x5A;
+        if (attempt < damaged_sends) out.insert(out.begin() + 5, 0x33);  // first payload place
         FrameRecord rec;
         rec.inbound = false;
         rec.raw = out;
@@ -175,11 +190,13 @@ bool ByteFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first) {
         }
         if (r == Line::kTimeout) continue;
         if (answer == kAccepted) return true;
-        if (answer == '#' || answer == kTooLong) {
-            // '#': the PC has moved on to a frame of its own; 4: it has no room for this answer.
-            if (answer == '#') line_.Unread(answer);
+        if (answer == '#') {
+            // The PC has moved on to a frame of its own.
+            line_.Unread(answer);
             break;
         }
+        // Any other answer, whether the PC's refusal or a byte the line spoiled, asks for the frame
+        // again.
     }
     c_.Event("gave-up-send");
     return false;
@@ -206,8 +223,10 @@ bool ByteFrameHandheld::SendData(const Bytes& data, bool crc, bool counted) {
             last = true;
         }
         bool corrupt = fault == FrameFault::CorruptCheck, repeat = fault == FrameFault::Repeat;
+        Fault added;
+        int damaged = c_.Fire({Fault::Kind::AddByte}, &added) ? std::max(1, added.value) : 0;
         Bytes frame = bf::BuildFrame(num, data.data() + off, len, crc);
-        if (!SendFrame(frame, corrupt)) return false;
+        if (!SendFrame(frame, corrupt, damaged)) return false;
         if (repeat && !SendFrame(frame, false)) return false;
         if (last) return true;
         off += kBlock;
@@ -238,8 +257,9 @@ bool ByteFrameHandheld::ReceiveData(Bytes& out, bool crc) {
     out.clear();
     if (usb_ != nullptr) return usb_->Receive(out);
     std::uint16_t expected = 1;
+    // Failed receives of the frame awaited now: the PC sends each frame at most five times.
     int failures = 0;
-    while (failures < 10) {
+    while (failures < kAttempts) {
         RxFrame f;
         Rx r = ReceiveFrame(f, c_.config.data_timeout_ms, crc);
         if (r == Rx::Stopped || r == Rx::Nothing) {
@@ -250,10 +270,6 @@ bool ByteFrameHandheld::ReceiveData(Bytes& out, bool crc) {
             Answer(kByteTimeout);
             ++failures;
             continue;
-        }
-        if (r == Rx::TooLong) {
-            Answer(kTooLong);
-            return false;
         }
         if (r == Rx::BadCheck) {
             Answer(kBadCheck);
@@ -281,6 +297,7 @@ bool ByteFrameHandheld::ReceiveData(Bytes& out, bool crc) {
             out.insert(out.end(), f.payload.begin(), f.payload.end());
             if (f.number == bf::kLast) return true;
             ++expected;
+            failures = 0;
             if (!c_.PauseHere()) return false;
         }
         // Any other number: acknowledged and dropped, as a repeat.
@@ -334,7 +351,6 @@ void ByteFrameHandheld::HandleFileOp(int sub) {
             return;
         case 2: {
             bool crc = crc_next_;
-            crc_next_ = false;
             last_result_ = 1;
             if (!ReceiveData(in, crc)) return;
             std::filesystem::path stored;
@@ -347,7 +363,6 @@ void ByteFrameHandheld::HandleFileOp(int sub) {
         }
         case 3: {
             bool crc = crc_next_;
-            crc_next_ = false;
             Bytes file;
             if (!s.Read(s.name, file)) {
                 SendAbort(crc);  // nothing to send: the stream is abandoned with block 0
@@ -485,6 +500,7 @@ void ByteFrameHandheld::Handle(const CommandRecord& cmd) {
     if (cmd.command == 80 && cmd.sub == 27)
         feature_opens_format_ = previous_command_ != 80 * 256 + 25 && previous_command_ != 80 * 256 + 26;
     previous_command_ = cmd.command * 256 + cmd.sub;
+    if (cmd.command != 77 && !(cmd.command == 80 && (cmd.sub == 2 || cmd.sub == 3))) crc_next_ = false;
     if (cmd.command != 80 || (cmd.sub != 1 && cmd.sub != 4 && cmd.sub != 27)) feature_asked_ = false;
     switch (cmd.command) {
         case 13:
@@ -575,10 +591,6 @@ void ByteFrameHandheld::Serve() {
         }
         if (r == Rx::TimedOut) {
             Answer(kByteTimeout);
-            continue;
-        }
-        if (r == Rx::TooLong) {
-            Answer(kTooLong);
             continue;
         }
         if (r != Rx::Good) continue;

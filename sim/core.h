@@ -57,6 +57,9 @@ class Line {
     // closing its port ends the wait too (kPcClosed).
     Read ReadByte(std::uint8_t& byte, int timeout_ms, bool until_close = false);
     void Unread(std::uint8_t byte) { pending_.push_front(byte); }
+    // Drops whatever came in and was not read yet (a late answer, a byte the noise added) and hands
+    // it back, so that the next answer awaited is the one to the next frame.
+    Bytes Purge();
     bool Write(const Bytes& bytes);
     void Wake();  // ends a waiting read (Stop)
 
@@ -74,6 +77,8 @@ class Line {
     unsigned SlaveBaud() const;
     void ApplyNoise(Bytes& bytes, bool inbound);
     void PaceUntil(std::chrono::steady_clock::time_point& free_at, std::size_t count);
+    unsigned LineRate() const;
+    std::chrono::nanoseconds LineTime(std::size_t count) const;
 
     static constexpr int kExclusiveSliceMs = 20;
     bool privileged_ = false;

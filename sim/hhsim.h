@@ -35,6 +35,8 @@ struct Fault {
         WrongEcho,      // status reply naming sub-command + 1
         ShortStatus,    // status reply of only `value` bytes (1 or 2)
         Pause,          // hold before the frame (inbound or outbound) until Release(name)
+        AddByte,        // send an outbound frame (replies and one-byte answers too) `value` times with one
+                        // byte added inside its payload; the repeats after those are right
         UsbShortBlock,  // USB: deliver only the first `value` bytes of an outbound block or packet
         UsbOversize,    // USB: an outbound block or packet whose payload length field says `value`
     };
@@ -84,7 +86,7 @@ struct Config {
     std::uint32_t fill_seed = 7;
     // Waits of the handheld itself
     int ack_timeout_ms = 1000;   // for the answer byte after each frame it sends
-    int send_attempts = 3;       // sends of one frame
+    int send_attempts = 0;       // sends of one frame (0: the family's own, 3 text-frame, 5 byte-frame)
     int data_timeout_ms = 4000;  // for the first byte of a data frame it awaits
     // Byte-frame data rescue and drives: the memory range the handheld names for a rescue (its bytes
     // are MemoryByte(address)), the flash pages it offers (0: none; page bytes FlashPageByte), and

@@ -156,14 +156,41 @@ void Line::ApplyNoise(Bytes& bytes, bool inbound) {
     bytes.swap(out);
 }
 
-void Line::PaceUntil(std::chrono::steady_clock::time_point& free_at, std::size_t count) {
+unsigned Line::LineRate() const {
     // The line's own rate: the handheld's, or, when it answers at any rate, the one the PC set.
     unsigned rate = baud ? baud.load() : SlaveBaud();
-    if (rate == 0) rate = 115200;
+    return rate == 0 ? 115200 : rate;
+}
+
+std::chrono::nanoseconds Line::LineTime(std::size_t count) const {
+    return std::chrono::nanoseconds(static_cast<long long>(count) * 10'000'000'000LL / LineRate());
+}
+
+void Line::PaceUntil(std::chrono::steady_clock::time_point& free_at, std::size_t count) {
+    // A line that stood idle starts its bytes now; one still busy carries them after the ones before.
     auto now = std::chrono::steady_clock::now();
     if (free_at < now) free_at = now;
-    free_at += std::chrono::microseconds(static_cast<long long>(count) * 10'000'000LL / rate);
+    free_at += LineTime(count);
     std::this_thread::sleep_until(free_at);
+}
+
+Bytes Line::Purge() {
+    Bytes dropped(pending_.begin(), pending_.end());
+    pending_.clear();
+    for (;;) {
+        std::uint8_t buf[512];
+        ssize_t got = ::read(master_, buf, sizeof buf);
+        if (got <= 0) break;
+        unsigned want = baud;
+        if (want != 0 && SlaveBaud() != want) {
+            garbled_in += got;
+            continue;
+        }
+        Bytes chunk(buf, buf + got);
+        ApplyNoise(chunk, true);
+        dropped.insert(dropped.end(), chunk.begin(), chunk.end());
+    }
+    return dropped;
 }
 
 bool Line::TakeNotifications() {
@@ -248,7 +275,14 @@ bool Line::Write(const Bytes& bytes) {
     ApplyNoise(out, false);
     std::size_t done = 0;
     // Paced output goes out in small pieces, each when the line would have carried the one before.
+    // The schedule is absolute from the start of the write (the line time of the bytes sent so far),
+    // so that the sleeps' overshoots do not add up.
     const std::size_t piece = pace ? 16 : out.size();
+    if (pace) {
+        auto now = std::chrono::steady_clock::now();
+        if (out_free_at_ < now) out_free_at_ = now;
+    }
+    const auto start = out_free_at_;
     while (done < out.size()) {
         if (stop) return false;
         std::size_t n = std::min(piece, out.size() - done);
@@ -263,7 +297,10 @@ bool Line::Write(const Bytes& bytes) {
             return false;
         }
         done += static_cast<std::size_t>(put);
-        if (pace) PaceUntil(out_free_at_, static_cast<std::size_t>(put));
+        if (pace) {
+            out_free_at_ = start + LineTime(done);
+            std::this_thread::sleep_until(out_free_at_);
+        }
     }
     return true;
 }

@@ -16,6 +16,8 @@ using FrameFault = Simulator::Core::FrameFault;
 constexpr int kByteTimeoutMs = 500;  // inside a frame
 constexpr std::uint8_t kAck = 0x00;
 constexpr std::uint8_t kNak = 0x0F;
+// Sends of one frame, and receives of one frame awaited again: three in this family.
+constexpr int kAttempts = 3;
 
 std::uint32_t Le32(const std::uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
@@ -67,7 +69,8 @@ class TextFrameHandheld {
   private:
     Rx ReceiveFrame(RxFrame& frame, int first_timeout_ms);
     bool SendData(const Bytes& data, bool status_reply = false);
-    bool SendFrame(const Bytes& frame, bool corrupt_first);
+    // `damaged_sends`: the first sends that get one byte added (the fault plan's AddByte).
+    bool SendFrame(const Bytes& frame, bool corrupt_first, int damaged_sends = 0);
     // Receives a data transfer; false when it did not complete.  `expected_size` (when known) tells the
     // last block of the data from a command packet of a PC that gave the transfer up.
     bool ReceiveData(Bytes& out, std::int64_t expected_size = -1);
@@ -149,13 +152,23 @@ restart:
     return good ? Rx::Good : Rx::BadCheck;
 }
 
-bool TextFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first) {
-    for (int attempt = 0; attempt < std::max(1, c_.config.send_attempts); ++attempt) {
+bool TextFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first, int damaged_sends) {
+    const int attempts = c_.config.send_attempts > 0 ? c_.config.send_attempts : kAttempts;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        // Whatever came in since the last answer (a byte the line added after it, a late answer) is
+        // not the answer to this frame.  A '#' among it is the PC's own next frame: it moved on.
+        Bytes stale = line_.Purge();
+        if (auto hash = std::find(stale.begin(), stale.end(), '#'); hash != stale.end()) {
+            Unread(Bytes(hash, stale.end()));
+            c_.Event("gave-up-send");
+            return false;
+        }
         Bytes out = frame;
         if (corrupt_first && attempt == 0) {
             std::uint8_t& digit = out.back();
             digit = digit == '0' ? '1' : '0';
         }
+        if (attempt < damaged_sends) out.insert(out.begin() + 9, 0x33);  // first payload place
         FrameRecord rec;
         rec.inbound = false;
         rec.raw = out;
@@ -212,8 +225,10 @@ bool TextFrameHandheld::SendData(const Bytes& data, bool status_reply) {
             last = true;
         }
         bool corrupt = fault == FrameFault::CorruptCheck, repeat = fault == FrameFault::Repeat;
+        Fault added;
+        int damaged = c_.Fire({Fault::Kind::AddByte}, &added) ? std::max(1, added.value) : 0;
         Bytes frame = tf::BuildFrame(num, data.data() + off, len);
-        if (!SendFrame(frame, corrupt)) return false;
+        if (!SendFrame(frame, corrupt, damaged)) return false;
         if (repeat && !SendFrame(frame, false)) return false;
         if (last) return true;
         off += 256;
@@ -235,8 +250,9 @@ bool TextFrameHandheld::ReceiveData(Bytes& out, std::int64_t expected_size) {
     out.clear();
     if (usb_ != nullptr) return usb_->Receive(out);
     std::uint32_t expected = 1;
+    // Failed receives of the frame awaited now: the PC sends each frame at most three times.
     int failures = 0;
-    while (failures < 8) {
+    while (failures < kAttempts) {
         RxFrame f;
         Rx r = ReceiveFrame(f, c_.config.data_timeout_ms);
         if (r == Rx::Stopped || r == Rx::Nothing) {
@@ -244,6 +260,9 @@ bool TextFrameHandheld::ReceiveData(Bytes& out, std::int64_t expected_size) {
             return false;
         }
         if (r == Rx::Garbled || r == Rx::Overlong) {
+            // A frame that lost or gained bytes on the line: asked for again at once rather than
+            // after the PC's whole answer wait.
+            if (r == Rx::Overlong || f.raw.size() > 0) Answer(kNak);
             ++failures;
             continue;
         }
@@ -275,6 +294,7 @@ bool TextFrameHandheld::ReceiveData(Bytes& out, std::int64_t expected_size) {
             out.insert(out.end(), f.payload.begin(), f.payload.end());
             if (f.number == tf::kLast) return true;
             ++expected;
+            failures = 0;
             if (!c_.PauseHere()) return false;
         } else if (f.number < expected) {
             Answer(kAck);  // a repeat of a block already taken
@@ -497,7 +517,7 @@ void TextFrameHandheld::Serve() {
             std::lock_guard lock(c_.mutex);
             c_.ctx_command = c_.ctx_sub = -1;
         }
-        if (r == Rx::BadCheck) {
+        if (r == Rx::BadCheck || r == Rx::Overlong || (r == Rx::Garbled && !f.raw.empty())) {
             Answer(kNak);
             continue;
         }

@@ -64,9 +64,19 @@ void FrameParser::Restart() {
 }
 
 void FrameParser::Take(uint8_t byte) {
-    room_[count_++] = byte;
+    // Bytes past the room are checked but not kept: whether the frame is damaged or merely too big
+    // for this room is known only at its check.
+    if (count_ < room_size_) room_[count_] = byte;
+    ++count_;
     crc_ = Crc16Step(crc_, byte);
     sum_ = static_cast<uint8_t>(sum_ + byte);
+}
+
+FrameParser::Outcome FrameParser::Verdict(bool check_good) const {
+    // A byte the line added or dropped shows in the check or the length: such a frame is asked for
+    // again.  Only a whole, good frame that is bigger than the room is refused.
+    if (!check_good || count_ != length_) return Outcome::BadCheck;
+    return count_ > room_size_ ? Outcome::TooLong : Outcome::Good;
 }
 
 FrameParser::Outcome FrameParser::Feed(uint8_t byte) {
@@ -93,11 +103,11 @@ FrameParser::Outcome FrameParser::Feed(uint8_t byte) {
                 Restart();
                 return Outcome::Pending;
             }
-            if (count_ >= room_size_ || count_ >= kMaxPayload) {
+            if (count_ >= kMaxPayload) {
                 state_ = State::Done;
                 // No frame carries more than 256 bytes: past that the end marker was lost on the line,
                 // and the frame is asked for again like any damaged one.
-                return count_ >= kMaxPayload ? Outcome::BadCheck : Outcome::TooLong;
+                return Outcome::BadCheck;
             }
             if (byte == kEscape) {
                 state_ = State::Escaped;
@@ -116,11 +126,11 @@ FrameParser::Outcome FrameParser::Feed(uint8_t byte) {
                 return Outcome::Pending;
             }
             state_ = State::Done;
-            return (check1_ == sum_ && count_ == length_) ? Outcome::Good : Outcome::BadCheck;
+            return Verdict(check1_ == sum_);
         case State::Check2: {
             state_ = State::Done;
             uint16_t crc = Crc16Step(Crc16Step(crc_, byte), check1_);
-            return (crc == 0 && count_ == length_) ? Outcome::Good : Outcome::BadCheck;
+            return Verdict(crc == 0);
         }
         case State::Done:
             return Outcome::Pending;

@@ -41,8 +41,10 @@ using tarvix::Unescape;
 std::vector<uint8_t> EncodeFrame(const uint8_t* payload, size_t size, uint16_t block, Check check);
 
 // Receives one frame byte by byte.  Bytes before the '#' are skipped; the payload is unescaped into
-// the caller's room; more than the room is TooLong, more than any frame carries is a damaged frame.  A second
-// '#' inside a frame restarts the header (a well-formed payload escapes it), dropping what was taken.
+// the caller's room.  The frame is read on to its check whatever the room: a damaged frame (bad
+// check, a count other than the header's length, more than any frame carries) is BadCheck, and only
+// a good frame bigger than the room is TooLong.  A second '#' inside a frame restarts the header (a
+// well-formed payload escapes it), dropping what was taken.
 class FrameParser {
   public:
     enum class State { Hunting, Header, Payload, Escaped, Check1, Check2, Done };
@@ -61,6 +63,7 @@ class FrameParser {
   private:
     void Take(uint8_t byte);
     void Restart();
+    Outcome Verdict(bool check_good) const;
 
     uint8_t* room_;
     size_t room_size_;

@@ -44,18 +44,42 @@ std::string PcNamePart(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The firmware's check type for the file data: the CRC byte when the version is 60 or more.
-uint8_t ChooseCheck() {
-    if (P().SendCommandBlock(CmdVersion, 0, 0) != kDone) return 0;
-    uint8_t version[9]{};
-    int32_t received = 0;
-    if (P().ReceiveData(version, sizeof version, &received) != kDone) return 0;
-    if (VersionNumber(version, static_cast<size_t>(std::clamp<int32_t>(received, 0, 9))) < 60) return 0;
-    if (P().SendCommandBlock(CmdCrcMode, 0, 0) != kDone) return 0;
-    uint8_t mode = 0;
-    received = 0;
-    if (P().ReceiveData(&mode, 1, &received) != kDone || received != 1) return 0;
-    return mode;
+// Times the version and the check mode are asked for before the answer is taken for lost.
+constexpr int kCheckQuestions = 3;
+
+// The firmware's check type for the file data into *check: the handheld's check-mode byte when the
+// version is 60 or more, else 0 (the sum).  A handheld switches its check when it answers the
+// check-mode question, so a lost answer is asked for again; when none comes, the two sides could
+// disagree on the check of every frame, and the transfer is not begun (false, ErrNoResponse).  A
+// version that never arrives leaves the sum: the handheld switches only on the question after it.
+bool ChooseCheck(uint8_t* check) {
+    *check = 0;
+    int number = 0;
+    bool known = false;
+    for (int ask = 0; ask < kCheckQuestions && !known; ++ask) {
+        if (g_stop_flag.load()) break;
+        uint8_t version[9]{};
+        int32_t received = 0;
+        if (P().SendCommandBlock(CmdVersion, 0, 0) != kDone ||
+            P().ReceiveData(version, sizeof version, &received) != kDone) {
+            continue;
+        }
+        number = VersionNumber(version, static_cast<size_t>(std::clamp<int32_t>(received, 0, 9)));
+        known = true;
+    }
+    if (number < 60) return true;
+    for (int ask = 0; ask < kCheckQuestions; ++ask) {
+        if (g_stop_flag.load()) break;
+        uint8_t mode = 0;
+        int32_t received = 0;
+        if (P().SendCommandBlock(CmdCrcMode, 0, 0) == kDone &&
+            P().ReceiveData(&mode, 1, &received) == kDone && received == 1) {
+            *check = mode;
+            return true;
+        }
+    }
+    SetErrorCode(g_stop_flag.load() ? ErrUserStop : ErrNoResponse);
+    return false;
 }
 
 // Deletes the named handheld file and waits for the handheld to finish: polled when it answers the
@@ -245,7 +269,12 @@ int32_t SendFile(int32_t port, int32_t rate, const char* hc_name, const char* pc
         EndOperation();
         return ResultFailed;
     }
-    uint8_t check = ChooseCheck();
+    uint8_t check = 0;
+    if (!ChooseCheck(&check)) {
+        ShowPrompt(fail);
+        EndOperation();
+        return ResultFailed;
+    }
     if (!FileCommand(SubUpload)) {
         SetErrorCode(ErrNoAck);
         ShowPrompt(fail);
@@ -337,7 +366,12 @@ int32_t GetFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_
         EndOperation();
         return ResultFailed;
     }
-    uint8_t check = ChooseCheck();
+    uint8_t check = 0;
+    if (!ChooseCheck(&check)) {
+        ShowPrompt(fail);
+        EndOperation();
+        return ResultFailed;
+    }
     if (!FileCommand(SubDownload)) {
         SetErrorCode(ErrNoAck);
         ShowPrompt(fail);

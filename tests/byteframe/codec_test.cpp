@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -32,7 +33,8 @@ Parsed Parse(const Bytes& line, Check check, size_t room = 256) {
         if (out.outcome != FrameParser::Outcome::Pending) break;
     }
     out.block = parser.Block();
-    out.payload.assign(buffer.begin(), buffer.begin() + static_cast<long>(parser.Count()));
+    // A frame bigger than the room is counted whole but kept only up to the room.
+    out.payload.assign(buffer.begin(), buffer.begin() + static_cast<long>(std::min(parser.Count(), room)));
     return out;
 }
 
@@ -98,6 +100,31 @@ TEST(ByteFrameCodec, ParserRejects) {
          FrameParser::Outcome::BadCheck},
         {"payload longer than the room", Encode({1, 2, 3}, 7, Check::Sum), Check::Sum, 2,
          FrameParser::Outcome::TooLong},
+        {"a good crc frame longer than the room", Encode({1, 2, 3}, 7, Check::Crc), Check::Crc, 2,
+         FrameParser::Outcome::TooLong},
+        // A byte the line added to a reply that fills its room exactly is a damaged frame, asked for
+        // again, not one that does not fit.
+        {"byte added to a reply of the room's size",
+         [] {
+             Bytes f = Encode({1, 2, 3, 4}, 0xFFFF, Check::Sum);
+             f.insert(f.begin() + 7, 0x33);
+             return f;
+         }(),
+         Check::Sum, 4, FrameParser::Outcome::BadCheck},
+        {"byte added to a crc frame of the room's size",
+         [] {
+             Bytes f = Encode({1, 2, 3, 4}, 2, Check::Crc);
+             f.insert(f.begin() + 6, 0x33);
+             return f;
+         }(),
+         Check::Crc, 4, FrameParser::Outcome::BadCheck},
+        {"a damaged frame longer than the room",
+         [] {
+             Bytes f = Encode(Bytes(9, 1), 0xFFFF, Check::Sum);
+             f[6] ^= 0x10;
+             return f;
+         }(),
+         Check::Sum, 1, FrameParser::Outcome::BadCheck},
         {"end marker lost after a full payload",
          [] {
              Bytes f = Encode(Bytes(256, 7), 1, Check::Sum);

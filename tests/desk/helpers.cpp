@@ -176,6 +176,8 @@ std::vector<QVariantList> DataFolder::meterRows() const {
 
 Desk::Desk(bool with_db, bool with_template) : data(with_db, with_template) {
     form = std::make_unique<desk::TForm1>(hc, ui, data.path(), data.path());
+    // The tables' code page must not follow the locale of the machine the tests run on.
+    form->setOperatorLanguage(QStringLiteral("es_AR"));
     form->show();
 }
 

@@ -344,3 +344,91 @@ TEST(XlsxReader, Dates1904AndRowsOutOfRange) {
 }
 
 }  // namespace
+
+namespace {
+
+// The worksheet's XML as other writers spell it: references, CDATA, comments, processing instructions,
+// a byte-order mark, single quotes, blanks inside tags and CR LF line ends all give the same cells.
+TEST(XlsxReader, SpellingsOfTheSameCells) {
+    QTemporaryDir dir;
+    struct Case {
+        const char* what;
+        QByteArray sheet;  // the whole worksheet part
+        CellValue a1;
+    };
+    const QByteArray row = "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>";
+    const Case cases[] = {
+        {"named and numeric references", row + "a&amp;b&lt;&gt;&quot;&apos;&#209;&#xF1;</t></is></c></row>",
+         CellValue::Text("a&b<>\"'\xC3\x91\xC3\xB1")},
+        {"CDATA and a comment inside the text",
+         row + "x<![CDATA[<y>&amp;]]><!-- note -->z</t></is></c></row>", CellValue::Text("x<y>&amp;z")},
+        {"CR LF and a lone CR become LF", row + "1\r\n2\r3</t></is></c></row>", CellValue::Text("1\n2\n3")},
+        {"single quotes, blanks and a prefix",
+         "<x:row r='1' ><x:c  r = 'A1'  t='inlineStr'><x:is><x:t >v</x:t ></x:is></x:c></x:row>",
+         CellValue::Text("v")},
+        {"a number in a value element with blanks around the markup",
+         "<row r=\"1\">\n  <c r=\"A1\"><v>42</v></c>\n</row>", CellValue::Number(42)},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto parts = MinimalParts("", c.sheet);
+        // Declaration and mark before the document, as some writers put them.
+        parts["xl/worksheets/sheet1.xml"] =
+            "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<!-- made by hand -->" +
+            parts["xl/worksheets/sheet1.xml"];
+        const desk::Sheet sheet =
+            desk::ReadFirstSheet(Local(ZipParts(dir, QStringLiteral("spelt%1.xlsx").arg(++n), parts)));
+        EXPECT_EQ(sheet.cell(1, 1), c.a1);
+    }
+}
+
+TEST(XlsxReader, MalformedPartsAreRefused) {
+    QTemporaryDir dir;
+    const char* sheets[] = {
+        "<worksheet><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></row></sheetData></worksheet>",  // unended c
+        "<worksheet><sheetData></worksheet>",
+        "<worksheet><sheetData/>",
+        "<worksheet/><worksheet/>",
+        "text<worksheet/>",
+        "<!DOCTYPE w [<!ENTITY e \"x\">]><worksheet/>",
+        "<worksheet><sheetData><row r=\"1\"><c r=\"A1\" "
+        "t=\"str\"><v>&e;</v></c></row></sheetData></worksheet>",
+        "<worksheet><sheetData><row r=\"1\"><c r=\"A1\" "
+        "t=\"str\"><v>&#0;</v></c></row></sheetData></worksheet>",
+        "<worksheet><sheetData><row r=1><c/></row></sheetData></worksheet>",
+        "<worksheet><sheetData><row r=\"1\"",
+        "<worksheet><!-- never ended",
+        "",
+    };
+    int n = 0;
+    for (const char* sheet : sheets) {
+        auto parts = MinimalParts("", "");
+        parts["xl/worksheets/sheet1.xml"] = sheet;
+        EXPECT_THROW(
+            desk::ReadFirstSheet(Local(ZipParts(dir, QStringLiteral("malformed%1.xlsx").arg(++n), parts))),
+            desk::WorkbookError)
+            << sheet;
+    }
+}
+
+// A sheet larger than the reader's buffer, with tags and references cut at every possible place.
+TEST(XlsxReader, LongSheetAcrossReads) {
+    QTemporaryDir dir;
+    QByteArray data;
+    const int rows = 9000;
+    for (int r = 1; r <= rows; ++r)
+        data += QStringLiteral(
+                    "<row r=\"%1\"><c r=\"A%1\" t=\"inlineStr\"><is><t>N&#xF1;%1&amp;</t></is></c>"
+                    "<c r=\"B%1\"><v>%1</v></c></row>")
+                    .arg(r)
+                    .toUtf8();
+    const desk::Sheet sheet = desk::ReadFirstSheet(Local(ZipParts(dir, "long.xlsx", MinimalParts("", data))));
+    ASSERT_EQ(sheet.rowCount(), rows);
+    for (int r : {1, 777, 4567, rows}) {
+        EXPECT_EQ(sheet.cell(r, 1), CellValue::Text("N\xC3\xB1" + std::to_string(r) + "&"));
+        EXPECT_EQ(sheet.cell(r, 2), CellValue::Number(r));
+    }
+}
+
+}  // namespace

@@ -39,7 +39,7 @@ static const char* way = "";
 static atomic_int asked;
 
 static void fail(const char* what, long value) {
-    fprintf(stderr, "host: %s (%ld)\n", what, value);
+    fprintf(stderr, "host: %s (%ld, last error %ld)\n", what, value, (long)tv.GetLastErrCode());
     fflush(stderr);
     exit(3);
 }

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "sim/core.h"
 #include "sim/hhsim.h"
@@ -296,6 +297,104 @@ TEST_F(ByteFrameSim, CommandBlockWhereCrcDataWasDueEndsTheUpload) {
     EXPECT_EQ(ReceiveData(), Bytes{1});  // the upload failed
     EXPECT_TRUE(sim_->WaitEvent("data-abandoned", 1s));
     EXPECT_FALSE(std::filesystem::exists(sim_->StorePath() / "G.BIN"));
+}
+
+}  // namespace
+
+namespace {
+
+// One data frame of an upload damaged on its way to the handheld, as the line damages frames: the
+// handheld answers it with the negative byte of its fault and awaits it again, so that the good
+// repeat is taken and the file arrives whole.
+TEST_F(ByteFrameSim, DamagedInboundFramesAreAnsweredAndAwaitedAgain) {
+    struct Case {
+        const char* what;
+        std::function<void(Bytes&)> damage;
+        std::uint8_t answer;
+    };
+    constexpr std::size_t kPayload = 5;  // '#' and four header bytes come before the payload
+    const Case cases[] = {
+        {"bit flipped in the length", [](Bytes& f) { f[1] ^= 0x04; }, 2},
+        {"bit flipped in the block number", [](Bytes& f) { f[4] ^= 0x01; }, 2},
+        {"byte added in the header", [](Bytes& f) { f.insert(f.begin() + 2, 0x11); }, 2},
+        {"header byte dropped", [](Bytes& f) { f.erase(f.begin() + 3); }, 2},
+        {"bit flipped in the payload", [](Bytes& f) { f[kPayload + 7] ^= 0x80; }, 2},
+        {"byte added to a full payload", [](Bytes& f) { f.insert(f.begin() + kPayload + 9, 0x11); }, 2},
+        {"payload byte dropped", [](Bytes& f) { f.erase(f.begin() + kPayload + 9); }, 2},
+        {"bit flipped in the check", [](Bytes& f) { f.back() ^= 0x02; }, 2},
+        {"byte added before the check", [](Bytes& f) { f.insert(f.end() - 1, 0x11); }, 2},
+        {"end marker dropped", [](Bytes& f) { f.erase(f.end() - 2); }, 3},
+        {"check byte dropped", [](Bytes& f) { f.pop_back(); }, 3},
+    };
+    Bytes content(600);
+    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetName("\\D.BIN");
+        Command(80, 2);
+        Bytes first(content.begin(), content.begin() + 256);
+        Bytes damaged = hhsim::bf::BuildFrame(1, first.data(), first.size(), false);
+        c.damage(damaged);
+        pc_->Write(damaged);
+        EXPECT_EQ(pc_->ReadByte(1500), std::optional<std::uint8_t>(c.answer));
+        SendData(content);
+        Command(80, 22);
+        EXPECT_EQ(ReceiveData(), Bytes{0});
+        std::ifstream in(sim_->StorePath() / "D.BIN", std::ios::binary);
+        EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), content);
+    }
+}
+
+// The handheld's own frames: a byte the line adds after the PC's answer is dropped before the next
+// frame goes out, not taken for that frame's answer; any answer but the positive one, readable or
+// not, asks for the frame again, up to five sends.
+TEST_F(ByteFrameSim, StrayBytesAndUnreadableAnswersDoNotPutTheHandheldOutOfStep) {
+    {
+        std::ofstream out(sim_->StorePath() / "S.BIN", std::ios::binary);
+        out << std::string(700, 's');
+    }
+    SetName("S.BIN");
+    Command(80, 3);
+    ByteFrame one = Parse(pc_->ReadByteFrame(false), false);
+    ASSERT_TRUE(one.ok);
+    EXPECT_EQ(one.number, 1);
+    pc_->Write(Bytes{0, 0x07});  // the answer, and a byte the line added after it
+    for (std::uint8_t unreadable : {2, 3, 4, 0x41}) {
+        ByteFrame two = Parse(pc_->ReadByteFrame(false), false);
+        EXPECT_EQ(two.number, 2) << "after answer " << int(unreadable);
+        pc_->Write(Bytes{unreadable});
+    }
+    ByteFrame fifth = Parse(pc_->ReadByteFrame(false), false);
+    EXPECT_EQ(fifth.number, 2);
+    pc_->Write(Bytes{0});
+    ByteFrame last = Parse(pc_->ReadByteFrame(false), false);
+    EXPECT_TRUE(last.ok);
+    EXPECT_EQ(last.number, 0xFFFF);
+    pc_->Write(Bytes{0});
+    ASSERT_TRUE(sim_->WaitEvent("sent:\\S.BIN", 1s));
+
+    // Five sends in all, then the handheld gives the frame up.
+    SetName("S.BIN");
+    Command(80, 3);
+    for (int send = 1; send <= 5; ++send) {
+        ByteFrame again = Parse(pc_->ReadByteFrame(false), false);
+        EXPECT_EQ(again.number, 1) << "send " << send;
+        pc_->Write(Bytes{2});
+    }
+    EXPECT_TRUE(sim_->WaitEvent("gave-up-send", 1s));
+    EXPECT_TRUE(pc_->ReadByteFrame(false, 400).empty());
+}
+
+// The upload command sent again after its answer was lost keeps the check the handheld chose.
+TEST_F(ByteFrameSim, RepeatedUploadCommandKeepsTheCrc) {
+    SetName("R.BIN");
+    ChooseCrc();
+    Command(80, 2);
+    Command(80, 2);  // the PC did not hear the first answer
+    SendData(Bytes(300, 'r'), true);
+    Command(80, 22);
+    EXPECT_EQ(ReceiveData(), Bytes{0});
+    EXPECT_EQ(std::filesystem::file_size(sim_->StorePath() / "R.BIN"), 300u);
 }
 
 }  // namespace

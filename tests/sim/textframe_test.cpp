@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "sim/core.h"
 #include "sim/hhsim.h"
@@ -385,6 +386,71 @@ TEST_F(TextFrameSim, CommandWhereDataWasDueEndsTheUpload) {
     EXPECT_EQ(ReceiveData(), B("HC1234567"));
     EXPECT_TRUE(sim_->WaitEvent("data-abandoned", 1s));
     EXPECT_FALSE(std::filesystem::exists(sim_->StorePath() / "G.BIN"));
+}
+
+}  // namespace
+
+namespace {
+
+// The first data frame of an upload damaged on the line: the handheld answers it with the negative
+// byte, also when it lost or gained bytes (rather than leave the PC to its whole answer wait), and
+// takes the good repeat.
+TEST_F(TextFrameSim, DamagedInboundFramesAreRefusedAndAwaitedAgain) {
+    struct Case {
+        const char* what;
+        std::function<void(Bytes&)> damage;
+    };
+    constexpr std::size_t kPayload = 9;  // '#' and eight number digits come before the payload
+    const Case cases[] = {
+        {"number digit changed", [](Bytes& f) { f[2] = f[2] == '1' ? '2' : '1'; }},
+        {"bit flipped in the payload", [](Bytes& f) { f[kPayload + 5] ^= 0x01; }},
+        {"byte added to a full payload", [](Bytes& f) { f.insert(f.begin() + kPayload + 5, 0x11); }},
+        {"payload byte dropped", [](Bytes& f) { f.erase(f.begin() + kPayload + 5); }},
+        {"check digit dropped", [](Bytes& f) { f.pop_back(); }},
+        {"check digit changed", [](Bytes& f) { f.back() = f.back() == '0' ? '1' : '0'; }},
+    };
+    Bytes content(500);
+    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>('a' + i % 26);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetName("D.BIN");
+        Command(80, 5, Le32(static_cast<std::uint32_t>(content.size())));
+        ExpectStatus(80, 5);
+        Command(80, 2, Le32(0));
+        ExpectStatus(80, 2);
+        Bytes damaged = hhsim::tf::BuildFrame(1, content.data(), 256);
+        c.damage(damaged);
+        pc_->Write(damaged);
+        EXPECT_EQ(pc_->ReadByte(1500), std::optional<std::uint8_t>(0x0F));
+        SendData(content);
+        Command(16, 0);
+        ExpectStatus(16, 0);
+        std::ifstream in(sim_->StorePath() / "D.BIN", std::ios::binary);
+        EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), content);
+    }
+}
+
+// A byte the line adds after the PC's answer is dropped before the next frame, not taken for its
+// answer; a negative or unreadable answer asks for the frame again, three sends in all.
+TEST_F(TextFrameSim, StrayByteAfterAnAnswerIsDroppedAndSendsAreThree) {
+    Upload("S.BIN", Bytes(600, 's'));
+    SetName("S.BIN");
+    Command(80, 5, Le32(600));
+    ExpectStatus(80, 5);
+    Command(80, 3);
+    ExpectStatus(80, 3);
+    TextFrame one = Parse(pc_->ReadTextFrame());
+    EXPECT_EQ(one.number, 1u);
+    pc_->Write(Bytes{0x00, 0x07});
+    TextFrame two = Parse(pc_->ReadTextFrame());
+    EXPECT_EQ(two.number, 2u);
+    pc_->Write(Bytes{0x0F});
+    EXPECT_EQ(Parse(pc_->ReadTextFrame()).number, 2u);
+    pc_->Write(Bytes{0x41});
+    EXPECT_EQ(Parse(pc_->ReadTextFrame()).number, 2u);
+    pc_->Write(Bytes{0x0F});
+    EXPECT_TRUE(sim_->WaitEvent("gave-up-send", 1s));
+    EXPECT_TRUE(pc_->ReadTextFrame(400).empty());
 }
 
 }  // namespace
