@@ -14,7 +14,8 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan -j"$jobs"
 ctest --preset asan
 
-# What runs threads of the library: the host programs' scenarios and the background transfers.
+# What runs threads of the library: the host programs' scenarios, the background transfers, the stops
+# and the link held against a second thread.
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j"$jobs" --target tarvix hhsim host_linked host_runtime textframe_tests byteframe_tests
-ctest --preset tsan -R '^hosts\.|^Background\.|^TransferTest\.(Background|Stop)'
+ctest --preset tsan -R '^hosts\.|^Background\.|^TransferTest\.(Background|Stop)|^StopTest\.|^StopAndClaim\.'

@@ -37,6 +37,8 @@ struct Fault {
         Pause,          // hold before the frame (inbound or outbound) until Release(name)
         AddByte,        // send an outbound frame (replies and one-byte answers too) `value` times with one
                         // byte added inside its payload; the repeats after those are right
+        SpoilAnswer,    // text-frame: take an inbound command and act on it, but its answer byte crosses
+                        // the line with one bit flipped (the PC reads a refusal and sends it again)
         UsbShortBlock,  // USB: deliver only the first `value` bytes of an outbound block or packet
         UsbOversize,    // USB: an outbound block or packet whose payload length field says `value`
     };

@@ -39,7 +39,8 @@ void Usage() {
            "  --status CMD/SUB=VALUE   force a text-frame status byte (repeatable)\n"
            "  --fault KIND[:at=N,times=N,command=N,sub=N,value=N,name=S]  (repeatable)\n"
            "        KIND: nak silence corrupt-check repeat-frame skip-number early-last abort-frame\n"
-           "              wrong-status wrong-echo short-status pause add-byte usb-short-block usb-oversize\n"
+           "              wrong-status wrong-echo short-status pause add-byte spoil-answer usb-short-block "
+           "usb-oversize\n"
            "  --noise RATE             line noise rate (flip, drop, insert), e.g. 1e-3\n"
            "  --noise-seed N           seed of the line noise\n"
            "  --usb KIND               serve USB instead of the line (text: 4, 3 or 7 for both; byte: 1)\n"
@@ -63,6 +64,7 @@ bool ParseFault(const std::string& text, hhsim::Fault& f) {
         {"short-status", K::ShortStatus},
         {"pause", K::Pause},
         {"add-byte", K::AddByte},
+        {"spoil-answer", K::SpoilAnswer},
         {"usb-short-block", K::UsbShortBlock},
         {"usb-oversize", K::UsbOversize},
     };

@@ -326,8 +326,9 @@ void TextFrameHandheld::Handle(int command, int sub, const Bytes& data) {
     auto reply = [&](const Bytes& bytes) { SendData(bytes); };
     if (command == 15) return;  // the acknowledged packet is the answer
     if (command == 16) {
+        // The verdict stays until the next upload begins: a PC that did not get the answer to this
+        // command sends it again and must hear the same verdict.
         SendStatus(command, sub, upload_done_ ? 0 : 1);
-        upload_done_ = false;
         return;
     }
     if (command == 53) {
@@ -548,6 +549,7 @@ void TextFrameHandheld::Serve() {
             if (fault.kind == Fault::Kind::Nak) Answer(kNak);
             continue;
         }
+        const bool spoiled = c_.Fire({Fault::Kind::SpoilAnswer}, &fault);
         int command = cmd.command, sub = cmd.sub;
         Bytes data = cmd.data;
         c_.RecordCommand(std::move(cmd));
@@ -555,7 +557,7 @@ void TextFrameHandheld::Serve() {
         // sees the PC's call return also sees its effect.
         bool immediate = command == 15 || command == 73 || (command == 80 && sub == 21);
         if (immediate) Handle(command, sub, data);
-        Answer(kAck);
+        Answer(spoiled ? kAck ^ 0x01 : kAck);
         if (!immediate) Handle(command, sub, data);
     }
 }

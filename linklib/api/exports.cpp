@@ -1,5 +1,6 @@
 // The library's 55 exported functions.  Each runs the detection where it must, dispatches on
 // LinkMode to the family operation and converts file records; no exception ever leaves it.
+#include <atomic>
 #include <cstring>
 #include <exception>
 
@@ -35,24 +36,63 @@ bool ByteFrame() {
     return IsByteFrameMode(LinkMode);
 }
 
-// The detecting rule: every handheld operation first finds the link.  A background transfer of
-// either family owns the link while it runs: then nothing is probed and the call is refused.
+// The link-wide claim: one operation at a time holds the link, whatever thread called it.  A caller
+// takes it for the length of its export; a background start hands the link on to its worker, whose
+// own flag (BackgroundWorkRuns) keeps others out until it ends.  A refused call never touches the port.
+std::atomic<bool> g_link_claimed{false};
+
+class LinkClaim {
+  public:
+    LinkClaim() {
+        bool expected = false;
+        if (!g_link_claimed.compare_exchange_strong(expected, true)) return;
+        // Tested after the claim: a worker started by the previous holder is seen here.
+        if (BackgroundWorkRuns()) {
+            g_link_claimed.store(false);
+            return;
+        }
+        held_ = true;
+    }
+    ~LinkClaim() {
+        if (held_) g_link_claimed.store(false);
+    }
+    LinkClaim(const LinkClaim&) = delete;
+    LinkClaim& operator=(const LinkClaim&) = delete;
+    bool held() const { return held_; }
+
+  private:
+    bool held_ = false;
+};
+
+// Runs `operation` while holding the link.  Refused: the text-frame family answers `tf_refusal`; the
+// byte-frame family stores ErrBusy and answers `bf_refusal` (its results know no busy value).
+template <typename F>
+int32_t OnLink(F&& operation, int32_t tf_refusal = ResultBusy, int32_t bf_refusal = ResultFailed) {
+    LinkClaim claim;
+    if (!claim.held()) {
+        if (!ByteFrame()) return tf_refusal;
+        Bf().SetError(ErrBusy, false);
+        return bf_refusal;
+    }
+    return operation();
+}
+
+// The detecting rule: every handheld operation first finds the link, holding it from the detection
+// to the operation's end, so no other thread probes or uses the port in between.
 template <typename F>
 int32_t Detecting(bool background, F&& operation) noexcept {
     return Guarded([&]() -> int32_t {
-        if (BackgroundWorkRuns()) {
-            if (ByteFrame()) Bf().SetError(ErrBusy, false);
-            return ResultBusy;
-        }
-        if (DetectHandheld(nullptr, nullptr, nullptr) != 0) {
-            if (ByteFrame()) {
-                Bf().SetError(ErrNoLink, background);
-            } else {
-                Tf().SetNoLinkError();
+        return OnLink([&]() -> int32_t {
+            if (DetectHandheld(nullptr, nullptr, nullptr) != 0) {
+                if (ByteFrame()) {
+                    Bf().SetError(ErrNoLink, background);
+                } else {
+                    Tf().SetNoLinkError();
+                }
+                return ResultFailed;
             }
-            return ResultFailed;
-        }
-        return operation();
+            return operation();
+        });
     });
 }
 
@@ -69,7 +109,7 @@ TARVIX_EXPORT int32_t Receive_Byte(uint8_t* byte) {
             // Mode 3 has no single-byte reads: report "no byte" so that a caller reading until 1 stops.
             if (!ByteFrame()) return 1;
             if (byte == nullptr) return 1;
-            return Bf().ReceiveByte(byte) & 0xFFFF;
+            return OnLink([&] { return Bf().ReceiveByte(byte) & 0xFFFF; }, 1, 1);
         },
         1);
 }
@@ -78,7 +118,7 @@ TARVIX_EXPORT int32_t Send_Byte(int32_t byte) {
     return Guarded(
         [&]() -> int32_t {
             if (!ByteFrame()) return 1;
-            return Bf().SendByte(static_cast<uint8_t>(byte)) & 0xFFFF;
+            return OnLink([&] { return Bf().SendByte(static_cast<uint8_t>(byte)) & 0xFFFF; }, 0, 0);
         },
         0);
 }
@@ -87,7 +127,12 @@ TARVIX_EXPORT int32_t ComInit(int32_t port, int32_t baud_rate) {
     return Guarded(
         [&]() -> int32_t {
             const int32_t low_port = port & 0xFFFF;
-            return ByteFrame() ? Bf().ComInit(low_port, baud_rate) : Tf().ComInit(low_port, baud_rate);
+            return OnLink(
+                [&] {
+                    return ByteFrame() ? Bf().ComInit(low_port, baud_rate)
+                                       : Tf().ComInit(low_port, baud_rate);
+                },
+                0, -1);
         },
         ByteFrame() ? -1 : 0);
 }
@@ -95,9 +140,13 @@ TARVIX_EXPORT int32_t ComInit(int32_t port, int32_t baud_rate) {
 TARVIX_EXPORT int32_t ComRelease(void) {
     return Guarded(
         [&]() -> int32_t {
-            if (ByteFrame()) return Bf().ComRelease() & 0xFF;
-            Tf().ComRelease();
-            return 1;
+            return OnLink(
+                [&]() -> int32_t {
+                    if (ByteFrame()) return Bf().ComRelease() & 0xFF;
+                    Tf().ComRelease();
+                    return 1;
+                },
+                0, 0);
         },
         0);
 }
@@ -111,7 +160,8 @@ TARVIX_EXPORT int32_t Send_Data(const void* data, int32_t length) {
         if (data == nullptr && length != 0) return 1;
         const auto* bytes = static_cast<const uint8_t*>(data);
         const auto count = static_cast<uint32_t>(length);
-        return ByteFrame() ? Bf().SendData(bytes, count) : Tf().SendData(bytes, count);
+        return OnLink(
+            [&] { return ByteFrame() ? Bf().SendData(bytes, count) : Tf().SendData(bytes, count); });
     });
 }
 
@@ -125,9 +175,12 @@ TARVIX_EXPORT int32_t Receive_Data(void* buffer, int32_t size, int32_t* received
         }
         auto* bytes = static_cast<uint8_t*>(buffer);
         const auto capacity = static_cast<uint32_t>(size);
-        if (ByteFrame()) return Bf().ReceiveData(bytes, capacity, count);
-        Tf().ReceiveData(bytes, capacity, count);
-        return 0;
+        *count = 0;
+        return OnLink([&]() -> int32_t {
+            if (ByteFrame()) return Bf().ReceiveData(bytes, capacity, count);
+            Tf().ReceiveData(bytes, capacity, count);
+            return 0;
+        });
     });
 }
 
@@ -147,8 +200,10 @@ TARVIX_EXPORT int32_t SendCmd(int32_t command, int32_t sub_command, int32_t valu
     return Guarded([&]() -> int32_t {
         const auto cmd = static_cast<uint8_t>(command);
         const auto sub = static_cast<uint8_t>(sub_command);
-        if (ByteFrame()) return Bf().SendCommandBlock(cmd, sub, static_cast<uint8_t>(value));
-        return Tf().SendCmd(cmd, sub);
+        return OnLink([&] {
+            return ByteFrame() ? Bf().SendCommandBlock(cmd, sub, static_cast<uint8_t>(value))
+                               : Tf().SendCmd(cmd, sub);
+        });
     });
 }
 
@@ -157,8 +212,10 @@ TARVIX_EXPORT int32_t SendCmdUsb(int32_t command, int32_t sub_command, const voi
         if (!ByteFrame()) return 0;
         const auto len = static_cast<uint16_t>(length);
         if (data == nullptr && len != 0) return 1;
-        return Bf().SendUsbCommand(static_cast<uint8_t>(command), static_cast<uint8_t>(sub_command),
-                                   static_cast<const uint8_t*>(data), len);
+        return OnLink([&] {
+            return Bf().SendUsbCommand(static_cast<uint8_t>(command), static_cast<uint8_t>(sub_command),
+                                       static_cast<const uint8_t*>(data), len);
+        });
     });
 }
 
@@ -172,15 +229,16 @@ TARVIX_EXPORT int32_t Get_Update_Count(int32_t reset) {
 }
 
 TARVIX_EXPORT int32_t TestHcLink(void) {
-    return Guarded(
-        [&]() -> int32_t { return ByteFrame() ? Bf().TestHcLink(LinkPort, LinkRate) : Tf().TestHcLink(); });
+    return Guarded([&]() -> int32_t {
+        return OnLink([&] { return ByteFrame() ? Bf().TestHcLink(LinkPort, LinkRate) : Tf().TestHcLink(); });
+    });
 }
 
 TARVIX_EXPORT int32_t AdPortAndRateAndMode(int32_t* port, int32_t* baud_rate, uint8_t* mode) {
     return Guarded([&]() -> int32_t {
-        // Probing would pull the link from under a running transfer.
-        if (BackgroundWorkRuns()) return 1;
-        return DetectHandheld(port, baud_rate, mode);
+        // Probing would pull the link from under another operation: refused, with the detection's
+        // own failure result.
+        return OnLink([&] { return DetectHandheld(port, baud_rate, mode); }, 1, 1);
     });
 }
 
@@ -202,11 +260,13 @@ TARVIX_EXPORT int32_t GetHcFileInfo(int32_t, int32_t, const char* path, HcFileEn
 
 TARVIX_EXPORT int32_t GetHcNextFileInfo(int32_t, int32_t, HcFileEntry* entry) {
     return Guarded([&]() -> int32_t {
-        if (ByteFrame()) return Bf().GetHcNextFileInfo(LinkPort, LinkRate, entry);
-        HcFileRecord record{};
-        const int32_t result = Tf().GetHcNextFileInfo(&record);
-        if (result == ResultOk && entry != nullptr) RecordToEntry(record, entry);
-        return result;
+        return OnLink([&]() -> int32_t {
+            if (ByteFrame()) return Bf().GetHcNextFileInfo(LinkPort, LinkRate, entry);
+            HcFileRecord record{};
+            const int32_t result = Tf().GetHcNextFileInfo(&record);
+            if (result == ResultOk && entry != nullptr) RecordToEntry(record, entry);
+            return result;
+        });
     });
 }
 
@@ -222,11 +282,13 @@ TARVIX_EXPORT int32_t GetHcFileInfoEx(int32_t, int32_t, const char* path, HcFile
 
 TARVIX_EXPORT int32_t GetHcNextFileInfoEx(int32_t, int32_t, HcFileRecord* record) {
     return Guarded([&]() -> int32_t {
-        if (!ByteFrame()) return Tf().GetHcNextFileInfo(record);
-        HcFileEntry entry{};
-        const int32_t result = Bf().GetHcNextFileInfo(LinkPort, LinkRate, &entry);
-        if (result == ResultOk && record != nullptr) EntryToRecord(entry, record);
-        return result;
+        return OnLink([&]() -> int32_t {
+            if (!ByteFrame()) return Tf().GetHcNextFileInfo(record);
+            HcFileEntry entry{};
+            const int32_t result = Bf().GetHcNextFileInfo(LinkPort, LinkRate, &entry);
+            if (result == ResultOk && record != nullptr) EntryToRecord(entry, record);
+            return result;
+        });
     });
 }
 

@@ -8,10 +8,10 @@
 
 namespace tarvix {
 
-int32_t LinkPort = 1;
-int32_t LinkRate = 115200;
-uint8_t LinkMode = ModeTextFrame;
-uint8_t DeviceKind = 4;
+std::atomic<int32_t> LinkPort{1};
+std::atomic<int32_t> LinkRate{115200};
+std::atomic<uint8_t> LinkMode{ModeTextFrame};
+std::atomic<uint8_t> DeviceKind{4};
 
 void ResetLinkState() {
     LinkPort = 1;
@@ -37,9 +37,18 @@ ByteFrameFamily* g_bf = nullptr;
 // One family's turn: its scan, then for the text-frame family the re-open of the link it found.
 // 0 answered and ready, 1 nothing answered, 2 answered but the link could not be opened again.
 int32_t TryFamily(bool byte_frame) {
-    if (byte_frame) return Bf().DetectLink(&LinkPort, &LinkRate, &LinkMode) == 0 ? 0 : 1;
-    if (Tf().DetectLink(&LinkPort, &LinkRate, &LinkMode) != 0) return 1;
-    return Tf().ComInit(LinkPort & 0xFFFF, LinkRate) == 1 ? 0 : 2;
+    // The scan works on copies; what it wrote (only on an answer) is stored back whole afterwards.
+    int32_t port = LinkPort.load();
+    int32_t rate = LinkRate.load();
+    uint8_t mode = LinkMode.load();
+    const int32_t found =
+        byte_frame ? Bf().DetectLink(&port, &rate, &mode) : Tf().DetectLink(&port, &rate, &mode);
+    LinkPort.store(port);
+    LinkRate.store(rate);
+    LinkMode.store(mode);
+    if (found != 0) return 1;
+    if (byte_frame) return 0;
+    return Tf().ComInit(port & 0xFFFF, rate) == 1 ? 0 : 2;
 }
 
 }  // namespace

@@ -82,6 +82,17 @@ bool ChooseCheck(uint8_t* check) {
     return false;
 }
 
+// The handheld's verdict on the file it has just received.  It keeps that verdict until its next file
+// operation, so a question whose answer the line spoiled is asked again: a stored file must not be
+// reported as lost because one answer was.  False when no answer came at all.
+bool AskUploadResult(uint8_t* result) {
+    for (int ask = 0; ask < kCheckQuestions; ++ask) {
+        if (g_stop_flag.load()) break;
+        if (FileCommand(SubResult) && ReceiveAnswer(result, 1)) return true;
+    }
+    return false;
+}
+
 // Deletes the named handheld file and waits for the handheld to finish: polled when it answers the
 // feature question, else for a time that grows with the size.  False with the error code stored.
 bool DeleteAndWait(const std::string& name, uint32_t size, bool feature_after_command) {
@@ -292,7 +303,7 @@ int32_t SendFile(int32_t port, int32_t rate, const char* hc_name, const char* pc
         return ResultFailed;
     }
     uint8_t result = 1;
-    if (!FileCommand(SubResult) || !ReceiveAnswer(&result, 1) || result != 0) {
+    if (!AskUploadResult(&result) || result != 0) {
         SetErrorCode(ErrWriteFile);
         ShowPrompt(fail);
         EndOperation();

@@ -6,7 +6,9 @@
 #include "common/records.h"
 #include "textframe/frame_transfer.h"
 #include "textframe/link_status.h"
+#include "textframe/textframe.h"
 #include "textframe/usb_transport.h"
+#include "textframe/workers.h"
 
 namespace tarvix::tf {
 namespace {
@@ -55,10 +57,14 @@ bool HasStatusReply(uint8_t command, uint8_t sub_command) {
 bool HcCommand(uint8_t command, uint8_t sub_command, uint8_t* status, uint16_t length, const uint8_t* data,
                const LinkTimeouts* timeouts) {
     if (status != nullptr) *status = 0;
+    // A stopped background operation sends no further command; the packet it may be sending when
+    // the stop comes is one frame, and its reply wait watches the stop.
+    if (OnWorkerThread() && StopPending()) return false;
     if (!SendPacket(BuildCommandPacket(command, sub_command, data != nullptr ? length : 0, data), timeouts)) {
         return false;
     }
     if (!HasStatusReply(command, sub_command)) return true;
+    if (OnWorkerThread() && StopPending()) return false;
     uint8_t reply[kStatusReplySize] = {};
     uint32_t received = 0;
     const Timing& t = GetTiming();

@@ -179,11 +179,11 @@ int32_t TextFrame::DelHcFile(const char* hc_path, int32_t confirm) {
 }
 
 int32_t TextFrame::ThrdSendFileToHc(const char* hc_name, const char* pc_path, int32_t overwrite) {
-    return StartWorker(SendFileBody, hc_name, pc_path, overwrite);
+    return StartWorker(SendFileBody, hc_name, pc_path, overwrite, ErrSendFail);
 }
 
 int32_t TextFrame::ThrdGetHcFile(const char* hc_path, const char* pc_path, int32_t overwrite) {
-    return StartWorker(GetFileBody, hc_path, pc_path, overwrite);
+    return StartWorker(GetFileBody, hc_path, pc_path, overwrite, ErrReceiveFail);
 }
 
 }  // namespace tarvix::tf

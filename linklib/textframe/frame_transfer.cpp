@@ -6,6 +6,8 @@
 
 #include "textframe/frame_codec.h"
 #include "textframe/serial_line.h"
+#include "textframe/textframe.h"
+#include "textframe/workers.h"
 
 namespace tarvix::tf {
 namespace {
@@ -83,7 +85,11 @@ int SendFrameOnce(size_t length) {
         return SentWriteFailed;
     }
     uint8_t answer = 0;
-    const int read = line.ReadByte(&answer, t.timeouts.timeout_ms, false);
+    // A background operation's command or small data frame gives up its answer wait at a stop; a
+    // file frame's answer (and the abort frame's) is awaited, so the handheld learns of the stop.
+    const bool stoppable = t.memory && OnWorkerThread();
+    const int read = line.ReadByte(&answer, t.timeouts.timeout_ms, stoppable);
+    if (read == ReadStopped) return SentNoAnswer;
     if (read == ReadByteOk && answer != codec::kAck) return SentNak;
     if (abort) return SentAbort;
     return read == ReadByteOk ? SentAck : SentNoAnswer;
@@ -94,6 +100,8 @@ int SendFrame(size_t length) {
     for (uint32_t i = 0; i < attempts; ++i) {
         const int outcome = SendFrameOnce(length);
         if (outcome == SentAck || outcome == SentAbort) return outcome;
+        // A stopped background operation repeats no unanswered frame.
+        if (OnWorkerThread() && g_stop.load()) break;
     }
     return SendFailed;
 }
@@ -159,7 +167,10 @@ void Begin(bool memory, bool sending, uint32_t length, const LinkTimeouts* timeo
     t.remaining = length;
     t.result = Running;
     t.timeouts = timeouts != nullptr ? *timeouts : DefaultTimeouts();
-    g_stop.store(false);
+    // A stop asked while nothing ran is forgotten by the caller's next transfer; a background
+    // operation keeps its stop from its start to its end, so one that arrived before this transfer
+    // (during a look-up or a command) ends it at once.
+    if (!OnWorkerThread()) g_stop.store(false);
 }
 
 void End() {
@@ -169,7 +180,7 @@ void End() {
     t.send_pos = nullptr;
     t.receive_pos = nullptr;
     t.file = nullptr;
-    g_stop.store(false);
+    if (!OnWorkerThread()) g_stop.store(false);
 }
 
 bool NextBlock() {

@@ -22,7 +22,8 @@ bool ComReceiveStream(platform::File& file, uint32_t size, uint32_t* moved, cons
 // Percent of the running transfer (0 for memory and open-ended transfers, never 100).
 int32_t TransferPercent();
 
-// The stop flag of the serial transfers (thrdStop); cleared when a transfer begins and ends.
+// The stop flag of the serial transfers (thrdStop).  A transfer on the caller's thread clears it when
+// it begins and ends; a background operation clears it only when it starts and ends (workers.h).
 std::atomic<bool>& StopFlag();
 void StopSerialTransfer();
 

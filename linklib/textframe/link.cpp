@@ -158,11 +158,10 @@ int32_t TextFrame::ThrdQueryPercent() {
 }
 
 void TextFrame::ThrdStop() {
-    if (Status().port.load() == 0) {
-        Usb().Stop();
-    } else {
-        StopSerialTransfer();
-    }
+    // Both transports hear it: the worker may not have opened its link yet, or may be between
+    // transfers.
+    Usb().Stop();
+    StopSerialTransfer();
 }
 
 void Attach() {

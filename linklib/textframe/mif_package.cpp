@@ -258,11 +258,11 @@ int32_t GetMifBody(const WorkerArgs& args) {
 
 int32_t TextFrame::ThrdSendMifToHc(const char* mif_path, int32_t overwrite) {
     if (!ValidateMif(mif_path)) return Fail(ErrBadMif);
-    return StartWorker(SendMifBody, nullptr, mif_path, overwrite);
+    return StartWorker(SendMifBody, nullptr, mif_path, overwrite, ErrSendFail);
 }
 
 int32_t TextFrame::ThrdGetHcMif(const char* hc_mif_path, int32_t overwrite) {
-    return StartWorker(GetMifBody, hc_mif_path, nullptr, overwrite);
+    return StartWorker(GetMifBody, hc_mif_path, nullptr, overwrite, ErrReceiveFail);
 }
 
 int32_t TextFrame::DelHcMif(const char* hc_mif_path, int32_t confirm) {

@@ -79,7 +79,7 @@ int32_t RescueBody(const WorkerArgs& args) {
 }  // namespace
 
 int32_t TextFrame::HcRescue(int32_t, int32_t, const char* pc_path) {
-    return StartWorker(RescueBody, nullptr, pc_path, 0);
+    return StartWorker(RescueBody, nullptr, pc_path, 0, ErrReceiveFail);
 }
 
 }  // namespace tarvix::tf

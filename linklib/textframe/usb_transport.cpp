@@ -12,6 +12,8 @@
 #include "common/records.h"
 #include "platform/usb.h"
 #include "textframe/frame_transfer.h"
+#include "textframe/textframe.h"
+#include "textframe/workers.h"
 
 namespace tarvix::tf {
 namespace {
@@ -85,6 +87,8 @@ class BlockTransport final : public UsbTransport {
     }
 
     void Stop() override { stop_.store(true); }
+    bool StopRequested() const override { return stop_.load(); }
+    void ClearStop() override { stop_.store(false); }
 
     uint8_t LastResult() const { return last_result_.load(); }
 
@@ -205,7 +209,9 @@ class BlockTransport final : public UsbTransport {
         // Begin.
         number_.store(1);
         block_count_.store(0);
-        stop_.store(false);
+        // A background operation keeps its stop request across its transfers: one that arrived
+        // before this transfer ends it at its first announcement.
+        if (!OnWorkerThread()) stop_.store(false);
         uint32_t remaining = length;
         uint64_t bytes_moved = 0;
         if (source.file != nullptr) {
@@ -296,7 +302,7 @@ class BlockTransport final : public UsbTransport {
         // End.
         block_count_.store(0);
         number_.store(0);
-        stop_.store(false);
+        if (!OnWorkerThread()) stop_.store(false);
         device_.reset();
         return ok;
     }

@@ -25,6 +25,9 @@ class UsbTransport {
     virtual bool ReceiveStream(platform::File& file, uint32_t size, uint32_t* moved) = 0;
     virtual int32_t Percent() = 0;
     virtual void Stop() = 0;
+    // The stop request as the transport holds it, and its end (a background operation starts or ends).
+    virtual bool StopRequested() const { return false; }
+    virtual void ClearStop() {}
 };
 
 // The transport in use.

@@ -6,8 +6,10 @@
 #include "common/codes.h"
 #include "common/lasting.h"
 #include "common/worker_gate.h"
+#include "textframe/frame_transfer.h"
 #include "textframe/link_status.h"
 #include "textframe/textframe.h"
+#include "textframe/usb_transport.h"
 
 namespace tarvix::tf {
 namespace {
@@ -17,8 +19,12 @@ WorkerGate& Gate() {
     return *gate;
 }
 
-void RunWorker(WorkerBody body, const WorkerArgs& args) {
+void RunWorker(WorkerBody body, const WorkerArgs& args, uint32_t stop_code) {
     const int32_t result = body(args);
+    // Whichever step the stop cut short (a look-up, a command or the data), the operation ends as a
+    // stopped transfer does.
+    if (result == ResultFailed && StopPending()) SetLinkStatus(StatusFailed, static_cast<int32_t>(stop_code));
+    ClearStop();
     if (result == ResultBusy) {
         // Another operation held the link: this one did nothing, and the caller must see it failed.
         LinkStatus& s = Status();
@@ -30,7 +36,16 @@ void RunWorker(WorkerBody body, const WorkerArgs& args) {
 
 }  // namespace
 
-int32_t StartWorker(WorkerBody body, const char* name, const char* path, int32_t mode) {
+bool StopPending() {
+    return StopFlag().load() || Usb().StopRequested();
+}
+
+void ClearStop() {
+    StopFlag().store(false);
+    Usb().ClearStop();
+}
+
+int32_t StartWorker(WorkerBody body, const char* name, const char* path, int32_t mode, uint32_t stop_code) {
     if (ClaimWorker() != 0) return ResultBusy;
     const size_t name_length = name != nullptr ? strnlen(name, WorkerArgs::kNameLimit + 1) : 0;
     const size_t path_length = path != nullptr ? strnlen(path, WorkerArgs::kPathLimit + 1) : 0;
@@ -45,8 +60,10 @@ int32_t StartWorker(WorkerBody body, const char* name, const char* path, int32_t
     args.name.assign(name != nullptr ? name : "", name_length);
     args.path.assign(path != nullptr ? path : "", path_length);
     args.mode = mode;
+    // From here on a stop belongs to this operation, whatever phase it reaches.
+    ClearStop();
     try {
-        Gate().Launch([body, args = std::move(args)] { RunWorker(body, args); });
+        Gate().Launch([body, args = std::move(args), stop_code] { RunWorker(body, args, stop_code); });
     } catch (const std::system_error&) {
         ReleaseWorker();
         SetLinkStatus(StatusFailed, ErrThreadStart);

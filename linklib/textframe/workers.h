@@ -20,6 +20,12 @@ using WorkerBody = int32_t (*)(const WorkerArgs& args);
 
 // Claims the worker flag and runs `body` on a thread of its own: 0 started, 1 refused (argument too
 // long: ErrBadName or ErrBadParam; thread not started: ErrThreadStart), 3 a worker already runs.
-int32_t StartWorker(WorkerBody body, const char* name, const char* path, int32_t mode);
+// The stop request is cleared when the worker starts and when it ends, never in between: a stop at
+// any phase ends the operation with StatusFailed and `stop_code`, the code its data transfer gives a stop.
+int32_t StartWorker(WorkerBody body, const char* name, const char* path, int32_t mode, uint32_t stop_code);
+
+// A stop asked by thrdStop on either transport and not yet cleared.
+bool StopPending();
+void ClearStop();
 
 }  // namespace tarvix::tf

@@ -2,6 +2,8 @@
 // again after its scan; the link state written only by a scan that found a handheld.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -150,22 +152,70 @@ TEST_F(FamiliesTest, TheReopenGetsTheLow16BitsOfThePort) {
 
 // A detecting export while a background transfer runs would pull the link from under it: refused,
 // nothing probed; the byte-frame family also records that it is busy.
-TEST_F(FamiliesTest, DetectingExportsAreRefusedWhileAWorkerRuns) {
-    for (uint8_t mode : {uint8_t{3}, uint8_t{1}}) {
+// While a worker of either family holds the link, every export that would detect or use the port is
+// refused before it reaches a family: mode 3 answers its busy value, modes 1 and 2 answer their failure
+// value and store ErrBusy in the byte-frame family.
+struct RefusedExport {
+    const char* name;
+    std::function<int32_t()> call;
+    int32_t text_frame;  // result in mode 3
+    int32_t byte_frame;  // result in modes 1 and 2
+};
+
+TEST_F(FamiliesTest, LinkExportsAreRefusedWhileAWorkerRuns) {
+    static char number[16];
+    static uint8_t byte;
+    static uint8_t buffer[8];
+    static int32_t received;
+    static HcFileEntry entry;
+    const std::vector<RefusedExport> exports = {
+        {"SendFileToHc", [] { return SendFileToHc(0, 0, "\\A", "a", 0, 1); }, ResultBusy, ResultFailed},
+        {"thrdGetHcFile", [] { return thrdGetHcFile(0, 0, "\\A", "a", 1); }, ResultBusy, ResultFailed},
+        {"thrdGetHcNum", [] { return thrdGetHcNum(0, 0, number); }, ResultBusy, ResultFailed},
+        {"GetHcFileInfo", [] { return GetHcFileInfo(0, 0, "*.*", &entry); }, ResultBusy, ResultFailed},
+        {"GetHcNextFileInfo", [] { return GetHcNextFileInfo(0, 0, &entry); }, ResultBusy, ResultFailed},
+        {"AdPortAndRateAndMode", [] { return AdPortAndRateAndMode(nullptr, nullptr, nullptr); }, 1, 1},
+        {"TestHcLink", [] { return TestHcLink(); }, ResultBusy, ResultFailed},
+        {"ComInit", [] { return ComInit(1, 115200); }, 0, -1},
+        {"ComRelease", [] { return ComRelease(); }, 0, 0},
+        {"Send_Data", [] { return Send_Data("ab", 2); }, ResultBusy, ResultFailed},
+        {"Receive_Data", [] { return Receive_Data(buffer, sizeof buffer, &received); }, ResultBusy,
+         ResultFailed},
+        {"SendCmd", [] { return SendCmd(80, 1, 0); }, ResultBusy, ResultFailed},
+        {"Send_Byte", [] { return Send_Byte(0x41); }, 1, 0},
+        {"Receive_Byte", [] { return Receive_Byte(&byte); }, 1, 1},
+    };
+    for (uint8_t mode : {uint8_t{3}, uint8_t{1}, uint8_t{2}}) {
         for (bool tf_worker : {true, false}) {
-            LinkMode = mode;
-            ON_CALL(tf, WorkerRunning).WillByDefault(Return(tf_worker));
-            ON_CALL(bf, WorkerRunning).WillByDefault(Return(!tf_worker));
-            EXPECT_CALL(tf, DetectLink).Times(0);
-            EXPECT_CALL(bf, DetectLink).Times(0);
-            EXPECT_CALL(bf, SetError(ErrBusy, false)).Times(mode < 3 ? 2 : 0);
-            EXPECT_EQ(SendFileToHc(0, 0, "\\A", "a", 0, 1), ResultBusy);
-            char number[16] = "untouched";
-            EXPECT_EQ(thrdGetHcNum(0, 0, number), ResultBusy);
-            EXPECT_STREQ(number, "untouched");
-            EXPECT_EQ(AdPortAndRateAndMode(nullptr, nullptr, nullptr), 1);
-            ::testing::Mock::VerifyAndClearExpectations(&tf);
-            ::testing::Mock::VerifyAndClearExpectations(&bf);
+            for (const RefusedExport& e : exports) {
+                SCOPED_TRACE(std::string(e.name) + " mode " + std::to_string(mode) +
+                             (tf_worker ? " text-frame worker" : " byte-frame worker"));
+                LinkMode = mode;
+                ON_CALL(tf, WorkerRunning).WillByDefault(Return(tf_worker));
+                ON_CALL(bf, WorkerRunning).WillByDefault(Return(!tf_worker));
+                EXPECT_CALL(tf, DetectLink).Times(0);
+                EXPECT_CALL(bf, DetectLink).Times(0);
+                EXPECT_CALL(tf, ComInit).Times(0);
+                EXPECT_CALL(bf, ComInit).Times(0);
+                EXPECT_CALL(tf, ComRelease).Times(0);
+                EXPECT_CALL(bf, ComRelease).Times(0);
+                EXPECT_CALL(tf, SendData).Times(0);
+                EXPECT_CALL(bf, SendData).Times(0);
+                EXPECT_CALL(tf, ReceiveData).Times(0);
+                EXPECT_CALL(bf, ReceiveData).Times(0);
+                EXPECT_CALL(tf, SendCmd).Times(0);
+                EXPECT_CALL(bf, SendCommandBlock).Times(0);
+                EXPECT_CALL(bf, SendByte).Times(0);
+                EXPECT_CALL(bf, ReceiveByte).Times(0);
+                EXPECT_CALL(tf, GetHcNextFileInfo).Times(0);
+                EXPECT_CALL(bf, GetHcNextFileInfo).Times(0);
+                EXPECT_CALL(bf, SetError(ErrBusy, false)).Times(mode < 3 ? 1 : 0);
+                std::strcpy(number, "untouched");
+                EXPECT_EQ(e.call(), mode < 3 ? e.byte_frame : e.text_frame);
+                EXPECT_STREQ(number, "untouched");
+                ::testing::Mock::VerifyAndClearExpectations(&tf);
+                ::testing::Mock::VerifyAndClearExpectations(&bf);
+            }
         }
     }
 }

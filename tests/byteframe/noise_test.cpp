@@ -64,8 +64,9 @@ TEST_F(Noise, OneMebibyteOverALightlyNoisyLine) {
 
 // A reply whose room is its exact size (the version text, the check mode, the free space, the find
 // reply, the upload's result) arrives with a byte the line added: the library asks for it again
-// instead of giving the operation up, and a whole lost check-mode answer is asked for again rather
-// than left to a check the handheld no longer uses.
+// instead of giving the operation up, a whole lost check-mode answer is asked for again rather
+// than left to a check the handheld no longer uses, and a whole lost upload result is asked for
+// again rather than reporting a stored file as not written.
 TEST_F(Noise, DamagedShortRepliesAreAskedForAgain) {
     struct Case {
         const char* what;
@@ -74,8 +75,13 @@ TEST_F(Noise, DamagedShortRepliesAreAskedForAgain) {
         int damaged_sends;
     };
     const Case cases[] = {
-        {"version", 49, 0, 1},     {"check mode", 77, 0, 1},  {"check mode lost whole", 77, 0, 5},
-        {"free space", 80, 23, 1}, {"find reply", 80, 14, 1}, {"upload result", 80, 22, 1},
+        {"version", 49, 0, 1},
+        {"check mode", 77, 0, 1},
+        {"check mode lost whole", 77, 0, 5},
+        {"free space", 80, 23, 1},
+        {"find reply", 80, 14, 1},
+        {"upload result", 80, 22, 1},
+        {"upload result lost whole", 80, 22, 5},
     };
     StartSim();
     const Bytes data = AnyBytes(700, 5);

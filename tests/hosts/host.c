@@ -9,6 +9,12 @@
  *   download-done  a background download that ran to its end
  *   upload-running a background upload still running (a large file on a paced line)
  *   asking         a background download whose worker waits in the host's overwrite question
+ *   stop-early     a background upload stopped right after its start: it fails and stores nothing
+ *   stop-data      a background upload stopped in its data: it ends at once, fails, stores nothing
+ *   busy           while a background upload runs, a detecting export, a transfer and a second
+ *                  start are refused (mode 3: 3; modes 1 and 2: 1 with error 512); the upload ends whole
+ *   race           two host threads download at the same time, each a few times: every call either
+ *                  brings the whole file or is refused as busy, never a broken transfer
  * WAY (how the host leaves):
  *   return         return from main
  *   exit           exit() from the main thread
@@ -37,6 +43,7 @@
 
 static const char* way = "";
 static atomic_int asked;
+static int byte_frame; /* the detection found a handheld of mode 1 or 2 */
 
 static void fail(const char* what, long value) {
     fprintf(stderr, "host: %s (%ld, last error %ld)\n", what, value, (long)tv.GetLastErrCode());
@@ -87,6 +94,93 @@ static void detect(void) {
     uint8_t mode = 0;
     const int32_t found = tv.AdPortAndRateAndMode(&port, &rate, &mode);
     if (found != 0) fail("no handheld found", found);
+    byte_frame = mode < 3;
+}
+
+/* The answer of a call refused because another operation holds the link. */
+static int refused(int32_t result) {
+    if (!byte_frame) return result == 3;
+    return result == 1 && tv.GetLastErrCode() == 512;
+}
+
+/* Size of a handheld file: -1 when it does not exist.  A handheld still sending the answer that a
+ * stop cut short keeps the link a moment: a failed query is tried again, bounded. */
+static int32_t handheld_size(const char* name) {
+    const double end = host_now_ms() + 10000;
+    for (;;) {
+        HcFileEntry entry;
+        const int32_t result = tv.GetHcFileInfo(0, 0, name, &entry);
+        if (result == 0) return entry.size;
+        if (result == 2) return -1;
+        if (host_now_ms() > end) fail("file query", result);
+        host_sleep_ms(100);
+    }
+}
+
+static long file_size(const char* path) {
+    FILE* f = fopen(path, "rb");
+    if (f == NULL) return -1;
+    fseek(f, 0, SEEK_END);
+    const long size = ftell(f);
+    fclose(f);
+    return size;
+}
+
+/* Starts the background upload and waits until its data flows. */
+static void start_upload_into_data(void) {
+    const int32_t started = tv.thrdSendFileToHc(0, 0, UPLOAD_NAME, env_path("TARVIX_HOST_UPLOAD"), 0, 1);
+    if (started != 0) fail("upload start", started);
+    const double end = host_now_ms() + 15000;
+    while (tv.thrdQueryPercent() < 1) {
+        if (tv.thrdQueryStatus() != TARVIX_STATUS_BUSY) fail("upload ended early", tv.thrdQueryStatus());
+        if (host_now_ms() > end) fail("upload made no progress", 0);
+        host_sleep_ms(10);
+    }
+}
+
+/* A stopped upload: failed with the family's code for a stopped upload, nothing stored. */
+static void expect_stopped_upload(int32_t code) {
+    const int32_t status = wait_background(2000);
+    if (status != TARVIX_STATUS_FAILED) fail("stopped upload status", status);
+    const int32_t error = tv.GetLastErrCode();
+    if (code != 0 ? error != code : error == 0) fail("stopped upload error code", error);
+    if (handheld_size(UPLOAD_NAME) != -1) fail("the stopped upload was stored", 0);
+}
+
+/* The DOWN.BIN the handheld holds (run_host.py): 4096 bytes (i * 7) & 0xFF. */
+static int holds_download(const char* path) {
+    FILE* f = fopen(path, "rb");
+    if (f == NULL) return 0;
+    int good = 1;
+    long i = 0;
+    for (int c; (c = fgetc(f)) != EOF; ++i) good = good && c == (int)((i * 7) & 0xFF);
+    fclose(f);
+    return good && i == 4096;
+}
+
+typedef struct racer {
+    char target[600];
+    int32_t bad_result;
+    int successes;
+    int refusals;
+} racer;
+
+static void race(void* arg) {
+    racer* r = (racer*)arg;
+    const double end = host_now_ms() + 30000;
+    while (r->successes < 3 && host_now_ms() < end) {
+        remove(r->target);
+        const int32_t result = tv.GetHcFile(0, 0, DOWNLOAD_NAME, r->target, 1);
+        if (result == 0 && holds_download(r->target)) {
+            ++r->successes;
+        } else if (refused(result)) {
+            ++r->refusals;
+            host_sleep_ms(5);
+        } else {
+            r->bad_result = result == 0 ? -1 : result;
+            break;
+        }
+    }
 }
 
 static void reach_state(const char* state) {
@@ -141,6 +235,54 @@ static void reach_state(const char* state) {
             if (host_now_ms() > end) fail("no overwrite question", 0);
             host_sleep_ms(10);
         }
+    } else if (strcmp(state, "stop-early") == 0) {
+        detect();
+        const int32_t started = tv.thrdSendFileToHc(0, 0, UPLOAD_NAME, env_path("TARVIX_HOST_UPLOAD"), 0, 1);
+        if (started != 0) fail("upload start", started);
+        /* Mode 3 keeps the stop for the whole operation; modes 1 and 2 keep it until the worker ends. */
+        tv.thrdStop(2);
+        /* Text-frame: its upload's code for a stop; byte-frame: the code of the step the stop met. */
+        expect_stopped_upload(byte_frame ? 0 : 19);
+    } else if (strcmp(state, "stop-data") == 0) {
+        detect();
+        start_upload_into_data();
+        tv.thrdStop(2);
+        /* The broken stream: text-frame "send failed" 19, byte-frame the lost link 10. */
+        expect_stopped_upload(byte_frame ? 10 : 19);
+    } else if (strcmp(state, "busy") == 0) {
+        detect();
+        start_upload_into_data();
+        HcFileEntry entry;
+        int32_t result = tv.GetHcFileInfo(0, 0, DOWNLOAD_NAME, &entry);
+        if (!refused(result)) fail("file query during the upload", result);
+        result = tv.GetHcFile(0, 0, DOWNLOAD_NAME, env_path("TARVIX_HOST_DOWNLOAD"), 1);
+        if (!refused(result)) fail("download during the upload", result);
+        result = tv.thrdGetHcFile(0, 0, DOWNLOAD_NAME, env_path("TARVIX_HOST_DOWNLOAD"), 1);
+        if (!refused(result)) fail("second start during the upload", result);
+        int32_t port = 1, rate = 115200;
+        result = tv.AdPortAndRateAndMode(&port, &rate, NULL);
+        if (result != 1) fail("detection during the upload", result);
+        if (tv.thrdQueryStatus() != TARVIX_STATUS_BUSY)
+            fail("the upload no longer runs", tv.thrdQueryStatus());
+        const int32_t status = wait_background(60000);
+        if (status != TARVIX_STATUS_IDLE) fail("upload status", status);
+        if (file_size(env_path("TARVIX_HOST_DOWNLOAD")) != -1) fail("a refused download wrote its file", 0);
+        if (handheld_size(UPLOAD_NAME) != file_size(env_path("TARVIX_HOST_UPLOAD")))
+            fail("the upload did not arrive whole", handheld_size(UPLOAD_NAME));
+    } else if (strcmp(state, "race") == 0) {
+        detect();
+        static racer racers[2];
+        host_thread threads[2];
+        for (int i = 0; i < 2; ++i) {
+            snprintf(racers[i].target, sizeof racers[i].target, "%s.%d", env_path("TARVIX_HOST_DOWNLOAD"), i);
+            if (host_thread_create(&threads[i], race, &racers[i]) != 0) fail("thread start", i);
+        }
+        for (int i = 0; i < 2; ++i) host_thread_join(&threads[i]);
+        for (int i = 0; i < 2; ++i) {
+            if (racers[i].bad_result != 0) fail("a racing download broke", racers[i].bad_result);
+            if (racers[i].successes < 3) fail("a racing thread never got the link", racers[i].successes);
+        }
+        fprintf(stderr, "host: refusals %d and %d\n", racers[0].refusals, racers[1].refusals);
     } else {
         fail("unknown state", 0);
     }

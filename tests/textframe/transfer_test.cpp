@@ -216,6 +216,34 @@ TEST_F(TransferTest, RecoverableLineFaults) {
     EXPECT_EQ(ReadFile(work_ / "back.bin"), content);
 }
 
+// The handheld takes a command and acts on it, but its answer byte is spoiled on the line: the PC
+// sends the command again, and the handheld must answer the repeat as it answered the first, so that
+// the round trip still ends well with the very bytes.
+TEST_F(TransferTest, SpoiledAnswersToCommandsAreRecovered) {
+    const Bytes content = RandomBytes(3000, 12);
+    WriteFile(work_ / "A.DBF", content);
+    struct Case {
+        const char* what;
+        int command;
+        int sub;
+    };
+    for (const Case& c : {Case{"file size", 80, 5}, Case{"upload", 80, 2}, Case{"upload end", 16, 0},
+                          Case{"download", 80, 3}, Case{"set name", 80, 1}}) {
+        SCOPED_TRACE(c.what);
+        std::error_code ec;
+        fs::remove(HcFile(), ec);
+        fs::remove(work_ / "back.bin", ec);
+        const int fired_before = sim().Counter("fault");
+        Plan({FaultOn(hhsim::Fault::Kind::SpoilAnswer, c.command, c.sub)});
+        EXPECT_EQ(SendFileToHc(0, 0, kHcName, ".\\A.DBF", 0, 1), 0) << "error " << LastError();
+        EXPECT_EQ(ReadFile(HcFile()), content);
+        EXPECT_EQ(GetHcFile(0, 0, kHcName, ".\\back.bin", 1), 0) << "error " << LastError();
+        EXPECT_EQ(ReadFile(work_ / "back.bin"), content);
+        EXPECT_EQ(sim().Counter("fault") - fired_before, 1);
+    }
+    Plan({});
+}
+
 TEST_F(TransferTest, StatusRepliesMustBeWhole) {
     WriteFile(work_ / "A.DBF", RandomBytes(100, 11));
     struct Case {

@@ -121,6 +121,12 @@ typedef struct HcSysInfoBf {
 
 #pragma pack(pop)
 
+/* Threads: one operation holds the handheld link at a time, whichever thread called it; a background
+ * transfer holds it until it ends.  A call that would detect or use the link meanwhile is refused
+ * without touching the port: mode 3 answers 3 (busy), modes 1 and 2 answer their failure value with
+ * 512 in GetLastErrCode.  The queries, thrdStop, GetLastErrCode and GetErrorMsg may be called at any
+ * time from any thread. */
+
 /* Link and raw input and output (no detection). */
 /* Reads one byte from the open byte-frame link: 0 a byte was stored, 1 none.  Text-frame: 1 always. */
 int32_t Receive_Byte(uint8_t* byte);
@@ -172,7 +178,8 @@ int32_t GetHcDirInfoEx(int32_t port, int32_t baud_rate, const char* pattern, con
                        int32_t* count, int32_t* total_bytes, int32_t names_only);
 /* Uploads pc_path (Windows or Linux form) as hc_name.  overwrite: 0 keep an existing handheld file,
  * 1 overwrite, 2 or more ask (byte-frame: 4 or more overwrite without asking).  0 success (also when
- * kept or declined), 1 failure with the reason in GetLastErrCode, 3 the link is busy. */
+ * kept or declined), 1 failure with the reason in GetLastErrCode (512: the link is busy), 3 the link
+ * is busy (mode 3). */
 int32_t SendFileToHc(int32_t port, int32_t baud_rate, const char* hc_name, const char* pc_path,
                      int32_t reserved, int32_t overwrite);
 /* Downloads hc_path into pc_path.  The PC file is replaced only when the whole file arrived (and, for a
@@ -190,8 +197,9 @@ int32_t HcSetDir(int32_t port, int32_t baud_rate, const char* hc_folder);
 int32_t HcGetCurDir(int32_t port, int32_t baud_rate, char* folder /* at least 257 bytes */);
 
 /* Background work and its queries. */
-/* Background transfers: 0 started, 1 failed to start, 3 busy; poll thrdQueryStatus until it is no longer
- * TARVIX_STATUS_BUSY, and (byte-frame) call thrdQueryStatusEx once before the next start. */
+/* Background transfers: 0 started, 1 failed to start (512: busy), 3 busy (mode 3); poll thrdQueryStatus
+ * until it is no longer TARVIX_STATUS_BUSY, and (byte-frame) call thrdQueryStatusEx once before the next
+ * start. */
 int32_t thrdSendFileToHc(int32_t port, int32_t baud_rate, const char* hc_name, const char* pc_path,
                          int32_t reserved, int32_t overwrite);
 int32_t thrdGetHcFile(int32_t port, int32_t baud_rate, const char* hc_path, const char* pc_path,
@@ -211,7 +219,8 @@ int32_t thrdQueryPercent_Ex(void);
  * closes the link; returns the status before the call.  Text-frame: 0, nothing written. */
 int32_t thrdQueryStatusEx(TransferStatus* status);
 /* Asks the running transfer to stop (byte-frame: how 1 for half a second, 0 withdraws, other values
- * until GetLastErrCode); returns the status. */
+ * until GetLastErrCode or the transfer's end; text-frame: the stop holds until the background operation
+ * ends, whatever step it is in); returns the status. */
 int32_t thrdStop(int32_t how);
 /* Byte-frame: milliseconds since the current transfer started; text-frame: 0. */
 int32_t thrdQueryTime(void);
