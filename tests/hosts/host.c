@@ -46,7 +46,7 @@ static atomic_int asked;
 static int byte_frame; /* the detection found a handheld of mode 1 or 2 */
 
 static void fail(const char* what, long value) {
-    fprintf(stderr, "host: %s (%ld)\n", what, value);
+    fprintf(stderr, "host: %s (%ld, last error %ld)\n", what, value, (long)tv.GetLastErrCode());
     fflush(stderr);
     exit(3);
 }

@@ -161,6 +161,10 @@ def main():
         env = dict(os.environ)
         env["TARVIX_SHM_NAME"] = f"tarvix-host-{os.getpid()}-{args.scenario}"
         env["TARVIX_INI"] = os.path.join(work, "tarvix.ini")
+        # The link test that opens each text-frame operation waits 50 ms by default: on a loaded machine
+        # the handheld, a program of its own, may answer later than that.
+        with open(env["TARVIX_INI"], "w", encoding="ascii") as f:
+            f.write("[INFO]\nadapttime=1000\n")
         env["TARVIX_LOCALE"] = "en_US"
         env.pop("TARVIX_USB_DIR", None)
         env["TARVIX_HOST_UPLOAD"] = os.path.join(work, "up.bin")
