@@ -50,7 +50,7 @@ int32_t Line::ComInit(int32_t port, int32_t rate) {
     read_ = end_ = 0;
     if (number < 1 || number > 4) return -1;  // only COM1 to COM4 name a device here
     std::string device = platform::ComDevicePath(number, IniPath());
-    if (port_ == nullptr) port_ = platform::MakeSerialPort();
+    if (port_ == nullptr) port_ = platform::MakeSerialPort(kReceiveBufferSize);
     if (port_ == nullptr || !port_->Open(device, ChooseRate(rate))) return -1;
     return number;  // any value but -1 tells the caller the port is open
 }

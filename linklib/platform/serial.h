@@ -42,7 +42,8 @@ class SerialPort {
     virtual size_t Write(const uint8_t* data, size_t size, uint32_t timeout_ms) = 0;
 };
 
-// The operating system's serial port.
-std::unique_ptr<SerialPort> MakeSerialPort();
+// The operating system's serial port.  `queue_bytes` is the size of the input and output queues asked
+// of the driver where the system has such a setting (each family asks for its own).
+std::unique_ptr<SerialPort> MakeSerialPort(uint32_t queue_bytes = 1024);
 
 }  // namespace tarvix::platform

@@ -235,7 +235,7 @@ std::string ComDevicePath(int n, const std::string& ini_path) {
     return "/dev/ttyS" + std::to_string(n - 1);
 }
 
-std::unique_ptr<SerialPort> MakeSerialPort() {
+std::unique_ptr<SerialPort> MakeSerialPort(uint32_t /*queue_bytes: the tty layer sizes its own*/) {
     return std::make_unique<LinuxSerialPort>();
 }
 

@@ -11,8 +11,7 @@
 namespace tarvix::platform {
 namespace {
 
-constexpr DWORD kQueueBytes = 1024;  // input and output queue asked of the driver
-constexpr DWORD kPollMs = 1;         // pause between two looks at the input queue
+constexpr DWORD kPollMs = 1;  // pause between two looks at the input queue
 // A break counts too: it arrives as a 0x00 byte that must never pass for data.
 constexpr DWORD kLineErrors = CE_FRAME | CE_RXPARITY | CE_OVERRUN | CE_RXOVER | CE_BREAK;
 
@@ -49,6 +48,7 @@ void BuildDcb(DCB* dcb, uint32_t baud) {
 
 class WindowsSerialPort final : public SerialPort {
   public:
+    explicit WindowsSerialPort(uint32_t queue_bytes) : queue_bytes_(queue_bytes) {}
     ~WindowsSerialPort() override { Close(); }
 
     bool Open(const std::string& device, uint32_t baud_rate) override {
@@ -63,7 +63,7 @@ class WindowsSerialPort final : public SerialPort {
         timeouts.ReadIntervalTimeout = MAXDWORD;  // a read returns at once with what is queued
         timeouts.WriteTotalTimeoutMultiplier = 2;
         timeouts.WriteTotalTimeoutConstant = 1000;
-        if (!SetCommState(h, &dcb) || !SetupComm(h, kQueueBytes, kQueueBytes) ||
+        if (!SetCommState(h, &dcb) || !SetupComm(h, queue_bytes_, queue_bytes_) ||
             !SetCommTimeouts(h, &timeouts)) {
             CloseHandle(h);
             return false;
@@ -186,6 +186,7 @@ class WindowsSerialPort final : public SerialPort {
         return true;
     }
 
+    const DWORD queue_bytes_;  // input and output queue asked of the driver
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     DWORD write_timeout_ = 0;
     bool line_errors_ = false;
@@ -199,8 +200,8 @@ std::string ComDevicePath(int n, const std::string&) {
     return "\\\\.\\COM" + std::to_string(n);
 }
 
-std::unique_ptr<SerialPort> MakeSerialPort() {
-    return std::make_unique<WindowsSerialPort>();
+std::unique_ptr<SerialPort> MakeSerialPort(uint32_t queue_bytes) {
+    return std::make_unique<WindowsSerialPort>(queue_bytes);
 }
 
 }  // namespace tarvix::platform

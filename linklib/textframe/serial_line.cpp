@@ -34,7 +34,7 @@ bool SerialLine::Open(int port, uint32_t baud_rate) {
     if (number < 1) return false;
     const std::string device = platform::ComDevicePath(number, IniPath());
     if (device.empty()) return false;
-    if (port_ == nullptr) port_ = platform::MakeSerialPort();
+    if (port_ == nullptr) port_ = platform::MakeSerialPort(1024);
     if (port_ == nullptr || !port_->Open(device, baud_rate)) return false;
     if (!IsSupportedRate(baud_rate)) {
         port_->Close();
