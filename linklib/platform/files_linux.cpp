@@ -99,15 +99,6 @@ bool TruncateFile(std::FILE* file, uint64_t size) {
     return file != nullptr && ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
 }
 
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        f_ = other.f_;
-        other.f_ = nullptr;
-    }
-    return *this;
-}
-
 bool File::Open(const std::string& path, const char* mode) {
     Close();
     std::string actual = path;
@@ -127,21 +118,6 @@ bool File::Open(const std::string& path, const char* mode) {
     return true;
 }
 
-void File::Close() {
-    if (f_ != nullptr) {
-        std::fclose(f_);
-        f_ = nullptr;
-    }
-}
-
-size_t File::Read(void* buffer, size_t size) {
-    return f_ != nullptr ? std::fread(buffer, 1, size, f_) : 0;
-}
-
-size_t File::Write(const void* data, size_t size) {
-    return f_ != nullptr ? std::fwrite(data, 1, size, f_) : 0;
-}
-
 bool File::Seek(int64_t offset, int whence) {
     return f_ != nullptr && fseeko(f_, offset, whence) == 0;
 }
@@ -156,10 +132,6 @@ std::optional<uint64_t> File::Size() {
     return static_cast<uint64_t>(st.st_size);
 }
 
-bool File::Flush() {
-    return f_ != nullptr && std::fflush(f_) == 0;
-}
-
 bool File::Sync() {
     return Flush() && fsync(fileno(f_)) == 0;
 }
@@ -168,14 +140,6 @@ ReplacementFile::ReplacementFile(std::string target) : target_(std::move(target)
     // The existing target may differ in letter case: replace that file, not a second one beside it.
     if (std::optional<std::string> found = FindExisting(target_)) target_ = *found;
     temp_ = target_ + ".part" + std::to_string(getpid()) + "-" + std::to_string(g_temp_counter.fetch_add(1));
-}
-
-ReplacementFile::~ReplacementFile() {
-    if (!done_) Abandon();
-}
-
-bool ReplacementFile::Open() {
-    return file_.Open(temp_, "wb+");
 }
 
 bool ReplacementFile::Commit() {

@@ -71,35 +71,11 @@ bool TruncateFile(std::FILE* file, uint64_t size) {
     return file != nullptr && _chsize_s(_fileno(file), static_cast<__int64>(size)) == 0;
 }
 
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        f_ = other.f_;
-        other.f_ = nullptr;
-    }
-    return *this;
-}
-
 bool File::Open(const std::string& path, const char* mode) {
     Close();
     if (IsDirectory(path)) return false;
     f_ = std::fopen(path.c_str(), mode);
     return f_ != nullptr;
-}
-
-void File::Close() {
-    if (f_ != nullptr) {
-        std::fclose(f_);
-        f_ = nullptr;
-    }
-}
-
-size_t File::Read(void* buffer, size_t size) {
-    return f_ != nullptr ? std::fread(buffer, 1, size, f_) : 0;
-}
-
-size_t File::Write(const void* data, size_t size) {
-    return f_ != nullptr ? std::fwrite(data, 1, size, f_) : 0;
 }
 
 bool File::Seek(int64_t offset, int whence) {
@@ -117,10 +93,6 @@ std::optional<uint64_t> File::Size() {
     return static_cast<uint64_t>(size);
 }
 
-bool File::Flush() {
-    return f_ != nullptr && std::fflush(f_) == 0;
-}
-
 bool File::Sync() {
     return Flush() && _commit(_fileno(f_)) == 0;
 }
@@ -128,14 +100,6 @@ bool File::Sync() {
 ReplacementFile::ReplacementFile(std::string target) : target_(std::move(target)) {
     temp_ = target_ + ".part" + std::to_string(GetCurrentProcessId()) + "-" +
             std::to_string(g_temp_counter.fetch_add(1));
-}
-
-ReplacementFile::~ReplacementFile() {
-    if (!done_) Abandon();
-}
-
-bool ReplacementFile::Open() {
-    return file_.Open(temp_, "wb+");
 }
 
 bool ReplacementFile::Commit() {
