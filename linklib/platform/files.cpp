@@ -6,6 +6,15 @@
 
 namespace tarvix::platform {
 
+std::string PcPath(const char* windows_path) {
+    if (windows_path == nullptr) return "";
+    std::string path(windows_path);
+    for (char& c : path) {
+        if (c == '\\') c = '/';
+    }
+    return path;
+}
+
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         Close();

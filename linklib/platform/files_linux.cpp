@@ -32,15 +32,6 @@ std::atomic<unsigned> g_temp_counter{0};
 
 }  // namespace
 
-std::string PcPath(const char* windows_path) {
-    if (windows_path == nullptr) return "";
-    std::string path(windows_path);
-    for (char& c : path) {
-        if (c == '\\') c = '/';
-    }
-    return path;
-}
-
 std::optional<std::string> FindExisting(const std::string& path) {
     if (path.empty()) return std::nullopt;
     if (Exists(path)) return path;

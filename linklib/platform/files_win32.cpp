@@ -21,15 +21,6 @@ bool Attributes(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA* data) {
 
 }  // namespace
 
-std::string PcPath(const char* windows_path) {
-    if (windows_path == nullptr) return "";
-    std::string path(windows_path);
-    for (char& c : path) {
-        if (c == '\\') c = '/';
-    }
-    return path;
-}
-
 std::optional<std::string> FindExisting(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!Attributes(path, &data)) return std::nullopt;

@@ -10,4 +10,7 @@ void PinLibrary();
 // True once PinLibrary has run.
 bool LibraryPinned();
 
+// The system's part of PinLibrary (module_linux.cpp, module_win32.cpp); called once.
+void PinSelf();
+
 }  // namespace tarvix::platform
