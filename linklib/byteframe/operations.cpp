@@ -24,9 +24,6 @@ Protocol& P() {
     return Proto();
 }
 
-// Entries one listing takes at most, as in the other family.
-constexpr size_t kMaxListedEntries = 100000;
-
 // Free bytes the handheld must report before it is asked for a new folder.
 constexpr uint32_t kFolderSpace = 4064;
 
@@ -146,7 +143,7 @@ int32_t Listing(int32_t port, int32_t rate, const char* pattern, const char* lis
             break;
         }
         const std::string name(entry.name, strnlen(entry.name, sizeof entry.name));
-        if (listed.size() >= kMaxListedEntries || !listed.insert(name).second) {
+        if (listed.size() >= Tune().max_listed_entries.load() || !listed.insert(name).second) {
             SetErrorCode(ErrBadPacket);
             result = ResultFailed;
             break;

@@ -50,6 +50,8 @@ struct Tuning {
     // When not 0, replaces the deadline of one frame's wait and of one USB message or block
     // (tests of a line that dribbles).
     std::atomic<uint32_t> frame_limit_ms{0};
+    // Entries one listing takes at most, as in the other family (smaller in tests).
+    std::atomic<uint32_t> max_listed_entries{100000};
 };
 Tuning& Tune();
 

@@ -67,13 +67,13 @@ class PipeTransport final : public UsbTransport {
             if (int32_t r = ReadPacket(); r != 0) return r;
             const uint32_t length = GetLe16(in_ + kLength);
             // A message packet holds 496 payload bytes: a larger length field reads past what came.
-            if (length > kMessagePayload || length > room - count) return kUsbTooLong;
+            if (length > kMessagePayload || length > room - count) return TooLong();
             if (length > 0) std::memcpy(buffer + count, in_ + kHeaderSize, length);
             count += length;
             *received = static_cast<int32_t>(count);
             more = in_[kMore];
             if (count == room || more == 0) return 0;
-            if (length == 0 && ++empty > kMaxEmptyPackets) return kUsbTooLong;
+            if (length == 0 && ++empty > kMaxEmptyPackets) return TooLong();
         }
     }
 
@@ -310,13 +310,20 @@ class PipeTransport final : public UsbTransport {
         for (;;) {
             if (int32_t r = Move(in_, block_size_, true); r != 0) return r;
             const uint32_t length = GetLe16(in_ + kLength);
-            if (length > payload_size_ || length > room - *count) return kUsbTooLong;
+            if (length > payload_size_ || length > room - *count) return TooLong();
             if (length > 0) std::memcpy(buffer + *count, in_ + kHeaderSize, length);
             *count += length;
             *more = in_[kMore];
             if (*count == room || *more == 0) return 0;
-            if (length == 0 && ++empty > kMaxEmptyPackets) return kUsbTooLong;
+            if (length == 0 && ++empty > kMaxEmptyPackets) return TooLong();
         }
+    }
+
+    // A packet that cannot be taken, named like a frame that cannot: the callers' code for the
+    // refusal.
+    static int32_t TooLong() {
+        SetErrorCode(ErrBadPacket);
+        return kUsbTooLong;
     }
 
     struct DeadlineEnd {
