@@ -17,9 +17,6 @@ Tuning g_tuning;
 // Consecutive copies of an already taken block tolerated before the sender is taken for stuck.
 constexpr int kMaxRepeats = 64;
 
-// Inner result of one frame's wait: its deadline passed while bytes still came (not retried).
-constexpr int32_t kFrameOverdue = 100;
-
 }  // namespace
 
 Tuning& Tune() {
@@ -90,7 +87,7 @@ int32_t Protocol::ReceiveFrame(uint8_t* buffer, uint32_t room, uint32_t* length,
             // Bytes that come just under the byte time-out each, for ever: refused like babble.
             if (parser.Started()) line_.SendByte(kAnswerTimeout);
             SetErrorCode(ErrTimeout);
-            return kFrameOverdue;
+            return kOverdue;
         }
         uint8_t byte = 0;
         const uint32_t left = deadline - elapsed;
@@ -149,7 +146,7 @@ int32_t Protocol::ReceiveFrameRetry(uint8_t* buffer, uint32_t room, uint32_t* le
         }
         if (result == kTooLong) return kTooLong;
         if (result == kDone) return kDone;
-        if (result == kFrameOverdue) return kNoAnswer;
+        if (result == kOverdue) return kNoAnswer;
         // A bad check or a time-out: the answer byte has already asked for the frame again.
     }
     return kNoAnswer;

@@ -21,6 +21,8 @@ enum Transfer : int32_t {
     kLostBlock = 6,  // a block came with a number above the expected one (ErrPacketLost)
     kLocalFile = 7,  // the PC file could not be read or written
     kOverSize = 8,   // the handheld sent more file data than it announced (ErrBadLength)
+    kOverdue = 9,    // one frame's deadline passed while bytes still came (ReceiveFrame only: its
+                     // retries end at once with kNoAnswer)
 };
 
 // One frame's wait ends after at most this many bytes: the longest frame (520) and as many bytes of
