@@ -44,8 +44,8 @@ QDateTime ProcessStart(long long pid) {
     if (!ok || hz <= 0) return {};
     QFile system(QStringLiteral("/proc/stat"));
     if (!system.open(QIODevice::ReadOnly)) return {};
-    while (!system.atEnd()) {
-        const QByteArray l = system.readLine();
+    // A /proc file tells no size: it is read whole, not line by line up to its "end".
+    for (const QByteArray& l : system.readAll().split('\n')) {
         if (!l.startsWith("btime ")) continue;
         const long long boot = l.mid(6).trimmed().toLongLong(&ok);
         if (!ok) return {};
