@@ -21,8 +21,11 @@ struct Outcome {
     std::exception_ptr error;
 };
 
+// While the call runs the transfer is not complete: a percent of 100 or more then comes from a block
+// count the library does not know for this transfer (a byte-frame download keeps the count of the
+// transfer before), not from the transfer's end, and is left out like any value out of range.
 void Follow(QProgressBar* bar, int32_t percent) {
-    if (!bar || percent < 0 || percent > 100) return;
+    if (!bar || percent < 0 || percent > 99) return;
     const long long span = static_cast<long long>(bar->maximum()) - bar->minimum();
     const int value = bar->minimum() + static_cast<int>(span * percent / 100);
     if (value == bar->value()) return;

@@ -12,7 +12,7 @@ class QProgressBar;
 namespace desk {
 
 // Runs call and returns its result; an exception it raised is raised again here.  While it runs, bar
-// (when given) follows percent(), asked every interval_ms: a value from 0 to 100 is laid over the bar's
+// (when given) follows percent(), asked every interval_ms: a value from 0 to 99 is laid over the bar's
 // range, any other value leaves the bar where it is.
 int32_t RunWhilePainting(const std::function<int32_t()>& call, const std::function<int32_t()>& percent,
                          QProgressBar* bar, int interval_ms = 50);
