@@ -42,8 +42,9 @@ class Hostile : public SimFixture, public ::testing::WithParamInterface<Wire> {
         StartSim(config);
         if (GetParam() == Wire::Usb) setenv("TARVIX_USB_DIR", sim_->UsbDir().c_str(), 1);
         fs::create_directories(Store("KELVANHB"));
-        // Short waits: a byte time-out of 200 ms, a frame (or USB message) deadline of 600 ms; the
-        // dribble sends a byte every 100 ms, under the byte time-out.
+        // Short waits: a byte time-out of 200 ms, a frame deadline of 1000 ms (a USB message's of
+        // twice that: time for the 65 empty packets of a babble); the dribble sends a byte every
+        // 100 ms, under the byte time-out.
         Shorten();
     }
 
@@ -57,8 +58,8 @@ class Hostile : public SimFixture, public ::testing::WithParamInterface<Wire> {
     }
 
     static void Shorten() {
-        bf::Proto().HcSetExitTime(500, 200);
-        bf::Tune().frame_limit_ms.store(600);
+        bf::Proto().HcSetExitTime(500, 200 * kWaitScale);
+        bf::Tune().frame_limit_ms.store(1000 * kWaitScale);
     }
 
     int32_t Port() const { return GetParam() == Wire::Usb ? 0 : 1; }
