@@ -17,6 +17,10 @@ using Kind = hhsim::Fault::Kind;
 
 enum class Wire { Serial, Usb };
 
+// The dribble's pace: under the byte time-out, and slow enough that the 64 empty USB packets a
+// message may hold do not come before its deadline.
+constexpr int kDribbleMs = 100 * static_cast<int>(kWaitScale);
+
 std::string WireName(const ::testing::TestParamInfo<Wire>& info) {
     return info.param == Wire::Serial ? "Serial" : "Usb";
 }
@@ -43,8 +47,7 @@ class Hostile : public SimFixture, public ::testing::WithParamInterface<Wire> {
         if (GetParam() == Wire::Usb) setenv("TARVIX_USB_DIR", sim_->UsbDir().c_str(), 1);
         fs::create_directories(Store("KELVANHB"));
         // Short waits: a byte time-out of 200 ms, a frame deadline of 1000 ms (a USB message's of
-        // twice that: time for the 65 empty packets of a babble); the dribble sends a byte every
-        // 100 ms, under the byte time-out.
+        // twice that: time for the 65 empty packets of a babble), all stretched in slow builds.
         Shorten();
     }
 
@@ -105,7 +108,7 @@ TEST_P(Hostile, AReplyThatNeverEndsEndsTheCall) {
     const ReplyCase cases[] = {
         {"zeros", Kind::Babble, 0, ErrBadPacket},
         {"headers again and again / empty packets", Kind::Babble, 1, ErrBadPacket},
-        {"a byte every 100 ms", Kind::Dribble, 100, ErrTimeout},
+        {"a byte at a time, each under the byte time-out", Kind::Dribble, kDribbleMs, ErrTimeout},
     };
     for (const ReplyCase& c : cases) {
         // Over USB, full packets of zeros are a whole reply of its room: only the empty ones babble.
@@ -143,7 +146,7 @@ TEST_P(Hostile, ADownloadTakesNoMoreThanAnnouncedAndEndsByItself) {
     const Bytes old_target = PlainBytes(77, 9);
     const DownloadCase cases[] = {
         {"babble in the data", FaultOn(Kind::Babble, 80, 3, 1), 3000, ErrNoAck},
-        {"dribble in the data", FaultOn(Kind::Dribble, 80, 3, 100), 3000, ErrNoAck},
+        {"dribble in the data", FaultOn(Kind::Dribble, 80, 3, kDribbleMs), 3000, ErrNoAck},
         {"announced 10, sends 3000", FaultOn(Kind::LyingSize, 80, 14, 10, 100), 3000, ErrBadLength},
         {"announced 0, sends 3000", FaultOn(Kind::LyingSize, 80, 14, 0, 100), 3000, ErrBadLength},
         {"announced 0, sends 300", FaultOn(Kind::LyingSize, 80, 14, 0, 100), 300, ErrBadLength},
