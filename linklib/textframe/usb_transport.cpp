@@ -211,7 +211,7 @@ class BlockTransport final : public UsbTransport {
         block_count_.store(0);
         // A background operation keeps its stop request across its transfers: one that arrived
         // before this transfer ends it at its first announcement.
-        if (!OnWorkerThread()) stop_.store(false);
+        if (!StopHeld()) stop_.store(false);
         uint32_t remaining = length;
         uint64_t bytes_moved = 0;
         if (source.file != nullptr) {
@@ -225,9 +225,9 @@ class BlockTransport final : public UsbTransport {
                 remaining = length == 0 ? static_cast<uint32_t>(available)
                                         : static_cast<uint32_t>(std::min<uint64_t>(available, length));
                 if (length != 0) block_count_.store((remaining + kUsbPayloadSize - 1) / kUsbPayloadSize);
-            } else if (length == 0) {
-                remaining = kUsbLastBlock;  // open-ended
             } else {
+                // A file receive takes the announced size and no more (0: only an empty last
+                // block); a block beyond it fails the transfer after the abort request.
                 block_count_.store(
                     static_cast<uint32_t>((uint64_t{length} + kUsbPayloadSize - 1) / kUsbPayloadSize));
             }
@@ -292,7 +292,7 @@ class BlockTransport final : public UsbTransport {
                 block_length = deliver;
             }
             number_.store(number);
-            if (remaining != kUsbLastBlock) remaining -= block_length;
+            remaining -= std::min(remaining, block_length);
             bytes_moved += block_length;
         }
         if (moved != nullptr) *moved = static_cast<uint32_t>(bytes_moved);
@@ -302,7 +302,7 @@ class BlockTransport final : public UsbTransport {
         // End.
         block_count_.store(0);
         number_.store(0);
-        if (!OnWorkerThread()) stop_.store(false);
+        if (!StopHeld()) stop_.store(false);
         device_.reset();
         return ok;
     }
