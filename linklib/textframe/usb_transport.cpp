@@ -173,6 +173,10 @@ class BlockTransport final : public UsbTransport {
             if (r == kStepStopped) Abort();
             return r;
         }
+        // One block's wait is bounded in bytes (the read asks for one 4096-byte block, a longer reply
+        // fails it) and in time (the driver's reply time-out of the USB layer: the handheld's driver
+        // has no time-out of its own that the library could go by).  What bounds a whole reply or
+        // file is its size: no block beyond it is taken.
         size_t read = 0;
         if (!device_->Read(buffer_.get(), kUsbBlockSize, &read, 0, watch_stop ? &stop_ : nullptr)) {
             if (watch_stop && stop_.load()) {
