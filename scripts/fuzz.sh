@@ -2,16 +2,16 @@
 # Builds the fuzz preset (clang-14 with libFuzzer, ASan and UBSan) and runs every fuzz target for a while.
 # Usage: scripts/fuzz.sh [-j runs at once, default 1] [seconds per target, default 60] [target ...]
 # Each target keeps its own corpus, log (build/fuzz/runs/<target>.log) and crash inputs
-# (build/fuzz/runs/<target>-crash-*), so several runs, and several invocations for different targets,
-# can go on side by side; the summary of each run is printed once all have ended.
+# (build/fuzz/runs/<target>-crash-*), so that several runs go on side by side (-j), and so can
+# invocations for different targets once these are built; each run's summary is printed once all end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
 parallel=1
-if [ "${1:-}" = "-j" ]; then
-    parallel="${2:?-j needs a number}"
-    shift 2
-fi
+case "${1:-}" in
+    -j) parallel="${2:?-j needs a number}" && shift 2 ;;
+    -j*) parallel="${1#-j}" && shift ;;
+esac
 seconds="${1:-60}"
 shift || true
 targets=("$@")
