@@ -41,16 +41,22 @@ struct Fault {
                         // the line with one bit flipped (the PC reads a refusal and sends it again)
         UsbShortBlock,  // USB: deliver only the first `value` bytes of an outbound block or packet
         UsbOversize,    // USB: an outbound block or packet whose payload length field says `value`
-        // Byte-frame hostile handheld:
-        Babble,          // in place of an outbound data frame, bytes that never complete one, for as
-                         // long as the PC listens: `value` 0 zeros, 1 '#' and a header again and again
-                         // (USB: packets that say more follows, 0 full of zeros, 1 empty)
-        Dribble,         // in place of an outbound data frame, a frame that never ends, one byte every
-                         // `value` ms (USB: an empty packet that says more follows every `value` ms)
-        EndlessListing,  // the find reply that would end the listing, and every one after it in that
-                         // search, gives a new made-up entry: the list never ends
-        RepeatEntry,     // a find-next reply gives the entry before again (the search does not advance)
-        LyingSize,       // a find reply's entry announces `value` bytes, whatever the file's size
+        // A hostile handheld, in either family:
+        // In place of an outbound data frame, bytes that never complete one until the PC sends again
+        // (byte-frame: until it closes its port or starts a frame of its own): `value` 0 zeros, else
+        // '#' and a frame header over and over.  USB: text-frame blocks that never end the data;
+        // byte-frame packets that say more follows, `value` 0 full of zeros, else empty.
+        Babble,
+        // An outbound data frame one byte every `value` ms, over and over (text-frame: the line only;
+        // byte-frame USB: an empty packet that says more follows every `value` ms).
+        Dribble,
+        // From this find-next answer on (byte-frame: the one that would end the list), the search never
+        // ends: ever new entries.
+        EndlessListing,
+        // A find-next answer that gives the entry given last again.
+        RepeatEntry,
+        // A find-first or find-next answer that announces `value` bytes as the entry's size.
+        LyingSize,
     };
     Kind kind = Kind::Nak;
     int at = 1;
