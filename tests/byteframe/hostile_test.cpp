@@ -35,7 +35,7 @@ hhsim::Fault FaultOn(Kind kind, int command, int sub, int value = 1, int times =
     return f;
 }
 
-class Hostile : public SimFixture, public ::testing::WithParamInterface<Wire> {
+class HostileByteFrame : public SimFixture, public ::testing::WithParamInterface<Wire> {
   protected:
     void SetUp() override {
         SimFixture::SetUp();
@@ -103,7 +103,7 @@ struct ReplyCase {
     uint16_t code;
 };
 
-TEST_P(Hostile, AReplyThatNeverEndsEndsTheCall) {
+TEST_P(HostileByteFrame, AReplyThatNeverEndsEndsTheCall) {
     Spill(Store("KELVANHB/A.BIN"), PlainBytes(10, 1));
     const ReplyCase cases[] = {
         {"zeros", Kind::Babble, 0, ErrBadPacket},
@@ -142,7 +142,7 @@ struct DownloadCase {
     uint16_t code;
 };
 
-TEST_P(Hostile, ADownloadTakesNoMoreThanAnnouncedAndEndsByItself) {
+TEST_P(HostileByteFrame, ADownloadTakesNoMoreThanAnnouncedAndEndsByItself) {
     const Bytes old_target = PlainBytes(77, 9);
     const DownloadCase cases[] = {
         {"babble in the data", FaultOn(Kind::Babble, 80, 3, 1), 3000, ErrNoAck},
@@ -191,7 +191,7 @@ TEST_P(Hostile, ADownloadTakesNoMoreThanAnnouncedAndEndsByItself) {
 
 // A listing that never ends, or gives an entry again, ends with a code; the list file holds the
 // entries taken before.  A stop ends an endless listing with the stop's code.
-TEST_P(Hostile, AListingThatNeverEndsEndsWithACode) {
+TEST_P(HostileByteFrame, AListingThatNeverEndsEndsWithACode) {
     for (const char* name : {"A.BIN", "B.BIN", "C.BIN"})
         Spill(Store(std::string("KELVANHB/") + name), Bytes{1});
     bf::Tune().max_listed_entries.store(40);
@@ -234,7 +234,7 @@ TEST_P(Hostile, AListingThatNeverEndsEndsWithACode) {
     bf::g_stop_flag.store(false);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothWires, Hostile, ::testing::Values(Wire::Serial, Wire::Usb), WireName);
+INSTANTIATE_TEST_SUITE_P(BothWires, HostileByteFrame, ::testing::Values(Wire::Serial, Wire::Usb), WireName);
 
 }  // namespace
 }  // namespace bftest
