@@ -41,13 +41,17 @@ struct Fault {
                         // the line with one bit flipped (the PC reads a refusal and sends it again)
         UsbShortBlock,  // USB: deliver only the first `value` bytes of an outbound block or packet
         UsbOversize,    // USB: an outbound block or packet whose payload length field says `value`
-        // In place of an outbound data frame, bytes that never complete one until the PC sends again:
-        // `value` 0 zeros, else '#' and a frame header over and over.  USB: blocks that never end the data.
+        // A hostile handheld, in either family:
+        // In place of an outbound data frame, bytes that never complete one until the PC sends again
+        // (byte-frame: until it closes its port or starts a frame of its own): `value` 0 zeros, else
+        // '#' and a frame header over and over.  USB: text-frame blocks that never end the data;
+        // byte-frame packets that say more follows, `value` 0 full of zeros, else empty.
         Babble,
-        // An outbound data frame one byte every `value` ms, over and over, until the PC sends again
-        // (the line only).
+        // An outbound data frame one byte every `value` ms, over and over (text-frame: the line only;
+        // byte-frame USB: an empty packet that says more follows every `value` ms).
         Dribble,
-        // From this find-next answer on, the search never ends: ever new entries.
+        // From this find-next answer on (byte-frame: the one that would end the list), the search never
+        // ends: ever new entries.
         EndlessListing,
         // A find-next answer that gives the entry given last again.
         RepeatEntry,

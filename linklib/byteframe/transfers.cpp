@@ -390,15 +390,18 @@ int32_t GetFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_
         return ResultFailed;
     }
     if (check != 0) P().SetCrcMode(check);
-    int32_t streamed = P().ReceiveStream(local.file(), mid);
-    // The handheld told the file's size: a stream that ends short (or long) of it is not the file.
-    if (streamed == kDone && local.file().Tell() != static_cast<int64_t>(LoadField<int32_t>(&entry.size))) {
+    // The handheld told the file's size: the stream takes no more than that, and one that ends short
+    // of it is not the file.
+    const uint32_t announced = LoadField<uint32_t>(&entry.size);
+    int32_t streamed = P().ReceiveStream(local.file(), mid, announced);
+    if (streamed == kDone && local.file().Tell() != static_cast<int64_t>(announced)) {
         SetErrorCode(ErrPacketLost);
         streamed = kLostBlock;
     }
     if (streamed != kDone) {
         SetErrorCode(streamed == kLostBlock   ? ErrPacketLost
                      : streamed == kLocalFile ? ErrWriteFile
+                     : streamed == kOverSize  ? ErrBadLength
                                               : ErrNoAck);
         ShowPrompt(fail);
         EndOperation();
