@@ -173,8 +173,9 @@ int32_t TextFrame::SendFileToHc(const char* hc_name, const char* pc_path, int32_
     uint8_t upload_status = 0;
     if (!UploadCommand(SubUpload, sizeof flags, flags, &upload_status) || upload_status != 0)
         return Fail(ErrOperation);
+    if (!file.Seek(0)) return Fail(ErrSendFail);
     uint32_t sent = 0;
-    if (!file.Seek(0) || !LinkSendStream(file, static_cast<uint32_t>(length), &sent) || sent != length) {
+    if (!LinkSendStream(file, static_cast<uint32_t>(length), &sent) || sent != length) {
         // Every frame but the last was taken and only the answer to the last one is missing: the
         // handheld may hold the whole file.  The abort frame ends an upload it still waits on (the
         // upload end would otherwise arrive as a last block); its verdict and its entry then tell.

@@ -165,10 +165,6 @@ void Begin(bool memory, bool sending, uint32_t length, const LinkTimeouts* timeo
     t.block_count.store(0);
     t.moved = 0;
     t.accepted = 0;
-    if (sending) {
-        t.resends = 0;
-        t.last_unanswered = false;
-    }
     t.memory = memory;
     t.sending = sending;
     t.remaining = length;
@@ -297,6 +293,9 @@ bool Run(uint32_t* moved) {
 
 bool Ready(uint32_t* moved) {
     if (moved != nullptr) *moved = 0;
+    // What a transfer leaves about its sends is about that transfer alone, also one that never began.
+    g_transfer.resends = 0;
+    g_transfer.last_unanswered = false;
     return g_buffers != nullptr && Line().IsOpen();
 }
 
