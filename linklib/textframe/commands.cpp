@@ -55,6 +55,14 @@ bool HasStatusReply(uint8_t command, uint8_t sub_command) {
     }
 }
 
+bool TakeStatusReply(uint8_t command, uint8_t sub_command, const uint8_t* reply, uint32_t received,
+                     uint8_t* status) {
+    // A reply of one or two bytes is no reply: its missing status byte would read as success.
+    if (received != kStatusReplySize || reply[0] != command || reply[1] != sub_command) return false;
+    if (status != nullptr) *status = reply[2];
+    return true;
+}
+
 namespace {
 
 // The status reply of `command`: all 3 bytes, naming the same command and sub-command.
@@ -66,10 +74,7 @@ bool ReceiveStatusReply(uint8_t command, uint8_t sub_command, uint8_t* status) {
     const LinkTimeouts reply_timeouts(t.status_reply_timeout_ms, t.default_attempts);
     const bool ok = OverUsb() ? Usb().ReceiveMemory(reply, sizeof reply, &received)
                               : ComReceiveMemory(reply, sizeof reply, &received, &reply_timeouts);
-    // A reply of one or two bytes is no reply: its missing status byte would read as success.
-    if (!ok || received != kStatusReplySize || reply[0] != command || reply[1] != sub_command) return false;
-    if (status != nullptr) *status = reply[2];
-    return true;
+    return ok && TakeStatusReply(command, sub_command, reply, received, status);
 }
 
 }  // namespace
