@@ -233,6 +233,40 @@ TEST_F(UploadCheckTest, BackgroundUploadIsChecked) {
     EXPECT_EQ(StoreEntries(), kOnlyTheFile);
 }
 
+// A package's run names its folder and MIF file to the handheld: a repeated command taken as either
+// name must not run anything under the packet's bytes.
+TEST_F(UploadCheckTest, PackageRunNamesSurviveARepeatedCommand) {
+    StartSerial();
+    fs::create_directories(Store() / "APPS");
+    fs::create_directories(work_ / "pkg");
+    WriteFile(work_ / "pkg" / "a.exe", RandomBytes(300, 14));
+    const std::string mif = "[send]\r\nhcpath=\\APPS\r\napplication=a.exe\r\nautorun=1\r\n";
+    WriteFile(work_ / "pkg" / "run.mif", Bytes(mif.begin(), mif.end()));
+    struct Case {
+        const char* what;
+        int sub;
+        int at;  // the occurrence of the command that the run sends
+    };
+    // Name commands before the run: the package folder's look-up and the two uploads.
+    for (const Case& c : {Case{"folder", 11, 1}, Case{"MIF name", 1, 4}}) {
+        SCOPED_TRACE(c.what);
+        sim().ClearRecords();
+        Plan({FaultOn(Kind::DamageAnswer, 80, c.sub, c.at, 1, 0), FaultOn(Kind::ResentAsData, 80, c.sub)});
+        ASSERT_EQ(thrdSendMifToHc(0, 0, ".\\pkg\\run.mif", 0, 1), 0);
+        WaitWorker();
+        EXPECT_EQ(thrdQueryStatus(), StatusIdle) << GetLastErrCode();
+        EXPECT_TRUE(sim().WaitEvent("run:\\APPS\\|run.mif", std::chrono::seconds(2)));
+        std::vector<std::string> runs;
+        for (const std::string& e : sim().Events()) {
+            if (e.rfind("run:", 0) == 0) runs.push_back(e);
+        }
+        EXPECT_EQ(runs, std::vector<std::string>{"run:\\APPS\\|run.mif"});
+        EXPECT_EQ(Fired(), 2) << "the repeated packet was not taken as the name";
+        EXPECT_EQ(ReadFile(Store() / "APPS" / "a.exe"), ReadFile(work_ / "pkg" / "a.exe"));
+    }
+    Plan({});
+}
+
 TEST_F(UploadCheckTest, OverUsbTheVerdictAndTheEntryDecide) {
     hhsim::Config config;
     config.forced_status["16/0"] = 0;
