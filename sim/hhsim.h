@@ -41,6 +41,18 @@ struct Fault {
                         // the line with one bit flipped (the PC reads a refusal and sends it again)
         UsbShortBlock,  // USB: deliver only the first `value` bytes of an outbound block or packet
         UsbOversize,    // USB: an outbound block or packet whose payload length field says `value`
+        // In place of an outbound data frame, bytes that never complete one until the PC sends again:
+        // `value` 0 zeros, else '#' and a frame header over and over.  USB: blocks that never end the data.
+        Babble,
+        // An outbound data frame one byte every `value` ms, over and over, until the PC sends again
+        // (the line only).
+        Dribble,
+        // From this find-next answer on, the search never ends: ever new entries.
+        EndlessListing,
+        // A find-next answer that gives the entry given last again.
+        RepeatEntry,
+        // A find-first or find-next answer that announces `value` bytes as the entry's size.
+        LyingSize,
         // Take an inbound command and act on it, but its answer is lost (`value` 0) or reads as the
         // negative answer (any other `value`): the PC sends the command again.
         DamageAnswer,

@@ -158,7 +158,21 @@ class TextFrameUsb final : public UsbSide {
     bool Send(const Bytes& data) override {
         std::size_t off = 0;
         std::uint32_t number = 1;
+        bool babble = false;
         for (;;) {
+            Fault f;
+            if (!babble && c_.Fire({Fault::Kind::Babble}, &f)) {
+                babble = true;
+                c_.Event("babble");
+            }
+            if (babble) {
+                // Full blocks that never end the data, for as long as the PC reads them.
+                Bytes block(kTfBlock, 0x42);
+                PutLe32(block.data(), number++);
+                PutLe32(block.data() + 4, kTfPayload);
+                if (!Offer(std::move(block), 4, true)) return false;
+                continue;
+            }
             const std::size_t rest = data.size() - off;
             const bool last = rest <= kTfPayload;
             const std::size_t take = last ? rest : kTfPayload;

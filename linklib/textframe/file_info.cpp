@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "common/codes.h"
@@ -11,6 +13,8 @@
 #include "textframe/commands.h"
 #include "textframe/link_status.h"
 #include "textframe/textframe.h"
+#include "textframe/timing.h"
+#include "textframe/workers.h"
 
 namespace tarvix::tf {
 namespace {
@@ -20,8 +24,6 @@ constexpr size_t kFolderPathLimit = 256;  // folder paths of up to 256 character
 constexpr size_t kCurDirLimit = 255;
 constexpr size_t kListNameEntry = 32;
 constexpr size_t kListFullEntry = 51;
-// A handheld that never sends its end marker must not keep a listing going for ever.
-constexpr uint32_t kMaxListedEntries = 100000;
 
 int Field(const char* text, size_t offset, size_t width) {
     char field[8] = {};
@@ -199,12 +201,20 @@ int32_t TextFrame::GetHcDirInfo(const char* pattern, const char* list_file, int3
         return Fail(ErrCreateFile);
     }
     const size_t entry_size = names_only != 0 ? kListNameEntry : kListFullEntry;
+    // A stop from thrdStop ends the listing between any two of its transfers, as a received answer
+    // cut short by it: the call fails with the receive's code.
+    const HeldStop held;
+    // A handheld that never sends its end marker, or gives an entry again (its search went round),
+    // must not keep a listing going: either ends it as a wrong answer.
+    const uint32_t cap = GetTiming().listing_cap;
+    std::unordered_set<std::string> seen;
     uint32_t entries = 0;
     uint32_t bytes = 0;
     HcFileRecord record{};
     int32_t result = GetHcFileInfo(pattern, &record);
     while (result == ResultOk) {
-        if (entries == kMaxListedEntries) {
+        if (StopPending() || entries == cap ||
+            !seen.emplace(record.name, strnlen(record.name, sizeof record.name)).second) {
             result = Fail(ErrReceiveFail);
             break;
         }
@@ -218,6 +228,8 @@ int32_t TextFrame::GetHcDirInfo(const char* pattern, const char* list_file, int3
         }
         result = GetHcNextFileInfo(&record);
     }
+    // Whichever step the stop cut short (a command, an answer), it is the stop that ended the listing.
+    if (result == ResultFailed && StopPending()) SetLinkStatus(StatusFailed, ErrReceiveFail);
     if (result != ResultNotFound) {
         zero_outputs();
         return result;

@@ -16,7 +16,8 @@ bool ComSendMemory(const uint8_t* data, uint32_t size, uint32_t* moved, const Li
 bool ComReceiveMemory(uint8_t* buffer, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts);
 // From the file's position; `size` 0 sends everything up to its end.
 bool ComSendStream(platform::File& file, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts);
-// At the file's position; `size` 0 accepts frames until the last one, whatever their number.
+// At the file's position, at most `size` bytes: a frame beyond them fails the transfer, and `size` 0
+// accepts only an empty last frame.
 bool ComReceiveStream(platform::File& file, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts);
 
 // Percent of the running transfer (0 for memory and open-ended transfers, never 100).

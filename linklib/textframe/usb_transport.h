@@ -22,6 +22,7 @@ class UsbTransport {
     virtual bool SendMemory(const uint8_t* data, uint32_t size, uint32_t* moved) = 0;
     virtual bool ReceiveMemory(uint8_t* buffer, uint32_t size, uint32_t* moved) = 0;
     virtual bool SendStream(platform::File& file, uint32_t size, uint32_t* moved) = 0;
+    // At most `size` bytes (the size the handheld announced; 0 takes only an empty last block).
     virtual bool ReceiveStream(platform::File& file, uint32_t size, uint32_t* moved) = 0;
     virtual int32_t Percent() = 0;
     virtual void Stop() = 0;
