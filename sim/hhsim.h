@@ -57,6 +57,15 @@ struct Fault {
         RepeatEntry,
         // A find-first or find-next answer that announces `value` bytes as the entry's size.
         LyingSize,
+        // Take an inbound command and act on it, but its answer is lost (`value` 0) or reads as the
+        // negative answer (any other `value`): the PC sends the command again.
+        DamageAnswer,
+        // A command packet arriving where the data of the command in hand are awaited is taken as
+        // those data, as a handheld that cannot tell a resent command from data does.
+        ResentAsData,
+        // Take the last data frame of an inbound transfer, but the answer to it (text-frame: and to
+        // its repeats) is lost (`value` 0) or reads as the negative answer.
+        DamageLastAnswer,
     };
     Kind kind = Kind::Nak;
     int at = 1;

@@ -81,6 +81,12 @@ class TextFrameHandheld {
     // The find-first / find-next answer: the next entry of the search, or the end marker.
     Bytes FindAnswer(bool first);
     void Answer(std::uint8_t byte) { line_.Write(Bytes{byte}); }
+    // The answer to the last frame of an inbound transfer (and, by `raw`, to its repeats).
+    void AnswerLast(const Bytes& raw);
+    // The answer of a DamageAnswer or DamageLastAnswer fault.
+    void AnswerDamaged(const Fault& fault) {
+        if (fault.value != 0) Answer(kNak);
+    }
     void Handle(int command, int sub, const Bytes& data);
     void Unread(const Bytes& raw) {
         for (auto it = raw.rbegin(); it != raw.rend(); ++it) line_.Unread(*it);
@@ -99,7 +105,26 @@ class TextFrameHandheld {
     bool endless_listing_ = false;
     std::uint32_t made_up_entries_ = 0;
     Bytes last_entry_;
+    // The last frame of the last inbound transfer, and the command it belonged to: a repeat of it
+    // meets the same DamageLastAnswer fault.
+    Bytes last_raw_;
+    int last_command_ = -1, last_sub_ = -1;
 };
+
+void TextFrameHandheld::AnswerLast(const Bytes& raw) {
+    {
+        std::lock_guard lock(c_.mutex);
+        last_command_ = c_.ctx_command;
+        last_sub_ = c_.ctx_sub;
+    }
+    last_raw_ = raw;
+    Fault fault;
+    if (c_.Fire({Fault::Kind::DamageLastAnswer}, &fault)) {
+        AnswerDamaged(fault);
+    } else {
+        Answer(kAck);
+    }
+}
 
 Rx TextFrameHandheld::ReceiveFrame(RxFrame& frame, int first_timeout_ms) {
     std::uint8_t b = 0;
@@ -293,6 +318,8 @@ bool TextFrameHandheld::ReceiveData(Bytes& out, std::int64_t expected_size) {
             continue;
         }
         bool packet_shape = LooksLikePacket(f);
+        Fault taken;
+        if (packet_shape && c_.Fire({Fault::Kind::ResentAsData}, &taken)) packet_shape = false;
         if (packet_shape &&
             (expected_size < 0 || static_cast<std::int64_t>(out.size()) + 24 != expected_size)) {
             // A command where data was due: the PC gave the transfer up.  Serve the command.
@@ -311,9 +338,13 @@ bool TextFrameHandheld::ReceiveData(Bytes& out, std::int64_t expected_size) {
             continue;
         }
         if (f.number == expected || f.number == tf::kLast) {
+            if (f.number == tf::kLast) {
+                AnswerLast(f.raw);
+                out.insert(out.end(), f.payload.begin(), f.payload.end());
+                return true;
+            }
             Answer(kAck);
             out.insert(out.end(), f.payload.begin(), f.payload.end());
-            if (f.number == tf::kLast) return true;
             ++expected;
             failures = 0;
             if (!c_.PauseHere()) return false;
@@ -599,8 +630,17 @@ void TextFrameHandheld::Serve() {
         }
         if (f.number != tf::kLast || f.payload.size() != 24) {
             // A data frame nobody waits for any more (a repeat after the transfer ended): acknowledge it.
-            Answer(kAck);
             c_.Event("stray-frame");
+            if (!last_raw_.empty() && f.raw == last_raw_) {
+                {
+                    std::lock_guard lock(c_.mutex);
+                    c_.ctx_command = last_command_;
+                    c_.ctx_sub = last_sub_;
+                }
+                AnswerLast(f.raw);
+            } else {
+                Answer(kAck);
+            }
             continue;
         }
         CommandRecord cmd;
@@ -618,7 +658,7 @@ void TextFrameHandheld::Serve() {
             if (fault.kind == Fault::Kind::Nak) Answer(kNak);
             continue;
         }
-        const bool spoiled = c_.Fire({Fault::Kind::SpoilAnswer}, &fault);
+        const bool spoiled = c_.Fire({Fault::Kind::SpoilAnswer, Fault::Kind::DamageAnswer}, &fault);
         int command = cmd.command, sub = cmd.sub;
         Bytes data = cmd.data;
         c_.RecordCommand(std::move(cmd));
@@ -626,7 +666,13 @@ void TextFrameHandheld::Serve() {
         // sees the PC's call return also sees its effect.
         bool immediate = command == 15 || command == 73 || (command == 80 && sub == 21);
         if (immediate) Handle(command, sub, data);
-        Answer(spoiled ? kAck ^ 0x01 : kAck);
+        if (!spoiled) {
+            Answer(kAck);
+        } else if (fault.kind == Fault::Kind::SpoilAnswer) {
+            Answer(kAck ^ 0x01);
+        } else {
+            AnswerDamaged(fault);
+        }
         if (!immediate) Handle(command, sub, data);
     }
 }

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "common/commands.h"
 #include "platform/files.h"
@@ -35,6 +36,25 @@ bool TakeStatusReply(uint8_t command, uint8_t sub_command, const uint8_t* reply,
 // when there is none.
 bool HcCommand(uint8_t command, uint8_t sub_command, uint8_t* status, uint16_t length = 0,
                const uint8_t* data = nullptr, const LinkTimeouts* timeouts = nullptr);
+
+// The command that makes the handheld take a file (SubUpload, with its status reply).  A packet sent
+// again could be taken by it as the file's first and last block, so over the serial line the packet
+// goes once per round and the status reply tells whether it was taken; without one, the abort frame
+// and a link test bring the handheld back to command mode before the next round (three at most).
+// True when the reply came (its status byte in `status`).
+bool UploadCommand(uint8_t sub_command, uint16_t length, const uint8_t* data, uint8_t* status);
+
+// A command that the handheld follows by taking data (SubSetName, SubSetPath, CmdSetClock,
+// SubPutMessage), then its data.  A packet sent again over the serial line may have been taken once as
+// the command and once more as the data it announces; the data would then meet the handheld in
+// command mode.  So the data go only after a packet that went through at its first send; otherwise a
+// link test brings the handheld back to command mode whichever state it was in (taken as a command,
+// or as the data it waited for) and the round begins again, three rounds at most.  0 when done, else
+// the error code: ErrOperation for a command that did not get through or never went cleanly,
+// ErrSendFail for data that did not.
+uint32_t CommandWithData(uint8_t command, uint8_t sub_command, const uint8_t* data, uint32_t size);
+// The same with a name or folder text, sent without terminator.
+uint32_t CommandWithText(uint8_t sub_command, const std::string& text);
 
 // One data transfer over the open link (USB when its port is 0, else the serial frames).
 bool LinkSendData(const uint8_t* data, uint32_t size, uint32_t* moved,

@@ -40,13 +40,6 @@ int32_t Fail(uint32_t code) {
     return ResultFailed;
 }
 
-bool SendText(const std::string& text) {
-    uint32_t sent = 0;
-    return LinkSendData(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()),
-                        &sent) &&
-           sent == text.size();
-}
-
 // Receives the 56-byte answer of find first / find next: 0 entry, 2 end marker, 1 failed.
 int32_t ReceiveInfoReply(HcFileRecord* record) {
     uint8_t reply[kFileInfoReplySize] = {};
@@ -62,8 +55,7 @@ int32_t SendFolderPath(const char* path) {
     if (path == nullptr || strnlen(path, kFolderPathLimit + 1) > kFolderPathLimit) return Fail(ErrBadParam);
     const LinkTimeouts timeouts = LinkTestTimeouts();
     if (!HcCommand(CmdLinkTest, 0, nullptr, 0, nullptr, &timeouts)) return Fail(ErrNoLink);
-    if (!HcCommand(CmdFile, SubSetPath, nullptr)) return Fail(ErrOperation);
-    if (!SendText(path)) return Fail(ErrSendFail);
+    if (const uint32_t code = CommandWithText(SubSetPath, path); code != ErrNone) return Fail(code);
     return ResultOk;
 }
 
@@ -132,8 +124,12 @@ uint32_t CheckInfoPath(const char* path) {
 int32_t LookUpClaimed(const std::string& path, HcFileRecord* record) {
     // Wakes a handheld that dozed; whether it answers shows in the commands that follow.
     HcCommand(CmdLinkTest, 0, nullptr);
-    if (!HcCommand(CmdFile, SubSetName, nullptr)) return Fail(ErrOperation);
-    if (!SendText(path)) return Fail(ErrSendFail);
+    if (const uint32_t code = CommandWithText(SubSetName, path); code != ErrNone) return Fail(code);
+    if (!HcCommand(CmdFile, SubFindFirst, nullptr)) return Fail(ErrOperation);
+    return ReceiveInfoReply(record);
+}
+
+int32_t FindCurrentClaimed(HcFileRecord* record) {
     if (!HcCommand(CmdFile, SubFindFirst, nullptr)) return Fail(ErrOperation);
     return ReceiveInfoReply(record);
 }

@@ -78,6 +78,8 @@ struct Transfer {
     std::atomic<uint32_t> block_count{0};  // for the percentage; 0 when unknown
     uint32_t block_length = 0;
     uint32_t accepted = 0;  // number of the frame last accepted
+    uint32_t resends = 0;   // sends of frames beyond the first send of each
+    bool last_unanswered = false;
     bool memory = true;
     bool sending = true;
     int result = Running;
@@ -114,6 +116,7 @@ int SendFrameOnce(size_t length) {
 int SendFrame(size_t length) {
     const uint32_t attempts = std::max<uint32_t>(1, g_transfer.timeouts.attempts);
     for (uint32_t i = 0; i < attempts; ++i) {
+        if (i > 0) ++g_transfer.resends;
         const int outcome = SendFrameOnce(length);
         if (outcome == SentAck || outcome == SentAbort) return outcome;
         // A stopped background operation repeats no unanswered frame.
@@ -236,6 +239,8 @@ bool SendBlock() {
     const size_t length = codec::EncodeFrame(t.number.load(), data, t.block_length, g_buffers->frame);
     const int outcome = SendFrame(length);
     if (outcome == SentAck) return true;
+    // The last frame went out and only its answer is missing: the handheld may hold the data whole.
+    t.last_unanswered = outcome == SendFailed && t.number.load() == kLastBlock;
     SetResult(outcome == SentAbort ? Stopped : CommFailure);
     return false;
 }
@@ -314,6 +319,9 @@ bool Run(uint32_t* moved) {
 
 bool Ready(uint32_t* moved) {
     if (moved != nullptr) *moved = 0;
+    // What a transfer leaves about its sends is about that transfer alone, also one that never began.
+    g_transfer.resends = 0;
+    g_transfer.last_unanswered = false;
     return g_buffers != nullptr && Line().IsOpen();
 }
 
@@ -387,6 +395,24 @@ uint32_t UpdateCount() {
 
 void ResetUpdateCount() {
     g_update_count.store(0);
+}
+
+uint32_t LastSendResends() {
+    return g_transfer.resends;
+}
+
+bool LastFrameUnanswered() {
+    return g_transfer.last_unanswered;
+}
+
+bool ComSendAbortFrame(const LinkTimeouts* timeouts) {
+    if (g_buffers == nullptr || !Line().IsOpen()) return false;
+    SerialLine& line = Line();
+    line.Purge();
+    if (!line.Write(codec::kAbortFrame.data(), codec::kAbortFrame.size())) return false;
+    const LinkTimeouts t = timeouts != nullptr ? *timeouts : DefaultTimeouts();
+    uint8_t answer = 0;
+    return line.ReadByte(&answer, t.timeout_ms, false) == ReadByteOk && answer == codec::kAck;
 }
 
 void AddUpdateCount() {

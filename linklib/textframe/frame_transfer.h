@@ -28,6 +28,15 @@ int32_t TransferPercent();
 std::atomic<bool>& StopFlag();
 void StopSerialTransfer();
 
+// What the last transfer left about its sends: the sends of its frames beyond the first send of each
+// (a command packet sent again may have been taken once already), and whether it failed only for
+// want of the answer to its last frame (every frame before it was taken).  A receive leaves 0 and false.
+uint32_t LastSendResends();
+bool LastFrameUnanswered();
+// Puts the abort frame on the line by itself and waits for its answer: a handheld still waiting for
+// data gives the transfer up, one in command mode passes over it.  True for an acknowledgement.
+bool ComSendAbortFrame(const LinkTimeouts* timeouts = nullptr);
+
 // Blocks sent by memory sends since the last reset.
 uint32_t UpdateCount();
 void ResetUpdateCount();
