@@ -65,6 +65,8 @@ bool ParseFault(const std::string& text, hhsim::Fault& f) {
         {"pause", K::Pause},
         {"add-byte", K::AddByte},
         {"spoil-answer", K::SpoilAnswer},
+        {"resent-as-data", K::ResentAsData},
+        {"damage-last-answer", K::DamageLastAnswer},
         {"usb-short-block", K::UsbShortBlock},
         {"usb-oversize", K::UsbOversize},
     };
