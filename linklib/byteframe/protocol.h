@@ -20,6 +20,9 @@ enum Transfer : int32_t {
     kStopped = 5,    // the stop flag, or the handheld abandoned the transfer (block 0)
     kLostBlock = 6,  // a block came with a number above the expected one (ErrPacketLost)
     kLocalFile = 7,  // the PC file could not be read or written
+    // A stream's last frame went out but no good answer came back: the handheld may hold the whole
+    // file already (it answers every copy sent after it has gone back to its commands as a stray frame).
+    kLastUnanswered = 8,
 };
 
 // Waits that tests shorten; the protocol's own values otherwise.
@@ -73,6 +76,13 @@ class Protocol {
     CommandBlock& Block() { return block_; }
     void SetArgumentText(const char* text);  // first 20 bytes, NUL-terminated when shorter
     int32_t SendCommandBlock(uint8_t command, uint8_t sub_command, uint8_t value);
+    // A command block that the handheld follows with data from the PC (a name, a folder, a file, a run
+    // request, a message).  Once the handheld has taken such a command, a copy of the block sent again
+    // looks like a 23-byte last data block and becomes that data, so the block is not sent again
+    // blindly: after an attempt without a good answer, an empty last frame ends whatever data the
+    // handheld may be waiting for (in the other case it is a frame nobody waits for) and the command
+    // goes again from there.  Results as SendData.
+    int32_t SendDataCommand(uint8_t command, uint8_t sub_command, uint8_t value);
 
   private:
     Check CurrentCheck() const { return crc_mode_ == kCrcModeByte ? Check::Crc : Check::Sum; }
