@@ -24,28 +24,30 @@ enum class Family { TextFrame, ByteFrame };
 // packet itself belongs to its command, and so do the data frames that follow it.
 struct Fault {
     enum class Kind {
-        Nak,               // answer an inbound frame with the negative answer byte (and drop it)
-        Silence,           // give no answer byte at all to an inbound frame (and drop it)
-        CorruptCheck,      // send an outbound frame with a wrong check
-        RepeatFrame,       // send an outbound frame a second time after it was acknowledged
-        SkipNumber,        // number an outbound data frame one above the expected number
-        EarlyLast,         // number an outbound data frame as the last one and end the data there
-        AbortFrame,        // send the handheld's abort frame in place of an outbound data frame
-        WrongStatus,       // status reply with status byte `value` (0 would be success)
-        WrongEcho,         // status reply naming sub-command + 1
-        ShortStatus,       // status reply of only `value` bytes (1 or 2)
-        Pause,             // hold before the frame (inbound or outbound) until Release(name)
-        AddByte,           // send an outbound frame (replies and one-byte answers too) `value` times with one
-                           // byte added inside its payload; the repeats after those are right
-        SpoilAnswer,       // take an inbound command and act on it, but its answer byte crosses the line with
-                           // one bit flipped (the PC reads a refusal and sends it again); byte-frame: the
-                           // answer XOR `value`, or no answer at all for `value` 0
-        UsbShortBlock,     // USB: deliver only the first `value` bytes of an outbound block or packet
-        UsbOversize,       // USB: an outbound block or packet whose payload length field says `value`
-        ResentAsData,      // byte-frame: while awaiting the data that follows a command, take a copy of that
-                           // command block as the data (as a handheld does that cannot tell the two apart)
-        DamageLastAnswer,  // byte-frame: take an inbound last data frame (0xFFFF) and act on it, but its
-                           // answer byte goes out XOR `value` (0: not at all)
+        Nak,            // answer an inbound frame with the negative answer byte (and drop it)
+        Silence,        // give no answer byte at all to an inbound frame (and drop it)
+        CorruptCheck,   // send an outbound frame with a wrong check
+        RepeatFrame,    // send an outbound frame a second time after it was acknowledged
+        SkipNumber,     // number an outbound data frame one above the expected number
+        EarlyLast,      // number an outbound data frame as the last one and end the data there
+        AbortFrame,     // send the handheld's abort frame in place of an outbound data frame
+        WrongStatus,    // status reply with status byte `value` (0 would be success)
+        WrongEcho,      // status reply naming sub-command + 1
+        ShortStatus,    // status reply of only `value` bytes (1 or 2)
+        Pause,          // hold before the frame (inbound or outbound) until Release(name)
+        AddByte,        // send an outbound frame (replies and one-byte answers too) `value` times with one
+                        // byte added inside its payload; the repeats after those are right
+        SpoilAnswer,    // take an inbound command and act on it, but its answer byte crosses the line with
+                        // one bit flipped (the PC reads a refusal and sends it again); byte-frame: the
+                        // answer XOR `value`, or no answer at all for `value` 0
+        UsbShortBlock,  // USB: deliver only the first `value` bytes of an outbound block or packet
+        UsbOversize,    // USB: an outbound block or packet whose payload length field says `value`
+        // byte-frame: while awaiting the data that follows a command, take a copy of that command
+        // block as the data (as a handheld does that cannot tell the two apart)
+        ResentAsData,
+        // byte-frame: take an inbound last data frame (0xFFFF) and act on it, but its answer byte goes
+        // out XOR `value` (0: not at all)
+        DamageLastAnswer,
     };
     Kind kind = Kind::Nak;
     int at = 1;
