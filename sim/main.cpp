@@ -41,6 +41,7 @@ void Usage() {
            "        KIND: nak silence corrupt-check repeat-frame skip-number early-last abort-frame\n"
            "              wrong-status wrong-echo short-status pause add-byte spoil-answer usb-short-block "
            "usb-oversize\n"
+           "              resent-as-data damage-last-answer\n"
            "  --noise RATE             line noise rate (flip, drop, insert), e.g. 1e-3\n"
            "  --noise-seed N           seed of the line noise\n"
            "  --usb KIND               serve USB instead of the line (text: 4, 3 or 7 for both; byte: 1)\n"
