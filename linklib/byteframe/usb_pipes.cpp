@@ -10,6 +10,7 @@
 #include "byteframe/line.h"
 #include "byteframe/protocol.h"
 #include "byteframe/transfer_status.h"
+#include "byteframe/usb_packets.h"
 #include "common/codes.h"
 #include "common/lasting.h"
 #include "common/records.h"
@@ -55,20 +56,14 @@ class PipeTransport final : public UsbTransport {
         int32_t scratch = 0;
         if (received == nullptr) received = &scratch;
         *received = 0;
-        uint8_t more = 0;
-        uint32_t count = 0;
-        int empty = 0;
+        PacketCollector message(buffer, room);
         for (;;) {
             if (int32_t r = ReadPacket(); r != 0) return r;
-            const uint32_t length = GetLe16(in_ + kLength);
-            // A message packet holds 496 payload bytes: a larger length field reads past what came.
-            if (length > kMessagePayload || length > room - count) return kUsbTooLong;
-            if (length > 0) std::memcpy(buffer + count, in_ + kHeaderSize, length);
-            count += length;
-            *received = static_cast<int32_t>(count);
-            more = in_[kMore];
-            if (count == room || more == 0) return 0;
-            if (length == 0 && ++empty > kMaxEmptyPackets) return kUsbTooLong;
+            const PacketCollector::Verdict verdict = message.Take(in_, kMessagePacket);
+            *received = static_cast<int32_t>(message.count());
+            if (verdict != PacketCollector::Verdict::More) {
+                return verdict == PacketCollector::Verdict::TooLong ? kUsbTooLong : 0;
+            }
         }
     }
 
@@ -278,16 +273,15 @@ class PipeTransport final : public UsbTransport {
     int32_t ReceiveBlocks(uint8_t* buffer, uint32_t room, uint32_t* count, uint8_t* more) {
         *count = 0;
         *more = 0;
-        int empty = 0;
+        PacketCollector blocks(buffer, room);
         for (;;) {
             if (int32_t r = Move(in_, block_size_, true); r != 0) return r;
-            const uint32_t length = GetLe16(in_ + kLength);
-            if (length > payload_size_ || length > room - *count) return kUsbTooLong;
-            if (length > 0) std::memcpy(buffer + *count, in_ + kHeaderSize, length);
-            *count += length;
-            *more = in_[kMore];
-            if (*count == room || *more == 0) return 0;
-            if (length == 0 && ++empty > kMaxEmptyPackets) return kUsbTooLong;
+            const PacketCollector::Verdict verdict = blocks.Take(in_, block_size_);
+            *count = blocks.count();
+            *more = blocks.more();
+            if (verdict != PacketCollector::Verdict::More) {
+                return verdict == PacketCollector::Verdict::TooLong ? kUsbTooLong : 0;
+            }
         }
     }
 
@@ -300,6 +294,18 @@ class PipeTransport final : public UsbTransport {
 };
 
 }  // namespace
+
+PacketCollector::Verdict PacketCollector::Take(const uint8_t* packet, uint32_t packet_size) {
+    const uint32_t length = GetLe16(packet + kLength);
+    // A packet holds its size less the header of payload: a larger length field reads past what came.
+    if (length > packet_size - kHeaderSize || length > room_size_ - count_) return Verdict::TooLong;
+    if (length > 0) std::memcpy(room_ + count_, packet + kHeaderSize, length);
+    count_ += length;
+    more_ = packet[kMore];
+    if (count_ == room_size_ || more_ == 0) return Verdict::Complete;
+    if (length == 0 && ++empty_ > kMaxEmptyPackets) return Verdict::TooLong;
+    return Verdict::More;
+}
 
 // Built on first use and not destroyed by the static destructors, like the rest of the family's state
 // it outlives any caller.

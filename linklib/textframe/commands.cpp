@@ -54,6 +54,14 @@ bool HasStatusReply(uint8_t command, uint8_t sub_command) {
     }
 }
 
+bool TakeStatusReply(uint8_t command, uint8_t sub_command, const uint8_t* reply, uint32_t received,
+                     uint8_t* status) {
+    // A reply of one or two bytes is no reply: its missing status byte would read as success.
+    if (received != kStatusReplySize || reply[0] != command || reply[1] != sub_command) return false;
+    if (status != nullptr) *status = reply[2];
+    return true;
+}
+
 bool HcCommand(uint8_t command, uint8_t sub_command, uint8_t* status, uint16_t length, const uint8_t* data,
                const LinkTimeouts* timeouts) {
     if (status != nullptr) *status = 0;
@@ -71,10 +79,7 @@ bool HcCommand(uint8_t command, uint8_t sub_command, uint8_t* status, uint16_t l
     const LinkTimeouts reply_timeouts(t.status_reply_timeout_ms, t.default_attempts);
     const bool ok = OverUsb() ? Usb().ReceiveMemory(reply, sizeof reply, &received)
                               : ComReceiveMemory(reply, sizeof reply, &received, &reply_timeouts);
-    // A reply of one or two bytes is no reply: its missing status byte would read as success.
-    if (!ok || received != kStatusReplySize || reply[0] != command || reply[1] != sub_command) return false;
-    if (status != nullptr) *status = reply[2];
-    return true;
+    return ok && TakeStatusReply(command, sub_command, reply, received, status);
 }
 
 bool LinkSendData(const uint8_t* data, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts) {

@@ -261,24 +261,26 @@ class BlockTransport final : public UsbTransport {
                 }
             } else {
                 if (!BlockStep(ReadBlock(file_transfer))) break;
-                const uint32_t received_number = GetLe32(block);
-                const uint32_t payload = GetLe32(block + 4);
-                const uint32_t deliver = std::min(block_length, payload);
-                if (payload > block_length) {
-                    Abort();
-                    number = kUsbLastBlock;
-                    SetResult(kTooLong);
-                } else if (received_number == kUsbLastBlock) {
-                    number = kUsbLastBlock;
-                    SetResult(kDone);
-                } else if (payload == 0) {
-                    // An empty block that is not the last would let the handheld hold the transfer
-                    // forever.
-                    Abort();
-                    number = kUsbLastBlock;
-                    SetResult(kFailure);
-                } else {
-                    ++number;
+                const UsbBlockVerdict received = ReadUsbBlock(block, block_length);
+                const uint32_t deliver = received.deliver;
+                switch (received.kind) {
+                    case UsbBlockVerdict::TooLong:
+                        Abort();
+                        number = kUsbLastBlock;
+                        SetResult(kTooLong);
+                        break;
+                    case UsbBlockVerdict::Last:
+                        number = kUsbLastBlock;
+                        SetResult(kDone);
+                        break;
+                    case UsbBlockVerdict::EmptyNotLast:
+                        Abort();
+                        number = kUsbLastBlock;
+                        SetResult(kFailure);
+                        break;
+                    case UsbBlockVerdict::Next:
+                        ++number;
+                        break;
                 }
                 if (source.file != nullptr) {
                     if (source.file->Write(block + 8, deliver) != deliver) {
@@ -328,6 +330,24 @@ BlockTransport& BuiltIn() {
 std::atomic<UsbTransport*> g_usb{nullptr};
 
 }  // namespace
+
+UsbBlockVerdict ReadUsbBlock(const uint8_t* block, uint32_t expected) {
+    UsbBlockVerdict v;
+    v.number = GetLe32(block);
+    v.payload = GetLe32(block + 4);
+    v.deliver = std::min(expected, v.payload);
+    if (v.payload > expected) {
+        v.kind = UsbBlockVerdict::TooLong;
+    } else if (v.number == kUsbLastBlock) {
+        v.kind = UsbBlockVerdict::Last;
+    } else if (v.payload == 0) {
+        // An empty block that is not the last would let the handheld hold the transfer forever.
+        v.kind = UsbBlockVerdict::EmptyNotLast;
+    } else {
+        v.kind = UsbBlockVerdict::Next;
+    }
+    return v;
+}
 
 UsbTransport& Usb() {
     UsbTransport* usb = g_usb.load();

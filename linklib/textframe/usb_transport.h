@@ -50,6 +50,22 @@ inline constexpr uint32_t kUsbReadRequest = 0x472;
 inline constexpr uint32_t kUsbAbortRequest = 0x478;
 inline constexpr uint32_t kUsbResetRequest = 0x479;
 
+// What one received block gives a transfer that takes at most `expected` payload bytes from it (the
+// smaller of what remains and 4088).  `block` holds the whole kUsbBlockSize bytes.
+struct UsbBlockVerdict {
+    enum Kind : uint8_t {
+        Next,          // more blocks follow
+        Last,          // the transfer's last block
+        TooLong,       // its payload length exceeds `expected`: the transfer is given up
+        EmptyNotLast,  // no payload and not the last: the transfer is given up
+    };
+    Kind kind = Next;
+    uint32_t number = 0;   // the block's own number (not compared with the one expected)
+    uint32_t payload = 0;  // its payload length field
+    uint32_t deliver = 0;  // bytes to take from offset 8 on: the smaller of `expected` and `payload`
+};
+UsbBlockVerdict ReadUsbBlock(const uint8_t* block, uint32_t expected);
+
 // Result of the last transfer of the library's own transport: 0 done, 1 failure, 2 device gone or
 // not found, 3 block longer than expected, 4 file read or write failed, 6 stopped.
 uint8_t LastUsbTransferResult();
