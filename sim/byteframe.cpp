@@ -95,6 +95,7 @@ class ByteFrameHandheld {
     bool feature_opens_format_ = false;
     int previous_command_ = -1;
     Bytes argument_;  // of the command being handled
+    Bytes block_;     // the whole command block being handled, as it came
     std::uint8_t last_result_ = 0;
     Bytes message_ = Bytes(48, 0);
     bool endless_ = false;  // the search being answered never ends (EndlessListing)
@@ -324,8 +325,13 @@ bool ByteFrameHandheld::ReceiveData(Bytes& out, bool crc) {
             continue;
         }
         // A command block where data was due (a sum where the CRC was due, or the shape of a block):
-        // the PC gave the transfer up.  Serve the command.
-        if ((crc && f.sum) || (!crc && LooksLikeCommand(f))) {
+        // the PC gave the transfer up.  Serve the command.  A handheld that cannot tell a copy of the
+        // command it is serving from a 23-byte last block takes the copy as the data.
+        Fault as_data;
+        const bool copy_taken = !crc && !block_.empty() && f.payload == block_ && LooksLikeCommand(f) &&
+                                c_.Fire({Fault::Kind::ResentAsData}, &as_data);
+        if (copy_taken) c_.Event("resent-as-data");
+        if (!copy_taken && ((crc && f.sum) || (!crc && LooksLikeCommand(f)))) {
             Unread(f.raw);
             c_.Event("data-abandoned");
             return false;
@@ -335,7 +341,12 @@ bool ByteFrameHandheld::ReceiveData(Bytes& out, bool crc) {
             if (fault.kind == Fault::Kind::Nak) Answer(kBadCheck);
             continue;
         }
-        Answer(kAccepted);
+        Fault spoiled;
+        if (f.number == bf::kLast && c_.Fire({Fault::Kind::DamageLastAnswer}, &spoiled)) {
+            if (spoiled.value != 0) Answer(static_cast<std::uint8_t>(kAccepted ^ spoiled.value));
+        } else {
+            Answer(kAccepted);
+        }
         if (f.number == 0) {
             c_.Event("abort");
             return false;
@@ -680,15 +691,23 @@ void ByteFrameHandheld::Serve() {
             if (fault.kind == Fault::Kind::Nak) Answer(kBadCheck);
             continue;
         }
+        Fault spoiled;
+        const bool spoil = c_.Fire({Fault::Kind::SpoilAnswer}, &spoiled);
         c_.RecordCommand(cmd);
         // A command that nothing follows takes effect before its acknowledgement, so that whoever
         // sees the PC's call return also sees its effect.
         bool immediate = cmd.command == 13 || cmd.command == 15 || cmd.command == 53 || cmd.command == 73 ||
                          (cmd.command == 80 && (cmd.sub == 12 || cmd.sub == 13 || cmd.sub == 21 ||
                                                 (cmd.sub == 4 && !feature_asked_)));
+        block_ = f.payload;
         if (immediate) Handle(cmd);
-        Answer(kAccepted);
+        if (!spoil) {
+            Answer(kAccepted);
+        } else if (spoiled.value != 0) {
+            Answer(static_cast<std::uint8_t>(kAccepted ^ spoiled.value));
+        }
         if (!immediate) Handle(cmd);
+        block_.clear();
     }
 }
 

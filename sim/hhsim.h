@@ -37,8 +37,9 @@ struct Fault {
         Pause,          // hold before the frame (inbound or outbound) until Release(name)
         AddByte,        // send an outbound frame (replies and one-byte answers too) `value` times with one
                         // byte added inside its payload; the repeats after those are right
-        SpoilAnswer,    // text-frame: take an inbound command and act on it, but its answer byte crosses
-                        // the line with one bit flipped (the PC reads a refusal and sends it again)
+        SpoilAnswer,    // take an inbound command and act on it, but its answer byte crosses the line with
+                        // one bit flipped (the PC reads a refusal and sends it again); byte-frame: the
+                        // answer XOR `value`, or no answer at all for `value` 0
         UsbShortBlock,  // USB: deliver only the first `value` bytes of an outbound block or packet
         UsbOversize,    // USB: an outbound block or packet whose payload length field says `value`
         // A hostile handheld, in either family:
@@ -57,14 +58,18 @@ struct Fault {
         RepeatEntry,
         // A find-first or find-next answer that announces `value` bytes as the entry's size.
         LyingSize,
-        // Take an inbound command and act on it, but its answer is lost (`value` 0) or reads as the
-        // negative answer (any other `value`): the PC sends the command again.
+        // Text-frame: take an inbound command and act on it, but its answer is lost (`value` 0) or reads
+        // as the negative answer (any other `value`): the PC sends the command again.  (Byte-frame:
+        // SpoilAnswer with `value` 0 or the bits to flip.)
         DamageAnswer,
         // A command packet arriving where the data of the command in hand are awaited is taken as
-        // those data, as a handheld that cannot tell a resent command from data does.
+        // those data, as a handheld that cannot tell a resent command from data does (byte-frame: a
+        // copy of the command block taken as the name, the folder or the file, with the sum check).
         ResentAsData,
-        // Take the last data frame of an inbound transfer, but the answer to it (text-frame: and to
-        // its repeats) is lost (`value` 0) or reads as the negative answer.
+        // Take the last data frame of an inbound transfer (byte-frame: 0xFFFF) and act on it, but its
+        // answer (text-frame: and the answers to its repeats) is lost (`value` 0) or spoiled:
+        // text-frame: it reads as the negative answer; byte-frame: the answer byte XOR `value`.  Copies
+        // sent after a byte-frame handheld is back at its commands meet it there.
         DamageLastAnswer,
     };
     Kind kind = Kind::Nak;

@@ -147,7 +147,7 @@ int32_t ByteFrame::SendMsgToHc(int32_t port, int32_t rate, const uint8_t* messag
     if (P().line().UsbMode()) {
         sent = Usb().SendCommand(CmdPutMessage, 0, message, static_cast<uint16_t>(length)) == kDone;
     } else {
-        sent = P().SendCommandBlock(CmdPutMessage, 0, 0) == kDone && P().SendData(message, length) == kDone;
+        sent = P().SendDataCommand(CmdPutMessage, 0, 0) == kDone && P().SendData(message, length) == kDone;
     }
     if (!sent) {
         SetErrorCode(ErrNoAck);

@@ -332,7 +332,7 @@ void SendMifWorker(ByteFrame& family, TransferArgs args) {
 
     const std::string autorun = Value(mif, "send", "autorun", "0", 2);
     if (!autorun.empty() && autorun[0] == '1' && P().line().ComInit(args.port, args.rate) != -1) {
-        if (FileCommand(SubRun)) {
+        if (DataFileCommand(SubRun)) {
             std::string request = hcpath;
             if (request.empty() || request.back() != '\\') request += '\\';
             request += static_cast<char>(0xFF);

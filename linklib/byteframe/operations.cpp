@@ -50,10 +50,14 @@ uint8_t ReadSubResult() {
     return byte;
 }
 
-int32_t FindReplyInto(HcFileEntry* entry, bool first) {
+// The answer to SubFindFirst or SubFindNext; `close` ends the operation with it.
+int32_t FindReplyInto(HcFileEntry* entry, bool first, bool close = true) {
+    auto end = [close] {
+        if (close) EndOperation();
+    };
     if (!PauseMs(Tune().find_pause_ms.load())) {
         SetErrorCode(ErrUserStop);
-        EndOperation();
+        end();
         return ResultFailed;
     }
     uint8_t reply[kFindReplySize]{};
@@ -63,23 +67,23 @@ int32_t FindReplyInto(HcFileEntry* entry, bool first) {
         // Over USB the transport stores no code of its own: a failed reply still tells its reason.
         if (result == kNoAnswer || ErrorCode() == ErrNone) SetErrorCode(ErrTimeout);
         if (g_stop_flag.load()) SetErrorCode(ErrUserStop);
-        EndOperation();
+        end();
         return ResultFailed;
     }
     switch (ClassifyFindReply(reply, static_cast<size_t>(received))) {
         case FindReply::Malformed:
             SetErrorCode(ErrBadPacket);
-            EndOperation();
+            end();
             return ResultFailed;
         case FindReply::End:
             SetErrorCode(first ? ErrFileNotFound : ErrNone);
-            EndOperation();
+            end();
             return ResultNotFound;
         case FindReply::Entry:
             break;
     }
     if (entry != nullptr) FillEntry(reply, entry);
-    EndOperation();
+    end();
     return ResultOk;
 }
 
@@ -223,9 +227,13 @@ bool FileCommand(uint8_t sub_command) {
     return P().SendCommandBlock(CmdFile, sub_command, 0) == kDone;
 }
 
+bool DataFileCommand(uint8_t sub_command) {
+    return P().SendDataCommand(CmdFile, sub_command, 0) == kDone;
+}
+
 bool FileCommandWithText(uint8_t sub_command, const std::string& text) {
-    if (!FileCommand(sub_command) || P().SendData(reinterpret_cast<const uint8_t*>(text.data()),
-                                                  static_cast<uint32_t>(text.size())) != kDone) {
+    if (!DataFileCommand(sub_command) || P().SendData(reinterpret_cast<const uint8_t*>(text.data()),
+                                                      static_cast<uint32_t>(text.size())) != kDone) {
         SetErrorCode(ErrNoAck);
         return false;
     }
@@ -283,6 +291,15 @@ int32_t FileInfo(int32_t port, int32_t rate, const char* path, HcFileEntry* entr
         return ResultFailed;
     }
     return FindReplyInto(entry, true);
+}
+
+int32_t FindOnOpenLink(const std::string& path, HcFileEntry* entry) {
+    if (path.empty() || path.back() == '\\') return ResultNotFound;
+    if (!FileCommandWithText(SubSetName, path) || !FileCommand(SubFindFirst)) {
+        SetErrorCode(ErrNoAck);
+        return ResultFailed;
+    }
+    return FindReplyInto(entry, true, false);
 }
 
 int32_t NextFileInfo(int32_t port, int32_t rate, HcFileEntry* entry) {

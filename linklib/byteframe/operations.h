@@ -20,6 +20,9 @@ void EndOperation();
 
 // A command of the file group; true when the handheld took it.
 bool FileCommand(uint8_t sub_command);
+// A command of the file group that the handheld follows with data from the PC (SubUpload, SubRun):
+// never sent again blindly, as the copy would become the data (Protocol::SendDataCommand).
+bool DataFileCommand(uint8_t sub_command);
 // A command followed by a text as data (SubSetName, SubSetPath); stores ErrNoAck when either send
 // failed, so the handheld never acts on an earlier name or folder.
 bool FileCommandWithText(uint8_t sub_command, const std::string& text);
@@ -34,6 +37,8 @@ bool PauseMs(uint32_t ms);
 // File information of the first and the next matching entries.
 int32_t FileInfo(int32_t port, int32_t rate, const char* path, HcFileEntry* entry);
 int32_t NextFileInfo(int32_t port, int32_t rate, HcFileEntry* entry);
+// FileInfo's look-up on a link the caller holds open (no link test, the link stays open).
+int32_t FindOnOpenLink(const std::string& path, HcFileEntry* entry);
 
 // Transfers of single files and deletion.
 int32_t SendFile(int32_t port, int32_t rate, const char* hc_name, const char* pc_path, int32_t overwrite);

@@ -255,6 +255,8 @@ int32_t Protocol::SendStream(platform::File& file, uint32_t length, bool mid) {
         }
         if (mid && ordinal == 1 && size > 0) chunk[0] = 0xF4;
         result = SendFrameRetry(chunk, size, last ? kLastBlock : static_cast<uint16_t>(ordinal));
+        // Only the handheld knows whether the last frame arrived; the caller asks it.
+        if (last && result == kNoAnswer) result = kLastUnanswered;
         if (result != kDone || last) break;
         offset += size;
     }
@@ -327,6 +329,39 @@ int32_t Protocol::SendCommandBlock(uint8_t command, uint8_t sub_command, uint8_t
     block_.sub_command = sub_command;
     block_.value = value;
     return SendData(reinterpret_cast<const uint8_t*>(&block_), sizeof block_);
+}
+
+int32_t Protocol::SendDataCommand(uint8_t command, uint8_t sub_command, uint8_t value) {
+    if (line_.UsbMode()) return Usb().SendCommand(command, sub_command, nullptr, 0);
+    block_.command = command;
+    block_.sub_command = sub_command;
+    block_.value = value;
+    crc_mode_ = 0;
+    g_start_tick.store(platform::GetClock().TickMs());
+    SetCurrentBlock(1);
+    uint32_t attempts = attempts_.load();
+    if (attempts == 0) attempts = 1;
+    const uint8_t settle = 0;
+    for (uint32_t attempt = 1;; ++attempt) {
+        int32_t result = SendFrame(reinterpret_cast<const uint8_t*>(&block_), sizeof block_, kLastBlock);
+        update_count_.fetch_add(1);
+        if (StopRequested()) {
+            SetErrorCode(ErrUserStop);
+            return kStopped;
+        }
+        if (result == kDone) return kDone;
+        if (attempt >= attempts) return kNoAnswer;
+        line_.Purge();
+        platform::GetClock().SleepMs(g_tuning.retry_pause_ms.load());
+        // Taken as the awaited data or answered as a stray frame: either way the handheld is back at
+        // its commands.  Its outcome is not looked at: a handheld still waiting after every copy failed
+        // has given its data up by its own count of attempts.
+        int32_t settled = SendFrameRetry(&settle, 0, kLastBlock);
+        update_count_.fetch_add(1);
+        if (settled == kStopped) return kStopped;
+        line_.Purge();
+        platform::GetClock().SleepMs(g_tuning.retry_pause_ms.load());
+    }
 }
 
 }  // namespace tarvix::bf

@@ -23,6 +23,9 @@ enum Transfer : int32_t {
     kOverSize = 8,   // the handheld sent more file data than it announced (ErrBadLength)
     kOverdue = 9,    // one frame's deadline passed while bytes still came (ReceiveFrame only: its
                      // retries end at once with kNoAnswer)
+    // A stream's last frame went out but no good answer came back: the handheld may hold the whole
+    // file already (it answers every copy sent after it has gone back to its commands as a stray frame).
+    kLastUnanswered = 10,
 };
 
 // One frame's wait ends after at most this many bytes: the longest frame (520) and as many bytes of
@@ -92,6 +95,13 @@ class Protocol {
     CommandBlock& Block() { return block_; }
     void SetArgumentText(const char* text);  // first 20 bytes, NUL-terminated when shorter
     int32_t SendCommandBlock(uint8_t command, uint8_t sub_command, uint8_t value);
+    // A command block that the handheld follows with data from the PC (a name, a folder, a file, a run
+    // request, a message).  Once the handheld has taken such a command, a copy of the block sent again
+    // looks like a 23-byte last data block and becomes that data, so the block is not sent again
+    // blindly: after an attempt without a good answer, an empty last frame ends whatever data the
+    // handheld may be waiting for (in the other case it is a frame nobody waits for) and the command
+    // goes again from there.  Results as SendData.
+    int32_t SendDataCommand(uint8_t command, uint8_t sub_command, uint8_t value);
 
   private:
     Check CurrentCheck() const { return crc_mode_ == kCrcModeByte ? Check::Crc : Check::Sum; }

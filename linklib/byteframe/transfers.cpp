@@ -92,6 +92,30 @@ bool AskUploadResult(uint8_t* result) {
     return false;
 }
 
+// Whether the handheld holds `name` with `length` bytes, asked on the open link after an upload: a
+// result byte of 0 does not show that the file went under the name meant (a name taken from the wrong
+// frame) or that all of it arrived.  False with ErrWriteFile when the entry is missing or of another
+// size, with the look-up's own code when no answer came.
+bool HoldsUpload(const std::string& name, uint32_t length) {
+    HcFileEntry entry{};
+    int32_t found = ResultFailed;
+    for (int ask = 0; ask < kCheckQuestions && found == ResultFailed; ++ask) {
+        if (g_stop_flag.load()) break;
+        found = FindOnOpenLink(name, &entry);
+    }
+    if (found == ResultFailed) {
+        if (ErrorCode() == ErrNone) SetErrorCode(g_stop_flag.load() ? ErrUserStop : ErrNoResponse);
+        return false;
+    }
+    entry.name[sizeof entry.name - 1] = 0;
+    if (found != ResultOk || strcasecmp(entry.name, NamePart(name).c_str()) != 0 ||
+        static_cast<uint32_t>(LoadField<int32_t>(&entry.size)) != length) {
+        SetErrorCode(ErrWriteFile);
+        return false;
+    }
+    return true;
+}
+
 // Deletes the named handheld file and waits for the handheld to finish: polled when it answers the
 // feature question, else for a time that grows with the size.  False with the error code stored.
 bool DeleteAndWait(const std::string& name, uint32_t size, bool feature_after_command) {
@@ -285,7 +309,7 @@ int32_t SendFile(int32_t port, int32_t rate, const char* hc_name, const char* pc
         EndOperation();
         return ResultFailed;
     }
-    if (!FileCommand(SubUpload)) {
+    if (!DataFileCommand(SubUpload)) {
         SetErrorCode(ErrNoAck);
         ShowPrompt(fail);
         EndOperation();
@@ -295,15 +319,22 @@ int32_t SendFile(int32_t port, int32_t rate, const char* hc_name, const char* pc
     if (check != 0) P().SetCrcMode(check);
     int32_t streamed = P().SendStream(file, length, mid);
     file.Close();
-    if (streamed != kDone) {
+    if (streamed != kDone && streamed != kLastUnanswered) {
         // Whatever the stream stored (a stop included), the upload reports the broken link.
         SetErrorCode(streamed == kLocalFile ? ErrReadFile : ErrNoLink);
         EndOperation();
         return ResultFailed;
     }
+    // The handheld's verdict; a refusal stands.  When it does not come (or the last frame was never
+    // answered), the handheld's own entry for the name tells whether the file is there.
     uint8_t result = 1;
-    if (!AskUploadResult(&result) || result != 0) {
+    if (AskUploadResult(&result) && result != 0) {
         SetErrorCode(ErrWriteFile);
+        ShowPrompt(fail);
+        EndOperation();
+        return ResultFailed;
+    }
+    if (!HoldsUpload(name, length)) {
         ShowPrompt(fail);
         EndOperation();
         return ResultFailed;
