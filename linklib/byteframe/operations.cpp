@@ -29,16 +29,6 @@ constexpr uint32_t kFolderSpace = 4064;
 
 constexpr int32_t kRates[] = {38400, 115200, 57600, 19200, 9600};
 
-bool EqualsNoCase(const std::string& a, const char* b) {
-    size_t n = std::strlen(b);
-    if (a.size() != n) return false;
-    for (size_t i = 0; i < n; ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
 // The result byte of the last file or folder command; a missing answer counts as a refusal.
 uint8_t ReadSubResult() {
     uint8_t byte = 1;
@@ -168,7 +158,7 @@ int32_t Listing(int32_t port, int32_t rate, const char* pattern, const char* lis
 int32_t FolderCommand(int32_t port, int32_t rate, const char* folder, uint8_t sub_command,
                       const BfPrompt* ok_text, const BfPrompt* fail_text, bool make) {
     std::string path = folder != nullptr ? folder : "";
-    if (make && EqualsNoCase(path, "\\$E$")) {
+    if (make && SameIgnoringCase(path, "\\$E$")) {
         // Drive E itself is no folder to make; the link is opened as for any operation.
         if (P().line().ComInit(port, rate) == -1) SetErrorCode(ErrNoLink);
         return ResultFailed;

@@ -108,7 +108,7 @@ bool HoldsUpload(const std::string& name, uint32_t length) {
         return false;
     }
     entry.name[sizeof entry.name - 1] = 0;
-    if (found != ResultOk || strcasecmp(entry.name, NamePart(name).c_str()) != 0 ||
+    if (found != ResultOk || !SameIgnoringCase(entry.name, NamePart(name).c_str()) ||
         static_cast<uint32_t>(LoadField<int32_t>(&entry.size)) != length) {
         SetErrorCode(ErrWriteFile);
         return false;
