@@ -481,15 +481,20 @@ static void ScenarioOrdinals(int argc, char** argv) {
     memset(text, 0, sizeof text);
     CHECK(error_msg(10, text) == 0);
     CHECK(strcmp(text, "Can't connected to HC") == 0);
-    /* The callee removes its arguments: the stack pointer is the same before and after a call made
-     * through the declared type (a C-convention export would leave it 4 bytes lower). */
-    uintptr_t before = 0, after = 0;
     int32_t count = 0;
+#if defined(__i386__)
+    /* The callee removes its arguments: the stack pointer is the same before and after a call made
+     * through the declared type (a C-convention export would leave it 4 bytes lower).  64-bit Windows
+     * has a single calling convention, with nothing of the kind to tell apart. */
+    uintptr_t before = 0, after = 0;
     __asm__ volatile("movl %%esp, %0" : "=r"(before));
     count = update_count(257);
     __asm__ volatile("movl %%esp, %0" : "=r"(after));
-    CHECK(count == 0);
     CHECK(before == after);
+#else
+    count = update_count(257);
+#endif
+    CHECK(count == 0);
 }
 
 /* line-gone: the handheld goes away in the middle of a background upload (the driver ends it two
