@@ -61,6 +61,8 @@ EXPORT_POINTER(GetErrorMsg);
 EXPORT_POINTER(GetDllVer);
 EXPORT_POINTER(GetDllVer_Ex);
 EXPORT_POINTER(ComRelease);
+EXPORT_POINTER(ComInit);
+EXPORT_POINTER(TestHcLink);
 
 #define BIND(name) (p_##name = (__typeof__(&name))(void*)GetProcAddress(library, #name), p_##name != NULL)
 
@@ -75,7 +77,7 @@ static int LoadTarvix(void) {
              BIND(HcDelDir) && BIND(HcSetDir) && BIND(HcGetCurDir) && BIND(SetHcDateTime) &&
              BIND(GetHcDateTime) && BIND(thrdSendFileToHc) && BIND(thrdGetHcFile) && BIND(thrdQueryStatus) &&
              BIND(thrdQueryPercent) && BIND(thrdQueryStatusEx) && BIND(thrdStop) && BIND(GetLastErrCode) &&
-             BIND(GetErrorMsg) && BIND(GetDllVer) && BIND(GetDllVer_Ex) && BIND(ComRelease);
+             BIND(GetErrorMsg) && BIND(GetDllVer) && BIND(GetDllVer_Ex) && BIND(ComRelease) && BIND(ComInit) && BIND(TestHcLink);
     if (!ok) Note("an export is missing\n");
     return ok;
 }
@@ -519,6 +521,22 @@ static void ScenarioLineGone(void) {
     Note("line-gone: the transfer ended %d after %lu ms, error %d\n", ended, spent, p_GetLastErrCode());
 }
 
+/* cominit <port>: the handheld is on that port alone (past COM4, where detection never looks): the
+ * caller's ComInit opens it by its number and the link answers; a port with nothing behind it does not
+ * open. */
+static void ScenarioComInit(int argc, char** argv) {
+    CHECK(argc >= 1);
+    if (argc < 1) return;
+    const int32_t port = atoi(argv[0]);
+    CHECK(p_ComInit(port + 1, 115200) == 0);
+    CHECK(p_TestHcLink() == 2);
+    CHECK(p_ComInit(port, 115200) == 1);
+    CHECK(p_TestHcLink() == 0);
+    p_ComRelease();
+    CHECK(p_TestHcLink() == 2);
+    Note("cominit: COM%d opened and answered\n", (int)port);
+}
+
 /* none: nothing answers on COM1 to COM4 and no USB interface is present: the detection ends with
  * result 1 and writes nothing. */
 static void ScenarioNone(void) {
@@ -569,6 +587,8 @@ int main(int argc, char** argv) {
         ScenarioOrdinals(rest, args);
     } else if (strcmp(scenario, "line-gone") == 0) {
         if (Detect()) ScenarioLineGone();
+    } else if (strcmp(scenario, "cominit") == 0) {
+        ScenarioComInit(rest, args);
     } else if (strcmp(scenario, "none") == 0) {
         ScenarioNone();
     } else {

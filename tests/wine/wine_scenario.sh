@@ -4,7 +4,7 @@
 #   wine_scenario.sh --create | --remove
 #   wine_scenario.sh FAMILY SETTINGS HOST-ARGUMENTS...
 # SETTINGS: comma-separated: none | sim | sim-paced, gone=SECONDS (the handheld ends that long after
-# the host starts), locale=ID (registry value Locale),
+# the host starts), locale=ID (registry value Locale), com=N (the handheld on COMn instead of COM1),
 # ini=beside|windows (a tarvix.ini choosing Chinese beside the host or in the Windows folder).
 # Environment: WINE_TEST_PREFIX, WINE_TEST_HOST, WINE_TEST_DLL, WINE_TEST_HHSIM, WINE_TEST_TABLE,
 # WINE_TEST_WINE (the Wine loader of the build, default wine), WINE_TEST_ARCH (win64 for a 64-bit
@@ -45,13 +45,14 @@ family=$1 settings=$2
 shift 2
 [ -d "$WINEPREFIX/dosdevices" ] || { echo "no Wine prefix at $WINEPREFIX" >&2; exit 1; }
 
-sim=none locale=00000409 ini= gone=
+sim=none locale=00000409 ini= gone= com=1
 IFS=, read -r -a parts <<<"$settings"
 for part in "${parts[@]}"; do
   case "$part" in
     none | sim | sim-paced) sim=$part ;;
     locale=*) locale=${part#locale=} ;;
     gone=*) gone=${part#gone=} ;;
+    com=*) com=${part#com=} ;;
     ini=*) ini=${part#ini=} ;;
     *) echo "unknown setting $part" >&2; exit 2 ;;
   esac
@@ -74,8 +75,8 @@ esac
 # first Linux serial device when it starts, so the handheld's link must come after it.
 "$wine" reg add 'HKCU\Control Panel\International' /v Locale /t REG_SZ /d "$locale" /f >/dev/null 2>&1
 
-# COM1 to COM4 lead nowhere unless the handheld is linked in as COM1.
-rm -f "$WINEPREFIX"/dosdevices/com[1-4]
+# The ports lead nowhere unless the handheld is linked in as one of them.
+rm -f "$WINEPREFIX"/dosdevices/com[0-9]*
 sim_pid=
 cleanup() {
   if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
@@ -87,7 +88,7 @@ if [ "$sim" != none ]; then
   extra=()
   [ "$sim" = sim-paced ] && extra=(--pace)
   "$WINE_TEST_HHSIM" --family "$family" --number HC2025001 --store "$work/store" \
-    --link "$WINEPREFIX/dosdevices/com1" "${extra[@]}" >"$work/hhsim.log" 2>&1 &
+    --link "$WINEPREFIX/dosdevices/com$com" "${extra[@]}" >"$work/hhsim.log" 2>&1 &
   sim_pid=$!
   for _ in $(seq 100); do
     grep -q "hhsim ready" "$work/hhsim.log" 2>/dev/null && break
