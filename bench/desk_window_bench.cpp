@@ -49,6 +49,7 @@ class InstantHandheld final : public desk::HandheldLink {
         QFile::remove(target);
         return QFile::copy(QDir(data_).filePath(QStringLiteral("A.DBF")), target) ? 0 : 1;
     }
+    int32_t thrdQueryPercent() override { return -1; }
 
   private:
     QString data_;

@@ -35,6 +35,22 @@ std::string CodePageOfLanguageDriver(uint8_t driver) {
     return {};
 }
 
+uint8_t LanguageDriverOfCodePage(const std::string& code_page) {
+    // The code-page marks FoxPro writes for the Windows code pages (the one mark of each page).
+    struct Entry {
+        const char* code_page;
+        uint8_t id;
+    };
+    static constexpr Entry kMarks[] = {
+        {"CP1252", 0x03}, {"GBK", 0x7A},    {"BIG5", 0x78},   {"CP932", 0x7B},  {"CP949", 0x79},
+        {"CP874", 0x7C},  {"CP1255", 0x7D}, {"CP1256", 0x7E}, {"CP1250", 0xC8}, {"CP1251", 0xC9},
+        {"CP1254", 0xCA}, {"CP1253", 0xCB}, {"CP1257", 0xCC},
+    };
+    for (const Entry& e : kMarks)
+        if (code_page == e.code_page) return e.id;
+    return 0;
+}
+
 std::string AnsiCodePageOfLocale(const QString& locale_name) {
     // "zh_CN.UTF-8@euro" -> language "zh", territory "CN".
     QString name = locale_name.section(QLatin1Char('.'), 0, 0).section(QLatin1Char('@'), 0, 0);

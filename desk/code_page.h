@@ -18,11 +18,16 @@ inline constexpr size_t kLanguageDriverOffset = 29;
 // The code page (an iconv name) a dBase language-driver byte names; empty for 0 or an unknown byte.
 std::string CodePageOfLanguageDriver(uint8_t driver);
 
+// The language-driver byte that dBase and FoxPro readers take for the code page (an iconv name as
+// AnsiCodePageOfLocale gives it); 0 for a code page that has none.
+uint8_t LanguageDriverOfCodePage(const std::string& code_page);
+
 // The Windows ANSI code page of a language, from a locale name such as "zh_CN", "es_AR.UTF-8" or
 // "ru": GBK for simplified Chinese, Windows-1252 for Western languages and every language not known.
 std::string AnsiCodePageOfLocale(const QString& locale_name);
 
-// The table's code page: the one its language-driver byte names, else the operator's ANSI code page.
+// The table's code page: the one its language-driver byte names, else (byte 0, or a byte no reader
+// knows) the operator's ANSI code page.
 std::string TableCodePage(uint8_t driver, const QString& locale_name);
 
 // The operator's language as the system names it (the desk's default for the rule above).

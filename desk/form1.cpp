@@ -30,6 +30,8 @@
 #include "processes.h"
 #include "progress_pump.h"
 #include "task_table.h"
+#include "temporaries.h"
+#include "transfer_runner.h"
 #include "workbook.h"
 
 namespace desk {
@@ -46,6 +48,24 @@ QFrame* NewPanel(QWidget* parent) {
 
 QString ExceptionText(const std::exception& e) {
     return QString::fromUtf8(e.what());
+}
+
+// The question before a task table goes with texts that would not arrive as they stand.
+QString ChangedTextsQuestion(const TextChanges& c) {
+    QString meters = c.meters.join(QStringLiteral(", "));
+    if (c.records > c.meters.size()) meters += QStringLiteral(", ...");
+    return QStringLiteral(
+               "%1 of the meters have a name, address or other text that would not reach the "
+               "handheld as it stands:\n"
+               "%2 texts with characters that the task table's code page %3 lacks (sent as \"?\"),\n"
+               "%4 texts longer than their field (cut).\n"
+               "Meters: %5\n\n"
+               "OK sends the task table as it would arrive; Cancel sends nothing.")
+        .arg(c.records)
+        .arg(c.replaced)
+        .arg(QString::fromStdString(c.code_page))
+        .arg(c.cut)
+        .arg(meters);
 }
 
 // The right-hand gap the download's progress bar keeps to the edge of its panel as the window grows.
@@ -383,9 +403,16 @@ void TForm1::ddfs1Click() {
     {
         const QString temp = QDir(data_dir_).filePath(QStringLiteral(".A.DBF.part"));
         QFile::remove(temp);
-        const bool copied =
-            QFile::copy(template_path, temp) &&
-            ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(table_path).constData()) == 0;
+        // The copy records the code page its texts are written in, so that the table reads the same
+        // under any operator's language.
+        bool copied = QFile::copy(template_path, temp);
+        try {
+            if (copied) RecordCodePage(temp, operator_language_);
+        } catch (const DeskError&) {
+            copied = false;
+        }
+        copied = copied && ::rename(QFile::encodeName(temp).constData(),
+                                    QFile::encodeName(table_path).constData()) == 0;
         if (!copied) {
             QFile::remove(temp);
             ui_.plain(QStringLiteral("Send the file failed, please try again!"));
@@ -400,6 +427,7 @@ void TForm1::ddfs1Click() {
         ProgressBar3->setValue(0);
         ProgressBar3->hide();
     };
+    TextChanges changes;
     try {
         if (!query_open_)
             throw DeskError(QStringLiteral("Cannot perform this operation on a closed dataset"));
@@ -434,6 +462,15 @@ void TForm1::ddfs1Click() {
         // The grid's current record ends on the last row, as after a walk through every record.
         if (count > 0)
             DBGrid2->setCurrentIndex(model_->index(count - 1, std::max(0, DBGrid2->currentIndex().column())));
+        // Texts that would arrive changed are shown before anything is written or sent.
+        changes = FindTextChanges(table_path, records, operator_language_);
+        if (changes.records > 0) {
+            pump.flush();
+            if (!ui_.confirm(ChangedTextsQuestion(changes))) {
+                reset_bar();
+                return;
+            }
+        }
         AppendTaskRecords(table_path, records, operator_language_,
                           [&pump, count](int k) { pump.set(count + k); });
         pump.flush();
@@ -442,12 +479,16 @@ void TForm1::ddfs1Click() {
         ui_.errorReport(ExceptionText(e));
         return;
     }
-    // The window is painted once more before the transfer blocks it.
+    // The bar follows the transfer from here.
+    ProgressBar3->setRange(0, 100);
+    ProgressBar3->setValue(0);
     ProgressPump::pumpWindow();
 
     int32_t result = 1;
     try {
-        result = link_.SendFileToHc(port, kBaudRate, kHcTaskTable, kPcTaskTable, 1, 1);
+        result = RunWhilePainting(
+            [this, port] { return link_.SendFileToHc(port, kBaudRate, kHcTaskTable, kPcTaskTable, 1, 1); },
+            [this] { return link_.thrdQueryPercent(); }, ProgressBar3);
     } catch (const std::exception&) {
         ui_.plain(QStringLiteral("Send the file failed"));
         reset_bar();
@@ -458,7 +499,15 @@ void TForm1::ddfs1Click() {
         reset_bar();
     } else {
         reset_bar();
-        ui_.information(QStringLiteral("File upload success!"));
+        // A table that went with changed texts is never reported as a plain success.
+        QString text = QStringLiteral("File upload success!");
+        if (changes.records > 0)
+            text += QStringLiteral(
+                        "\n%1 of the meters went with changed texts (\"?\" for a character the code "
+                        "page %2 lacks, or a text cut to its field).")
+                        .arg(changes.records)
+                        .arg(QString::fromStdString(changes.code_page));
+        ui_.information(text);
     }
 }
 
@@ -477,6 +526,8 @@ void TForm1::SetupReadingColumns() {
 }
 
 void TForm1::DownloadfromHHU1Click() {
+    // What a desk that ended during an earlier download left behind goes first.
+    RemoveStaleTemporaries(data_dir_);
     showPage(1);
     SetupReadingColumns();
     ProgressBar2->setValue(0);
@@ -487,9 +538,14 @@ void TForm1::DownloadfromHHU1Click() {
         ProgressBar2->hide();
     };
 
+    // Page 1, its columns and the bar are on view before the transfer starts; the bar then follows it.
+    ProgressPump::pumpWindow();
     int32_t result = 1;
     try {
-        result = link_.GetHcFile(HandheldPort, kBaudRate, kHcTaskTable, kPcDownloaded, 1);
+        const int port = HandheldPort;
+        result = RunWhilePainting(
+            [this, port] { return link_.GetHcFile(port, kBaudRate, kHcTaskTable, kPcDownloaded, 1); },
+            [this] { return link_.thrdQueryPercent(); }, ProgressBar2);
     } catch (const std::exception&) {
         result = 1;
     }
@@ -550,6 +606,8 @@ bool TForm1::ExportListViewToExcel(QTableWidget* list, const QString& title) {
     const QString name = QDir::toNativeSeparators(
         QFileInfo(CompleteReportName(QDir::fromNativeSeparators(choice->path), choice->filter_index))
             .absoluteFilePath());
+    // A report an earlier desk was writing there when it ended is never finished: its part goes.
+    RemoveStaleTemporaries(QFileInfo(QDir::fromNativeSeparators(name)).absolutePath());
 
     // The download's bar follows the report: the list's items read, then measured, then written.
     const int m = list->rowCount();

@@ -1,5 +1,5 @@
-// The three library operations the desk uses.  The program binds them to libtarvix; tests put a
-// scripted handheld in their place.
+// The library operations the desk uses: three that do the work and the percent of a running transfer.  The
+// program binds them to libtarvix; tests put a scripted handheld in their place.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,9 @@ class HandheldLink {
                                  int32_t reserved, int32_t overwrite) = 0;
     virtual int32_t GetHcFile(int32_t port, int32_t baud_rate, const char* hc_path, const char* pc_path,
                               int32_t overwrite) = 0;
+    // Percent of the transfer that one of the two calls above is running, asked from another thread
+    // while that call blocks; outside 0 to 100 when the library cannot tell.
+    virtual int32_t thrdQueryPercent() = 0;
 };
 
 // The library itself (defined in the program, which links libtarvix).

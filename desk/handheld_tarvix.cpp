@@ -17,6 +17,7 @@ class Tarvix final : public HandheldLink {
                       int32_t overwrite) override {
         return ::GetHcFile(port, baud_rate, hc_path, pc_path, overwrite);
     }
+    int32_t thrdQueryPercent() override { return ::thrdQueryPercent(); }
 };
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "form1.h"
 #include "handheld.h"
 #include "meter_db.h"
+#include "temporaries.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -36,6 +37,8 @@ int main(int argc, char** argv) {
     }
     // The data folder is the one the program started in, for the whole run.
     const QString data_dir = QDir::currentPath();
+    // Part files a desk left there when it ended in the middle of a download or a report.
+    desk::RemoveStaleTemporaries(data_dir);
     desk::QtDeskUi ui(nullptr, title);
     desk::TForm1 form(desk::TarvixLink(), ui, data_dir, program_dir);
     ui.setOwner(&form);

@@ -3,6 +3,7 @@
 // The name matching is kept so that the rule stays defined and tested.
 #pragma once
 
+#include <QDateTime>
 #include <string>
 
 namespace desk {
@@ -16,5 +17,14 @@ bool ImageNameMatches(const std::string& image_name, const std::string& wanted);
 
 // Ends nothing (see above).
 void TerminateProcessesByName(const std::string& image_name);
+
+// True when the process pid cannot have written a file last written at last_written: no process of
+// that id runs, or the one that runs now started after that time (the id was given again to another
+// process).  False for this process, for a running process that may have written it, and whenever
+// the system does not tell.
+bool ProcessGone(long long pid, const QDateTime& last_written);
+
+// True when the owner id of a file is the user this process runs as.
+bool OwnedByThisUser(unsigned owner_id);
 
 }  // namespace desk

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "temporaries.h"
+
 namespace desk {
 
 QString CompleteReportName(const QString& chosen, int filter_index) {
@@ -65,8 +67,9 @@ struct Book {
 ReportOutcome WriteReport(const QString& path, const QString& title, const ListContent& list,
                           const QDateTime& when, const std::function<void(int)>& progress) {
     const QFileInfo target(path);
-    const QString temp =
-        target.absoluteDir().absoluteFilePath(QStringLiteral(".%1.part").arg(target.fileName()));
+    // The part file's name carries this process, so that a later run can remove it should this one end
+    // before the report is in place.
+    const QString temp = target.absoluteDir().absoluteFilePath(ReportTemporaryName(target.fileName()));
     const QByteArray temp_name = QFile::encodeName(temp);
     QFile::remove(temp);
 

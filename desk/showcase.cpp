@@ -77,6 +77,7 @@ class StandInHandheld final : public desk::HandheldLink {
         QFile::remove(target);
         return QFile::copy(Stored(), target) ? 0 : 1;
     }
+    int32_t thrdQueryPercent() override { return -1; }  // the stand-in's copies take no time
 
   private:
     static QString Pc(const char* path) { return QString::fromLatin1(path).replace('\\', '/'); }

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 #include <numeric>
@@ -38,7 +39,100 @@ uint8_t LanguageDriver(const dbf::Header& header) {
     return header.raw.size() > kLanguageDriverOffset ? header.raw[kLanguageDriverOffset] : 0;
 }
 
+// The language-driver byte of the table file at path; 0 when it has none or cannot be read.
+uint8_t StoredLanguageDriver(const QString& path) {
+    QFile f(path);
+    if (path.isEmpty() || !f.open(QIODevice::ReadOnly) || !f.seek(static_cast<qint64>(kLanguageDriverOffset)))
+        return 0;
+    char byte = 0;
+    return f.getChar(&byte) ? static_cast<uint8_t>(byte) : 0;
+}
+
+// The texts of a record in the order the upload writes them.
+struct NamedText {
+    const char* field;
+    const QString* text;
+};
+std::array<NamedText, 6> Texts(const TaskRecord& r) {
+    return {{{"cid", &r.cid},
+             {"addres", &r.addres},
+             {"mid", &r.mid},
+             {"roter", &r.roter},
+             {"lx", &r.lx},
+             {"reset", &r.reset}}};
+}
+
 }  // namespace
+
+std::string RecordCodePage(const QString& path, const QString& operator_language) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadWrite)) throw DeskError(QStringLiteral("Cannot open %1").arg(path));
+    QByteArray head = f.read(static_cast<qint64>(dbf::kTableHeaderSize));
+    if (head.size() < static_cast<qsizetype>(dbf::kTableHeaderSize))
+        throw DeskError(QStringLiteral("%1 is not a table").arg(path));
+    const uint8_t stored = static_cast<uint8_t>(head[static_cast<qsizetype>(kLanguageDriverOffset)]);
+    if (!CodePageOfLanguageDriver(stored).empty()) return CodePageOfLanguageDriver(stored);
+    const std::string code_page = AnsiCodePageOfLocale(operator_language);
+    const uint8_t mark = LanguageDriverOfCodePage(code_page);
+    if (mark != 0 && stored == 0) {
+        const char byte = static_cast<char>(mark);
+        if (!f.seek(static_cast<qint64>(kLanguageDriverOffset)) || f.write(&byte, 1) != 1 || !f.flush())
+            throw DeskError(QStringLiteral("Cannot write %1").arg(path));
+    }
+    return code_page;
+}
+
+TextChanges FindTextChanges(const QString& path, const std::vector<TaskRecord>& records,
+                            const QString& operator_language) {
+    dbf::Reader table;
+    const dbf::Status s = table.Open(Local(path));
+    if (!s) throw DeskError(QString::fromStdString(s.message));
+    TextChanges changes;
+    changes.code_page = TableCodePage(LanguageDriver(table.header()), operator_language);
+    const CodePage code_page(changes.code_page);
+    size_t widths[6];
+    {
+        const TaskRecord none;
+        const auto texts = Texts(none);
+        for (size_t i = 0; i < texts.size(); ++i) {
+            const int f = table.FieldIndex(texts[i].field);
+            widths[i] = f < 0 ? 255 : table.fields()[static_cast<size_t>(f)].length;
+        }
+    }
+    for (const TaskRecord& r : records) {
+        bool changed = false;
+        const auto texts = Texts(r);
+        for (size_t i = 0; i < texts.size(); ++i) {
+            const QString& text = *texts[i].text;
+            bool plain = true;
+            for (QChar c : text)
+                if (c.unicode() >= 0x80) {
+                    plain = false;
+                    break;
+                }
+            if (plain) {
+                if (static_cast<size_t>(text.size()) > widths[i]) {
+                    ++changes.cut;
+                    changed = true;
+                }
+                continue;
+            }
+            const std::string whole = code_page.Encode(text, std::string::npos);
+            if (code_page.Decode(whole) != text) {
+                ++changes.replaced;
+                changed = true;
+            } else if (whole.size() > widths[i]) {
+                ++changes.cut;
+                changed = true;
+            }
+        }
+        if (changed) {
+            if (changes.records < kChangedMetersNamed) changes.meters << r.mid;
+            ++changes.records;
+        }
+    }
+    return changes;
+}
 
 void WriteTaskTemplate(const QString& path) {
     dbf::Writer writer;
@@ -143,7 +237,9 @@ std::vector<QStringList> RunLocalSelect(const QString& data_dir, const QString& 
         throw DeskError(QStringLiteral("Field '%1' not found in table %2.").arg(select.order_by, path));
     const char key_type = reader.fields()[static_cast<size_t>(key)].type;
     const bool numeric_key = key_type == 'N' || key_type == 'F';
-    const CodePage code_page(TableCodePage(LanguageDriver(reader.header()), operator_language));
+    uint8_t driver = LanguageDriver(reader.header());
+    if (driver == 0) driver = StoredLanguageDriver(FindFileNoCase(data_dir, QStringLiteral("A.DBF")));
+    const CodePage code_page(TableCodePage(driver, operator_language));
 
     struct Row {
         QStringList values;

@@ -29,6 +29,24 @@ struct TaskRecord {
     QString cid, addres, mid, roter, lx, reset;
 };
 
+// Records the code page of the table at path in its language-driver byte when the byte names none:
+// the ANSI code page of operator_language, so that a reader in another language decodes the texts as
+// they were written.  A byte already set is kept.  Returns the table's code page.  Raises DeskError.
+std::string RecordCodePage(const QString& path, const QString& operator_language = OperatorLanguage());
+
+// The records whose texts would not arrive as they stand in the table at path: a character its code
+// page lacks (written as "?") or a text longer than its field (cut).
+struct TextChanges {
+    int records = 0;     // records with at least one changed text
+    int replaced = 0;    // texts with a character the code page lacks
+    int cut = 0;         // texts longer than their field
+    QStringList meters;  // `mid` of the first few such records, as the grid holds it
+    std::string code_page;
+};
+inline constexpr int kChangedMetersNamed = 5;
+TextChanges FindTextChanges(const QString& path, const std::vector<TaskRecord>& records,
+                            const QString& operator_language = OperatorLanguage());
+
 // Appends the records to the existing table at path (the fresh copy of the template) and closes it,
 // on every path.  Text fields are written in the table's code page (its language-driver byte, else the
 // ANSI code page of operator_language, see code_page.h).  progress(k) is called before the k-th record
@@ -50,7 +68,9 @@ LocalSelect ParseLocalSelect(const QString& statement);
 // one row per record with the text of each selected field, in ascending order of the order field
 // (numerically for numeric fields), records of equal keys in file order.  Raises DeskError when the
 // table is missing or unreadable or a named field does not exist.
-// Text fields are read in the table's code page, chosen as for AppendTaskRecords.
+// Text fields are read in the code page the table's language-driver byte names; a table that names
+// none (a handheld that rebuilds the table it gives back drops the byte) is read in the code page of the
+// task table A.DBF of the same folder, the table it was made from, and else in the operator's.
 std::vector<QStringList> RunLocalSelect(const QString& data_dir, const QString& statement,
                                         const QString& operator_language = OperatorLanguage());
 

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QVariant>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
@@ -48,11 +49,14 @@ class FakeHandheld : public desk::HandheldLink {
     int32_t get_result = 0;
     bool throw_on_get = false;
     std::function<void()> on_get;  // runs when GetHcFile is called (e.g. to write downa.dbf)
+    // The calls run on a thread of their own while the window waits: on_send and on_get run there.
+    std::atomic<int32_t> percent{-1};  // what thrdQueryPercent answers
 
     int32_t thrdGetHcNum(int32_t port, int32_t rate, char* out) override;
     int32_t SendFileToHc(int32_t port, int32_t rate, const char* hc, const char* pc, int32_t reserved,
                          int32_t overwrite) override;
     int32_t GetHcFile(int32_t port, int32_t rate, const char* hc, const char* pc, int32_t overwrite) override;
+    int32_t thrdQueryPercent() override { return percent.load(); }
     int count(const std::string& what) const;
 };
 

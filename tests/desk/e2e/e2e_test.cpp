@@ -8,11 +8,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProgressBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "form1.h"
@@ -45,6 +48,13 @@ class DeskOnHandheld : public ::testing::TestWithParam<FamilyCase> {
         ASSERT_TRUE(QDir::setCurrent(data.path()));
         form = std::make_unique<desk::TForm1>(desk::TarvixLink(), ui, data.path(), data.path());
         form->show();
+        // Each test's handheld sits on a pseudo-terminal of its own: the library's first call after the
+        // switch finds the earlier test's line gone and fails; the next searches afresh.
+        char number[16];
+        int32_t found = 1;
+        for (int attempt = 0; attempt < 2 && found != 0; ++attempt)
+            found = desk::TarvixLink().thrdGetHcNum(1, 115200, number);
+        ASSERT_EQ(found, 0) << "the handheld does not answer";
     }
     void TearDown() override {
         form.reset();
@@ -145,6 +155,129 @@ TEST_P(DeskOnHandheld, ConnectImportUploadDownloadExport) {
     const QJsonArray data_rows = r["rows"].toArray();
     ASSERT_EQ(data_rows.size(), 5);
     EXPECT_EQ(data_rows[0].toArray()[3].toString(), QStringLiteral("000000000111"));
+}
+
+// Imports the meters (nid 1..count, an address from address(nid)) and uploads them to the handheld.
+void ImportAndUpload(desk::TForm1& form, desktest::ScriptedUi& ui, int count,
+                     const std::function<QString(int)>& address) {
+    QTemporaryDir books;
+    const QString book = books.filePath(QStringLiteral("meters.xlsx"));
+    desktest::Rows rows = {{"NID", "cliente", "direccion", "medidor", "ruta", "tipo"}};
+    for (int nid = 1; nid <= count; ++nid)
+        rows.push_back({nid, QStringLiteral("C%1").arg(nid), address(nid), QString::number(nid * 111),
+                        QStringLiteral("R%1").arg(nid), QStringLiteral("T%1").arg(nid)});
+    desktest::WriteXlsx(book, rows);
+    ui.open_answers.push_back(book);
+    form.Meterdatamaintenance1Click();
+    ASSERT_EQ(ui.last(), QStringLiteral("Data has been imported\uFF01"));
+    form.ddfs1Click();
+    ASSERT_TRUE(ui.last().startsWith(QStringLiteral("File upload success!"))) << ui.last().toStdString();
+}
+
+// While the handheld holds the download mid-way the window shows page 1 with its 19 columns and the
+// bar part-way; the list fills once the transfer goes on.
+TEST_P(DeskOnHandheld, WindowWhileTheDownloadRuns) {
+    ImportAndUpload(*form, ui, 40, [](int nid) { return QStringLiteral("Calle larga numero %1").arg(nid); });
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(form->pageOnView(), 0);
+
+    hhsim::FaultPlan plan;
+    hhsim::Fault pause;
+    pause.kind = hhsim::Fault::Kind::Pause;
+    pause.at = 12;
+    plan.faults.push_back(pause);
+    sim->SetPlan(plan);
+
+    // Looked at from the window thread while the command waits for the transfer.
+    struct Seen {
+        bool paused = false, inspected = false;
+        int page = -2, columns = 0, bar = -1, looks = 0;
+        bool bar_visible = false;
+        QString caption6;
+        std::vector<int> bar_values;
+    } seen;
+    QTimer look;
+    look.setInterval(5);
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (form->ProgressBar2->isVisible()) seen.bar_values.push_back(form->ProgressBar2->value());
+        if (seen.inspected) return;
+        if (!seen.paused) {
+            for (const std::string& e : sim->Events()) seen.paused = seen.paused || e == "paused:pause";
+            return;
+        }
+        // The bar takes the library's percent a few times a second: look once it has moved, or give
+        // up after a bounded number of looks.
+        if (form->ProgressBar2->value() == 0 && ++seen.looks < 2000) return;
+        seen.inspected = true;
+        seen.page = form->pageOnView();
+        seen.columns = form->ListView2->columnCount();
+        seen.caption6 = form->ListView2->horizontalHeaderItem(6)
+                            ? form->ListView2->horizontalHeaderItem(6)->text()
+                            : QString();
+        seen.bar_visible = form->ProgressBar2->isVisible();
+        seen.bar = form->ProgressBar2->value();
+        sim->Release();
+    });
+    look.start();
+    form->DownloadfromHHU1Click();
+    look.stop();
+    sim->Release();
+
+    ASSERT_TRUE(seen.paused) << "the handheld never held the transfer";
+    ASSERT_TRUE(seen.inspected);
+    EXPECT_EQ(seen.page, 1);
+    EXPECT_EQ(seen.columns, 19);
+    EXPECT_EQ(seen.caption6, QStringLiteral("Energia Activa "));
+    EXPECT_TRUE(seen.bar_visible);
+    EXPECT_GT(seen.bar, 0) << "the bar follows the transfer";
+    EXPECT_LT(seen.bar, 100);
+    // After the transfer: the list, the bar hidden again.
+    ASSERT_EQ(form->ListView2->rowCount(), 40) << ui.last().toStdString();
+    EXPECT_FALSE(form->ProgressBar2->isVisible());
+    ASSERT_FALSE(seen.bar_values.empty());
+    EXPECT_EQ(seen.bar_values.front(), 0) << "the bar was on view from the transfer's start";
+}
+
+// A Chinese name goes to the handheld and comes back: uploaded by a zh_CN operator and listed under
+// C.UTF-8 and zh_CN; an operator whose code page lacks it is asked before anything is sent.
+TEST_P(DeskOnHandheld, ChineseNamesUnderEitherLanguage) {
+    const QString street = QString::fromUtf8("张三街道一号");
+    form->setOperatorLanguage(QStringLiteral("zh_CN"));
+    ImportAndUpload(*form, ui, 3,
+                    [&](int nid) { return nid == 2 ? street : QStringLiteral("Calle %1").arg(nid); });
+    if (HasFatalFailure()) return;
+    EXPECT_EQ(ui.last(), QStringLiteral("File upload success!"));
+    for (const char* language : {"C", "zh_CN.UTF-8"}) {
+        SCOPED_TRACE(language);
+        form->setOperatorLanguage(QString::fromLatin1(language));
+        form->DownloadfromHHU1Click();
+        ASSERT_EQ(form->ListView2->rowCount(), 3) << ui.last().toStdString();
+        EXPECT_EQ(form->ListView2->item(1, 2)->text(), street);
+        EXPECT_EQ(form->ListView2->item(2, 2)->text(), QStringLiteral("Calle 3"));
+    }
+
+    // Under C.UTF-8 (Windows-1252) the name cannot go as it stands: the operator is asked first.
+    form->setOperatorLanguage(QStringLiteral("C"));
+    auto stored = [this] {
+        size_t n = 0;
+        for (const std::string& e : sim->Events()) n += e.rfind("stored:", 0) == 0;
+        return n;
+    };
+    const size_t stored_before = stored();
+    ui.confirm_answers.push_back(false);
+    form->ddfs1Click();
+    EXPECT_EQ(ui.lastKind(), "confirm");
+    EXPECT_TRUE(ui.last().contains(QStringLiteral("Meters: 000000000222"))) << ui.last().toStdString();
+    EXPECT_EQ(stored(), stored_before) << "nothing sent after Cancel";
+    ui.confirm_answers.push_back(true);
+    form->ddfs1Click();
+    EXPECT_TRUE(
+        ui.last().startsWith(QStringLiteral("File upload success!\n1 of the meters went with changed")))
+        << ui.last().toStdString();
+    form->setOperatorLanguage(QStringLiteral("zh_CN"));
+    form->DownloadfromHHU1Click();
+    ASSERT_EQ(form->ListView2->rowCount(), 3);
+    EXPECT_EQ(form->ListView2->item(1, 2)->text(), QStringLiteral("??????")) << "as the operator was told";
 }
 
 INSTANTIATE_TEST_SUITE_P(TextFrame, DeskOnHandheld,
