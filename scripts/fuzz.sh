@@ -1,31 +1,60 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset (clang-14 with libFuzzer, ASan and UBSan) and runs every fuzz target for a while.
-# Usage: scripts/fuzz.sh [seconds per target, default 60] [target ...]
+# Usage: scripts/fuzz.sh [-j runs at once, default 1] [seconds per target, default 60] [target ...]
+# Each target keeps its own corpus, log (build/fuzz/runs/<target>.log) and crash inputs
+# (build/fuzz/runs/<target>-crash-*), so that several runs go on side by side (-j), and so can
+# invocations for different targets once these are built; each run's summary is printed once all end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
+parallel=1
+case "${1:-}" in
+    -j) parallel="${2:?-j needs a number}" && shift 2 ;;
+    -j*) parallel="${1#-j}" && shift ;;
+esac
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-if [ ${#targets[@]} -eq 0 ]; then targets=(fuzz_dbf_reader fuzz_pack fuzz_unpack fuzz_mif); fi
+if [ ${#targets[@]} -eq 0 ]; then
+    targets=(fuzz_dbf_reader fuzz_pack fuzz_unpack fuzz_mif
+        fuzz_tf_frame fuzz_tf_file_info fuzz_tf_status_reply fuzz_tf_usb_block
+        fuzz_bf_frame fuzz_bf_replies fuzz_bf_usb_packets fuzz_sysinfo)
+fi
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j6 --target "${targets[@]}"
 
 out=build/fuzz/runs
 mkdir -p "$out"
+
+seeds_of() {
+    case "$1" in
+        fuzz_dbf_reader | fuzz_pack) echo "$root/fuzz/seeds/dbf" ;;
+        *) echo "$root/fuzz/seeds/${1#fuzz_}" ;;
+    esac
+}
+
+# One run; its exit status goes to <target>.rc beside its log.
+run() {
+    local t="$1" corpus="$out/corpus-$t" rc=0
+    mkdir -p "$corpus"
+    (cd "$out" && "../fuzz/$t" -max_total_time="$seconds" -max_len=8192 -rss_limit_mb=2048 \
+        -print_final_stats=1 -artifact_prefix="$t-" "corpus-$t" "$(seeds_of "$t")" >"$t.log" 2>&1) || rc=$?
+    echo "$rc" >"$out/$t.rc"
+}
+
+for t in "${targets[@]}"; do
+    rm -f "$out/$t.rc"
+    echo "== $t: ${seconds} s"
+    while [ "$(jobs -rp | wc -l)" -ge "$parallel" ]; do wait -n || true; done
+    run "$t" &
+done
+wait
+
 status=0
 for t in "${targets[@]}"; do
-    corpus="$out/corpus-$t"
-    mkdir -p "$corpus"
-    case "$t" in
-        fuzz_dbf_reader | fuzz_pack) seeds=$root/fuzz/seeds/dbf ;;
-        fuzz_unpack) seeds=$root/fuzz/seeds/unpack ;;
-        fuzz_mif) seeds=$root/fuzz/seeds/mif ;;
-    esac
-    echo "== $t: ${seconds} s"
-    if ! (cd "$out" && "../fuzz/$t" -max_total_time="$seconds" -max_len=8192 -rss_limit_mb=2048 \
-            -print_final_stats=1 "corpus-$t" "$seeds" >"$t.log" 2>&1); then
+    echo "== $t"
+    if [ "$(cat "$out/$t.rc" 2>/dev/null || echo 1)" != 0 ]; then
         echo "   FAILED, see $out/$t.log"
         status=1
     fi

@@ -71,7 +71,9 @@ class ByteFrameHandheld {
     void Handle(const CommandRecord& cmd);
     void HandleFile(int sub);
     void HandleFileOp(int sub);
-    Bytes FindReply();
+    Bytes FindReply(bool first);
+    // The plan's Babble or Dribble in place of an outbound data frame.
+    void Hostile(const Fault& fault);
     static bool LooksLikeCommand(const RxFrame& f);
     void Unread(const Bytes& raw) {
         for (auto it = raw.rbegin(); it != raw.rend(); ++it) line_.Unread(*it);
@@ -95,6 +97,8 @@ class ByteFrameHandheld {
     Bytes argument_;  // of the command being handled
     std::uint8_t last_result_ = 0;
     Bytes message_ = Bytes(48, 0);
+    bool endless_ = false;  // the search being answered never ends (EndlessListing)
+    unsigned made_up_ = 0;  // entries made up for it so far
     std::chrono::seconds clock_offset_{0};
 };
 
@@ -222,6 +226,11 @@ bool ByteFrameHandheld::SendData(const Bytes& data, bool crc, bool counted) {
             num = bf::kLast;
             last = true;
         }
+        Fault hostile;
+        if (counted && c_.Fire({Fault::Kind::Babble, Fault::Kind::Dribble}, &hostile)) {
+            Hostile(hostile);
+            return false;
+        }
         bool corrupt = fault == FrameFault::CorruptCheck, repeat = fault == FrameFault::Repeat;
         Fault added;
         int damaged = c_.Fire({Fault::Kind::AddByte}, &added) ? std::max(1, added.value) : 0;
@@ -232,6 +241,44 @@ bool ByteFrameHandheld::SendData(const Bytes& data, bool crc, bool counted) {
         off += kBlock;
         ++number;
     }
+}
+
+void ByteFrameHandheld::Hostile(const Fault& fault) {
+    const bool dribble = fault.kind == Fault::Kind::Dribble;
+    c_.Event(dribble ? "dribble" : "babble");
+    Bytes piece;
+    if (dribble) {
+        line_.Write(Bytes{'#', 0x00, 0x01, 0xFF, 0xFF});  // a last frame of 256 bytes that never ends
+        piece = Bytes{'x'};
+    } else if (fault.value == 0) {
+        piece = Bytes(32, 0);
+    } else {
+        for (int i = 0; i < 8; ++i) piece.insert(piece.end(), {'#', 0x01, 0x01, 0x01, 0x01});
+    }
+    const auto interval = std::chrono::milliseconds(dribble ? std::max(1, fault.value) : 1);
+    // Until the PC closes its port or starts a frame of its own; a minute at most, so that a PC that
+    // does neither cannot hold the handheld for ever.
+    line_.PcClosed();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    auto next = std::chrono::steady_clock::now() + interval;
+    while (std::chrono::steady_clock::now() < until) {
+        if (line_.PcClosed()) break;
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::milliseconds>(next - std::chrono::steady_clock::now());
+        std::uint8_t b = 0;
+        const Line::Read r = line_.ReadByte(b, static_cast<int>(std::max<long>(0, wait.count())));
+        if (r == Line::kStopped) return;
+        if (r == Line::kByte) {
+            if (b == '#') {
+                line_.Unread(b);
+                break;
+            }
+            continue;  // the PC's answer bytes change nothing
+        }
+        if (!line_.Write(piece)) return;
+        next += interval;
+    }
+    c_.Event(dribble ? "dribble-end" : "babble-end");
 }
 
 void ByteFrameHandheld::SendAbort(bool crc) {
@@ -306,14 +353,32 @@ bool ByteFrameHandheld::ReceiveData(Bytes& out, bool crc) {
     return false;
 }
 
-Bytes ByteFrameHandheld::FindReply() {
+Bytes ByteFrameHandheld::FindReply(bool first) {
     Store& s = c_.store;
     Bytes reply(114, 0);
-    if (s.found_next >= s.found.size()) {
+    if (first) {
+        endless_ = false;
+        made_up_ = 0;
+    }
+    Fault f;
+    if (!first && s.found_next > 0 && s.found_next <= s.found.size() &&
+        c_.Fire({Fault::Kind::RepeatEntry}, &f))
+        --s.found_next;  // the entry before, again
+    Store::Entry made;
+    const Store::Entry* entry = nullptr;
+    if (s.found_next < s.found.size()) {
+        entry = &s.found[s.found_next++];
+    } else if (endless_ || c_.Fire({Fault::Kind::EndlessListing}, &f)) {
+        endless_ = true;
+        made.name = "E" + std::to_string(++made_up_ % 10000000u) + ".BIN";
+        made.size = made_up_;
+        made.time = std::filesystem::file_time_type::clock::now();
+        entry = &made;
+    } else {
         reply[0] = reply[1] = 0xFF;
         return reply;
     }
-    const Store::Entry& e = s.found[s.found_next++];
+    const Store::Entry& e = *entry;
     reply[0] = 0x01;
     auto sys = std::chrono::file_clock::to_sys(e.time);
     std::time_t t = std::chrono::system_clock::to_time_t(sys);
@@ -324,6 +389,7 @@ Bytes ByteFrameHandheld::FindReply() {
                   tm.tm_hour, tm.tm_min);
     std::copy_n(text, 13, reply.begin() + 80);
     std::uint32_t size = static_cast<std::uint32_t>(std::min<std::uint64_t>(e.size, 0xFFFFFFFFu));
+    if (!e.folder && c_.Fire({Fault::Kind::LyingSize}, &f)) size = static_cast<std::uint32_t>(f.value);
     for (int i = 0; i < 4; ++i) reply[96 + i] = static_cast<std::uint8_t>(size >> (8 * (3 - i)));
     std::string path = e.name.size() <= 11 ? "\\" + e.name : e.name.substr(0, 12);
     std::copy(path.begin(), path.end(), reply.begin() + 100);
@@ -402,7 +468,7 @@ void ByteFrameHandheld::HandleFileOp(int sub) {
                 s.found = s.Find(s.name);
                 s.found_next = 0;
             }
-            SendData(FindReply());
+            SendData(FindReply(sub == 14));
             return;
         case 21:
             last_result_ = s.ChangeDir(s.path) ? 0 : 1;

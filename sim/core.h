@@ -62,6 +62,8 @@ class Line {
     Bytes Purge();
     bool Write(const Bytes& bytes);
     void Wake();  // ends a waiting read (Stop)
+    // True when the PC closed its port since the last look (also the last wait until its close).
+    bool PcClosed() { return TakeNotifications(); }
 
     std::atomic<bool> stop{false};
     std::atomic<unsigned> baud{115200};

@@ -41,6 +41,31 @@ struct Fault {
                         // the line with one bit flipped (the PC reads a refusal and sends it again)
         UsbShortBlock,  // USB: deliver only the first `value` bytes of an outbound block or packet
         UsbOversize,    // USB: an outbound block or packet whose payload length field says `value`
+        // A hostile handheld, in either family:
+        // In place of an outbound data frame, bytes that never complete one until the PC sends again
+        // (byte-frame: until it closes its port or starts a frame of its own): `value` 0 zeros, else
+        // '#' and a frame header over and over.  USB: text-frame blocks that never end the data;
+        // byte-frame packets that say more follows, `value` 0 full of zeros, else empty.
+        Babble,
+        // An outbound data frame one byte every `value` ms, over and over (text-frame: the line only;
+        // byte-frame USB: an empty packet that says more follows every `value` ms).
+        Dribble,
+        // From this find-next answer on (byte-frame: the one that would end the list), the search never
+        // ends: ever new entries.
+        EndlessListing,
+        // A find-next answer that gives the entry given last again.
+        RepeatEntry,
+        // A find-first or find-next answer that announces `value` bytes as the entry's size.
+        LyingSize,
+        // Take an inbound command and act on it, but its answer is lost (`value` 0) or reads as the
+        // negative answer (any other `value`): the PC sends the command again.
+        DamageAnswer,
+        // A command packet arriving where the data of the command in hand are awaited is taken as
+        // those data, as a handheld that cannot tell a resent command from data does.
+        ResentAsData,
+        // Take the last data frame of an inbound transfer, but the answer to it (text-frame: and to
+        // its repeats) is lost (`value` 0) or reads as the negative answer.
+        DamageLastAnswer,
     };
     Kind kind = Kind::Nak;
     int at = 1;

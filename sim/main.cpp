@@ -41,6 +41,8 @@ void Usage() {
            "        KIND: nak silence corrupt-check repeat-frame skip-number early-last abort-frame\n"
            "              wrong-status wrong-echo short-status pause add-byte spoil-answer usb-short-block "
            "usb-oversize\n"
+           "              babble dribble endless-listing repeat-entry lying-size\n"
+           "              damage-answer resent-as-data damage-last-answer\n"
            "  --noise RATE             line noise rate (flip, drop, insert), e.g. 1e-3\n"
            "  --noise-seed N           seed of the line noise\n"
            "  --usb KIND               serve USB instead of the line (text: 4, 3 or 7 for both; byte: 1)\n"
@@ -67,6 +69,14 @@ bool ParseFault(const std::string& text, hhsim::Fault& f) {
         {"spoil-answer", K::SpoilAnswer},
         {"usb-short-block", K::UsbShortBlock},
         {"usb-oversize", K::UsbOversize},
+        {"babble", K::Babble},
+        {"dribble", K::Dribble},
+        {"endless-listing", K::EndlessListing},
+        {"repeat-entry", K::RepeatEntry},
+        {"lying-size", K::LyingSize},
+        {"damage-answer", K::DamageAnswer},
+        {"resent-as-data", K::ResentAsData},
+        {"damage-last-answer", K::DamageLastAnswer},
     };
     bool known = false;
     for (const auto& [name, k] : kKinds) {

@@ -75,7 +75,18 @@ class TextFrameHandheld {
     // last block of the data from a command packet of a PC that gave the transfer up.
     bool ReceiveData(Bytes& out, std::int64_t expected_size = -1);
     void SendStatus(int command, int sub, std::uint8_t status);
+    // Writes `pattern` over and over, `gap_ms` between its bytes (0: as fast as the line takes them),
+    // until the PC sends a byte of its own (left to be read) or the handheld stops.
+    void Stream(const Bytes& pattern, int gap_ms);
+    // The find-first / find-next answer: the next entry of the search, or the end marker.
+    Bytes FindAnswer(bool first);
     void Answer(std::uint8_t byte) { line_.Write(Bytes{byte}); }
+    // The answer to the last frame of an inbound transfer (and, by `raw`, to its repeats).
+    void AnswerLast(const Bytes& raw);
+    // The answer of a DamageAnswer or DamageLastAnswer fault.
+    void AnswerDamaged(const Fault& fault) {
+        if (fault.value != 0) Answer(kNak);
+    }
     void Handle(int command, int sub, const Bytes& data);
     void Unread(const Bytes& raw) {
         for (auto it = raw.rbegin(); it != raw.rend(); ++it) line_.Unread(*it);
@@ -90,7 +101,30 @@ class TextFrameHandheld {
     bool upload_done_ = false;
     Bytes message_ = c_.config.message;
     std::chrono::seconds clock_offset_{0};
+    // The search as the fault plan bends it: made-up entries for ever, the last entry given.
+    bool endless_listing_ = false;
+    std::uint32_t made_up_entries_ = 0;
+    Bytes last_entry_;
+    // The last frame of the last inbound transfer, and the command it belonged to: a repeat of it
+    // meets the same DamageLastAnswer fault.
+    Bytes last_raw_;
+    int last_command_ = -1, last_sub_ = -1;
 };
+
+void TextFrameHandheld::AnswerLast(const Bytes& raw) {
+    {
+        std::lock_guard lock(c_.mutex);
+        last_command_ = c_.ctx_command;
+        last_sub_ = c_.ctx_sub;
+    }
+    last_raw_ = raw;
+    Fault fault;
+    if (c_.Fire({Fault::Kind::DamageLastAnswer}, &fault)) {
+        AnswerDamaged(fault);
+    } else {
+        Answer(kAck);
+    }
+}
 
 Rx TextFrameHandheld::ReceiveFrame(RxFrame& frame, int first_timeout_ms) {
     std::uint8_t b = 0;
@@ -225,6 +259,18 @@ bool TextFrameHandheld::SendData(const Bytes& data, bool status_reply) {
             last = true;
         }
         bool corrupt = fault == FrameFault::CorruptCheck, repeat = fault == FrameFault::Repeat;
+        Fault flood;
+        if (counted && c_.Fire({Fault::Kind::Babble, Fault::Kind::Dribble}, &flood)) {
+            if (flood.kind == Fault::Kind::Dribble) {
+                c_.Event("dribble");
+                Stream(tf::BuildFrame(num, data.data() + off, len), std::max(1, flood.value));
+            } else {
+                c_.Event("babble");
+                Stream(flood.value == 0 ? Bytes(64, 0) : Bytes{'#', '1', '0', '0', '0', '0', '0', '0', '0'},
+                       0);
+            }
+            return false;
+        }
         Fault added;
         int damaged = c_.Fire({Fault::Kind::AddByte}, &added) ? std::max(1, added.value) : 0;
         Bytes frame = tf::BuildFrame(num, data.data() + off, len);
@@ -272,6 +318,8 @@ bool TextFrameHandheld::ReceiveData(Bytes& out, std::int64_t expected_size) {
             continue;
         }
         bool packet_shape = LooksLikePacket(f);
+        Fault taken;
+        if (packet_shape && c_.Fire({Fault::Kind::ResentAsData}, &taken)) packet_shape = false;
         if (packet_shape &&
             (expected_size < 0 || static_cast<std::int64_t>(out.size()) + 24 != expected_size)) {
             // A command where data was due: the PC gave the transfer up.  Serve the command.
@@ -290,9 +338,13 @@ bool TextFrameHandheld::ReceiveData(Bytes& out, std::int64_t expected_size) {
             continue;
         }
         if (f.number == expected || f.number == tf::kLast) {
+            if (f.number == tf::kLast) {
+                AnswerLast(f.raw);
+                out.insert(out.end(), f.payload.begin(), f.payload.end());
+                return true;
+            }
             Answer(kAck);
             out.insert(out.end(), f.payload.begin(), f.payload.end());
-            if (f.number == tf::kLast) return true;
             ++expected;
             failures = 0;
             if (!c_.PauseHere()) return false;
@@ -305,6 +357,71 @@ bool TextFrameHandheld::ReceiveData(Bytes& out, std::int64_t expected_size) {
     }
     c_.Event("data-failed");
     return false;
+}
+
+void TextFrameHandheld::Stream(const Bytes& pattern, int gap_ms) {
+    // Whole runs of the pattern between looks at the line when it goes as fast as it can.
+    Bytes run;
+    while (run.size() < 512) run.insert(run.end(), pattern.begin(), pattern.end());
+    for (;;) {
+        std::uint8_t in = 0;
+        if (gap_ms > 0) {
+            for (std::uint8_t b : pattern) {
+                Line::Read r = line_.ReadByte(in, gap_ms);
+                if (r == Line::kStopped) return;
+                if (r == Line::kByte) {
+                    line_.Unread(in);
+                    return;
+                }
+                if (!line_.Write(Bytes{b})) return;
+            }
+            continue;
+        }
+        if (!line_.Write(run)) return;
+        Line::Read r = line_.ReadByte(in, 0);
+        if (r == Line::kStopped) return;
+        if (r == Line::kByte) {
+            line_.Unread(in);
+            return;
+        }
+    }
+}
+
+Bytes TextFrameHandheld::FindAnswer(bool first) {
+    Store& s = c_.store;
+    if (first) {
+        s.found = s.Find(s.name);
+        s.found_next = 0;
+        endless_listing_ = false;
+    }
+    Fault f;
+    if (!first && c_.Fire({Fault::Kind::EndlessListing}, &f)) endless_listing_ = true;
+    if (!first && !last_entry_.empty() && c_.Fire({Fault::Kind::RepeatEntry}, &f)) return last_entry_;
+    Bytes entry(56, 0);
+    auto put_size = [&entry](std::uint32_t size) {
+        for (int i = 0; i < 4; ++i) entry[33 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+    };
+    if (endless_listing_) {
+        const std::string name = "E" + std::to_string(++made_up_entries_) + ".DAT";
+        std::copy(name.begin(), name.end(), entry.begin() + 1);
+        put_size(1);
+        entry[37] = 1;
+        const std::string t = TimeText18(std::filesystem::file_time_type::clock::now());
+        std::copy(t.begin(), t.end(), entry.begin() + 38);
+    } else if (s.found_next >= s.found.size()) {
+        entry[0] = 0xFF;
+        return entry;
+    } else {
+        const Store::Entry& e = s.found[s.found_next++];
+        std::copy_n(e.name.begin(), std::min<std::size_t>(e.name.size(), 32), entry.begin() + 1);
+        put_size(static_cast<std::uint32_t>(std::min<std::uint64_t>(e.size, 0xFFFFFFFFu)));
+        entry[37] = e.folder ? 4 : 1;
+        std::string t = TimeText18(e.time);
+        std::copy(t.begin(), t.end(), entry.begin() + 38);
+    }
+    if (c_.Fire({Fault::Kind::LyingSize}, &f)) put_size(static_cast<std::uint32_t>(f.value));
+    last_entry_ = entry;
+    return entry;
 }
 
 void TextFrameHandheld::SendStatus(int command, int sub, std::uint8_t status) {
@@ -429,26 +546,9 @@ void TextFrameHandheld::Handle(int command, int sub, const Bytes& data) {
             SendStatus(command, sub, s.MakeDir(s.path) ? 0 : 1);
             return;
         case 14:
-        case 15: {
-            if (sub == 14) {
-                s.found = s.Find(s.name);
-                s.found_next = 0;
-            }
-            Bytes entry(56, 0);
-            if (s.found_next >= s.found.size()) {
-                entry[0] = 0xFF;
-            } else {
-                const Store::Entry& e = s.found[s.found_next++];
-                std::copy_n(e.name.begin(), std::min<std::size_t>(e.name.size(), 32), entry.begin() + 1);
-                std::uint32_t size = static_cast<std::uint32_t>(std::min<std::uint64_t>(e.size, 0xFFFFFFFFu));
-                for (int i = 0; i < 4; ++i) entry[33 + i] = static_cast<std::uint8_t>(size >> (8 * i));
-                entry[37] = e.folder ? 4 : 1;
-                std::string t = TimeText18(e.time);
-                std::copy(t.begin(), t.end(), entry.begin() + 38);
-            }
-            reply(entry);
+        case 15:
+            reply(FindAnswer(sub == 14));
             return;
-        }
         case 21:
             c_.Event(s.ChangeDir(s.path) ? "cd:" + s.current : "cd-failed");
             return;
@@ -530,8 +630,17 @@ void TextFrameHandheld::Serve() {
         }
         if (f.number != tf::kLast || f.payload.size() != 24) {
             // A data frame nobody waits for any more (a repeat after the transfer ended): acknowledge it.
-            Answer(kAck);
             c_.Event("stray-frame");
+            if (!last_raw_.empty() && f.raw == last_raw_) {
+                {
+                    std::lock_guard lock(c_.mutex);
+                    c_.ctx_command = last_command_;
+                    c_.ctx_sub = last_sub_;
+                }
+                AnswerLast(f.raw);
+            } else {
+                Answer(kAck);
+            }
             continue;
         }
         CommandRecord cmd;
@@ -549,7 +658,7 @@ void TextFrameHandheld::Serve() {
             if (fault.kind == Fault::Kind::Nak) Answer(kNak);
             continue;
         }
-        const bool spoiled = c_.Fire({Fault::Kind::SpoilAnswer}, &fault);
+        const bool spoiled = c_.Fire({Fault::Kind::SpoilAnswer, Fault::Kind::DamageAnswer}, &fault);
         int command = cmd.command, sub = cmd.sub;
         Bytes data = cmd.data;
         c_.RecordCommand(std::move(cmd));
@@ -557,7 +666,13 @@ void TextFrameHandheld::Serve() {
         // sees the PC's call return also sees its effect.
         bool immediate = command == 15 || command == 73 || (command == 80 && sub == 21);
         if (immediate) Handle(command, sub, data);
-        Answer(spoiled ? kAck ^ 0x01 : kAck);
+        if (!spoiled) {
+            Answer(kAck);
+        } else if (fault.kind == Fault::Kind::SpoilAnswer) {
+            Answer(kAck ^ 0x01);
+        } else {
+            AnswerDamaged(fault);
+        }
         if (!immediate) Handle(command, sub, data);
     }
 }

@@ -14,8 +14,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "sim/usb_driver.h"
 
@@ -158,7 +160,21 @@ class TextFrameUsb final : public UsbSide {
     bool Send(const Bytes& data) override {
         std::size_t off = 0;
         std::uint32_t number = 1;
+        bool babble = false;
         for (;;) {
+            Fault f;
+            if (!babble && c_.Fire({Fault::Kind::Babble}, &f)) {
+                babble = true;
+                c_.Event("babble");
+            }
+            if (babble) {
+                // Full blocks that never end the data, for as long as the PC reads them.
+                Bytes block(kTfBlock, 0x42);
+                PutLe32(block.data(), number++);
+                PutLe32(block.data() + 4, kTfPayload);
+                if (!Offer(std::move(block), 4, true)) return false;
+                continue;
+            }
             const std::size_t rest = data.size() - off;
             const bool last = rest <= kTfPayload;
             const std::size_t take = last ? rest : kTfPayload;
@@ -291,6 +307,11 @@ class ByteFrameUsb final : public UsbSide {
         const bool stream = Context(80, 3);
         const std::uint32_t unit_size = stream ? block_ : kPacket;
         const std::uint32_t room = unit_size - kHeader;
+        Fault hostile;
+        if (c_.Fire({Fault::Kind::Babble, Fault::Kind::Dribble}, &hostile)) {
+            Hostile(hostile, unit_size, stream);
+            return false;
+        }
         std::size_t off = 0;
         for (;;) {
             const std::size_t rest = data.size() - off;
@@ -395,6 +416,29 @@ class ByteFrameUsb final : public UsbSide {
     }
 
   private:
+    // Packets that say more follows, for as long as the PC takes them (a minute at most): full of
+    // zeros or empty (Babble), or empty, one every `value` ms (Dribble).
+    void Hostile(const Fault& fault, std::uint32_t unit_size, bool stream) {
+        const bool dribble = fault.kind == Fault::Kind::Dribble;
+        c_.Event(dribble ? "dribble" : "babble");
+        const std::uint32_t room = stream ? unit_size - kHeader : kMessagePayload;
+        const std::uint16_t length = !dribble && fault.value == 0 ? static_cast<std::uint16_t>(room) : 0;
+        const auto interval = std::chrono::milliseconds(dribble ? std::max(1, fault.value) : 0);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (std::chrono::steady_clock::now() < until && !driver_->Stopping() && !aborted_) {
+            const auto next = std::chrono::steady_clock::now() + interval;
+            while (std::chrono::steady_clock::now() < next && !driver_->Stopping() && !aborted_)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            Bytes packet(unit_size, 0);
+            packet[2] = static_cast<std::uint8_t>(stream ? 80 : 0);
+            packet[3] = static_cast<std::uint8_t>(stream ? 3 : 0);
+            PutLe16(packet.data() + 4, length);
+            packet[7] = 1;
+            if (!Offer(std::move(packet), 4, false)) break;
+        }
+        c_.Event(dribble ? "dribble-end" : "babble-end");
+    }
+
     bool Context(int command, int sub) {
         std::lock_guard lock(c_.mutex);
         return c_.ctx_command == command && c_.ctx_sub == sub;

@@ -225,15 +225,17 @@ std::string Extension(const std::string& name) {
     return dot == std::string::npos ? "" : name.substr(dot + 1);
 }
 
-bool ExtensionIs(const std::string& name, const char* ext) {
-    std::string e = Extension(name);
-    if (e.size() != std::strlen(ext)) return false;
-    for (size_t i = 0; i < e.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(e[i])) !=
-            std::tolower(static_cast<unsigned char>(ext[i])))
+bool SameIgnoringCase(const std::string& a, const char* b) {
+    if (a.size() != std::strlen(b)) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
             return false;
     }
     return true;
+}
+
+bool ExtensionIs(const std::string& name, const char* ext) {
+    return SameIgnoringCase(Extension(name), ext);
 }
 
 std::string ReplaceLastChar(const std::string& name, char lower, bool follow_case) {

@@ -64,8 +64,9 @@ class UsbTransport {
     virtual int32_t SendData(const uint8_t* data, uint32_t length) = 0;
     virtual int32_t ReceiveMessage(uint8_t* buffer, uint32_t room, int32_t* received) = 0;
     // The file streams of an upload and a download, in whole USB blocks.  The caller owns the file.
+    // A download takes at most `limit` bytes, the size the handheld announced (8: it sent more).
     virtual int32_t SendStream(platform::File&, uint32_t, bool) { return kUsbNoDevice; }
-    virtual int32_t ReceiveStream(platform::File&, bool) { return kUsbNoDevice; }
+    virtual int32_t ReceiveStream(platform::File&, bool, uint32_t) { return kUsbNoDevice; }
     // Raw reads of the data rescue, without packet headers: `total` bytes in chunks of `chunk`.
     virtual int32_t ReadChunks(uint8_t*, uint32_t, uint32_t, uint32_t* read) {
         if (read != nullptr) *read = 0;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <set>
+#include <string>
 
 #include "byteframe/byteframe.h"
 #include "byteframe/transfer_status.h"
@@ -50,6 +52,7 @@ uint8_t ReadSubResult() {
 
 int32_t FindReplyInto(HcFileEntry* entry, bool first) {
     if (!PauseMs(Tune().find_pause_ms.load())) {
+        SetErrorCode(ErrUserStop);
         EndOperation();
         return ResultFailed;
     }
@@ -57,7 +60,9 @@ int32_t FindReplyInto(HcFileEntry* entry, bool first) {
     int32_t received = 0;
     int32_t result = P().ReceiveData(reply, sizeof reply, &received);
     if (result != kDone) {
-        if (result == kNoAnswer) SetErrorCode(ErrTimeout);
+        // Over USB the transport stores no code of its own: a failed reply still tells its reason.
+        if (result == kNoAnswer || ErrorCode() == ErrNone) SetErrorCode(ErrTimeout);
+        if (g_stop_flag.load()) SetErrorCode(ErrUserStop);
         EndOperation();
         return ResultFailed;
     }
@@ -119,10 +124,27 @@ int32_t Listing(int32_t port, int32_t rate, const char* pattern, const char* lis
     uint32_t sum = 0;
     int32_t result = ResultOk;
     HcFileEntry entry{};
+    // The handheld decides when the listing ends: one that never sends its end, or that starts over,
+    // is caught by the names already given and by the cap.
+    std::set<std::string> listed;
     for (bool first = true;; first = false) {
+        if (g_stop_flag.load()) {
+            SetErrorCode(ErrUserStop);
+            result = ResultFailed;
+            break;
+        }
         int32_t r = first ? FileInfo(port, rate, pattern, &entry) : NextFileInfo(port, rate, &entry);
         if (r == ResultNotFound) break;
         if (r != ResultOk) {
+            // A stop meets the query in any of its steps, some of which report a code of their own.
+            if (g_stop_flag.load()) SetErrorCode(ErrUserStop);
+            if (ErrorCode() == ErrNone) SetErrorCode(ErrTimeout);
+            result = ResultFailed;
+            break;
+        }
+        const std::string name(entry.name, strnlen(entry.name, sizeof entry.name));
+        if (listed.size() >= Tune().max_listed_entries.load() || !listed.insert(name).second) {
+            SetErrorCode(ErrBadPacket);
             result = ResultFailed;
             break;
         }

@@ -1,5 +1,6 @@
 #include "byteframe/protocol.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "byteframe/transfer_status.h"
@@ -56,15 +57,47 @@ int32_t Protocol::SendFrame(const uint8_t* payload, uint16_t size, uint16_t bloc
     return answer == kAnswerOk ? kDone : kNoAnswer;
 }
 
+uint32_t Protocol::FrameDeadlineMs() const {
+    uint32_t fixed = g_tuning.frame_limit_ms.load();
+    if (fixed != 0) return fixed;
+    // The '#' may come one byte time-out late and the frame may pause once more inside; the rest of
+    // its bytes flow at line speed.  At the default 3000 ms: 7084 ms.
+    uint64_t ms = 2ull * Capped(byte_timeout_.load()) + kMaxFrameLineMs;
+    return ms > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(ms);
+}
+
 int32_t Protocol::ReceiveFrame(uint8_t* buffer, uint32_t room, uint32_t* length, uint16_t* block) {
     FrameParser parser(buffer, room, CurrentCheck());
-    uint32_t wait = Capped(byte_timeout_.load());
+    const uint32_t wait = Capped(byte_timeout_.load());
+    platform::Clock& clock = platform::GetClock();
+    const uint32_t start = clock.TickMs();
+    const uint32_t deadline = FrameDeadlineMs();
+    uint32_t taken = 0;
     for (;;) {
+        const uint32_t elapsed = clock.TickMs() - start;
+        if (taken >= kMaxFrameWaitBytes) {
+            // A handheld that keeps sending without ever completing a frame (zeros, or '#' and a
+            // header again and again) would hold the call for as long as it likes; asking again
+            // would only start the same again, so the retries end here.
+            if (parser.Started()) line_.SendByte(kAnswerTooLong);
+            SetErrorCode(ErrBadPacket);
+            return kTooLong;
+        }
+        if (elapsed >= deadline) {
+            // Bytes that come just under the byte time-out each, for ever: refused like babble.
+            if (parser.Started()) line_.SendByte(kAnswerTimeout);
+            SetErrorCode(ErrTimeout);
+            return kOverdue;
+        }
         uint8_t byte = 0;
-        if (!line_.WaitByte(&byte, wait, &g_stop_flag)) {
+        const uint32_t left = deadline - elapsed;
+        if (!line_.WaitByte(&byte, std::min(wait, left), &g_stop_flag)) {
+            // Cut short by the deadline rather than by the byte time-out: refused above.
+            if (!g_stop_flag.load() && left < wait && clock.TickMs() - start >= deadline) continue;
             if (parser.Started()) line_.SendByte(kAnswerTimeout);
             return kNoAnswer;
         }
+        ++taken;
         FrameParser::Outcome outcome = parser.Feed(byte);
         if (parser.HeaderComplete()) *block = parser.Block();
         switch (outcome) {
@@ -113,6 +146,7 @@ int32_t Protocol::ReceiveFrameRetry(uint8_t* buffer, uint32_t room, uint32_t* le
         }
         if (result == kTooLong) return kTooLong;
         if (result == kDone) return kDone;
+        if (result == kOverdue) return kNoAnswer;
         // A bad check or a time-out: the answer byte has already asked for the frame again.
     }
     return kNoAnswer;
@@ -151,7 +185,17 @@ int32_t Protocol::ReceiveData(uint8_t* buffer, uint32_t room, int32_t* received)
     uint32_t expected = 1;
     uint32_t total = 0;
     int repeats = 0;
+    // The whole reply: the frames its room holds and one more, each within its own deadline.  A
+    // handheld that sends frames slowly, or repeats them, cannot stretch one reply beyond that.
+    platform::Clock& clock = platform::GetClock();
+    const uint32_t start = clock.TickMs();
+    const uint64_t reply_limit = (static_cast<uint64_t>(room) / kMaxPayload + 2) * FrameDeadlineMs();
     for (;;) {
+        if (clock.TickMs() - start >= reply_limit) {
+            SetErrorCode(ErrTimeout);
+            *received = static_cast<int32_t>(total);
+            return kNoAnswer;
+        }
         SetCurrentBlock(static_cast<int32_t>(expected));
         uint32_t length = 0;
         uint16_t block = 0;
@@ -219,14 +263,15 @@ int32_t Protocol::SendStream(platform::File& file, uint32_t length, bool mid) {
     return result;
 }
 
-int32_t Protocol::ReceiveStream(platform::File& file, bool mid) {
+int32_t Protocol::ReceiveStream(platform::File& file, bool mid, uint32_t limit) {
     if (line_.UsbMode()) {
         crc_mode_ = 0;
-        return Usb().ReceiveStream(file, mid);
+        return Usb().ReceiveStream(file, mid, limit);
     }
     int32_t result = kDone;
     uint8_t chunk[kMaxPayload];
     uint32_t expected = 1;
+    uint32_t total = 0;
     int repeats = 0;
     for (;;) {
         SetCurrentBlock(static_cast<int32_t>(expected));
@@ -240,11 +285,21 @@ int32_t Protocol::ReceiveStream(platform::File& file, bool mid) {
             break;
         }
         if (block == kLastBlock || block == expected) {
+            // The handheld announced the size: nothing past it is taken, and a numbered block (more
+            // follows, at least one byte) must leave room for the rest.  So an announced 0 takes
+            // only an empty last block.
+            const uint64_t after = static_cast<uint64_t>(total) + length;
+            if (after > limit || (block != kLastBlock && after >= limit)) {
+                SetErrorCode(ErrBadLength);
+                result = kOverSize;
+                break;
+            }
             if (file.Write(chunk, length) != length) {
                 SetErrorCode(ErrWriteFile);
                 result = kLocalFile;
                 break;
             }
+            total += length;
             if (block == kLastBlock) break;
             ++expected;
             repeats = 0;

@@ -20,7 +20,17 @@ enum Transfer : int32_t {
     kStopped = 5,    // the stop flag, or the handheld abandoned the transfer (block 0)
     kLostBlock = 6,  // a block came with a number above the expected one (ErrPacketLost)
     kLocalFile = 7,  // the PC file could not be read or written
+    kOverSize = 8,   // the handheld sent more file data than it announced (ErrBadLength)
+    kOverdue = 9,    // one frame's deadline passed while bytes still came (ReceiveFrame only: its
+                     // retries end at once with kNoAnswer)
 };
+
+// One frame's wait ends after at most this many bytes: the longest frame (520) and as many bytes of
+// noise, a late answer or a broken frame before its '#'.  A line that keeps sending without ever
+// completing a frame (zeros, '#' and a header again and again) is refused past that.
+constexpr uint32_t kMaxFrameWaitBytes = static_cast<uint32_t>(2 * kMaxFrame);  // 1040
+// Those bytes take this long on the slowest line the family uses (9600 baud, 10 bits a byte).
+constexpr uint32_t kMaxFrameLineMs = (kMaxFrameWaitBytes * 10 * 1000 + 9599) / 9600;  // 1084
 
 // Waits that tests shorten; the protocol's own values otherwise.
 struct Tuning {
@@ -39,6 +49,11 @@ struct Tuning {
     std::atomic<uint32_t> format_limit_ms{600000};
     // Pause between the rescue-range command and its answer.
     std::atomic<uint32_t> rescue_pause_ms{30};
+    // When not 0, replaces the deadline of one frame's wait and of one USB message or block
+    // (tests of a line that dribbles).
+    std::atomic<uint32_t> frame_limit_ms{0};
+    // Entries one listing takes at most, as in the other family (smaller in tests).
+    std::atomic<uint32_t> max_listed_entries{100000};
 };
 Tuning& Tune();
 
@@ -67,7 +82,11 @@ class Protocol {
     int32_t ReceiveData(uint8_t* buffer, uint32_t room, int32_t* received);
     // The streams of an upload and a download.  The caller owns the file.
     int32_t SendStream(platform::File& file, uint32_t length, bool mid);
-    int32_t ReceiveStream(platform::File& file, bool mid);
+    // `limit`: the size the handheld announced; more data than that ends the download (kOverSize).
+    int32_t ReceiveStream(platform::File& file, bool mid, uint32_t limit);
+    // The longest one frame's wait may take (serial), or one USB message or block: the wait for its
+    // first byte, its bytes at the slowest rate and one more byte time-out of pauses inside it.
+    uint32_t FrameDeadlineMs() const;
 
     // The command block; its argument keeps what the last command left there.
     CommandBlock& Block() { return block_; }

@@ -1,5 +1,4 @@
 // Upload, download and deletion of single handheld files.
-#include <strings.h>
 
 #include <algorithm>
 #include <cstring>
@@ -390,15 +389,26 @@ int32_t GetFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_
         return ResultFailed;
     }
     if (check != 0) P().SetCrcMode(check);
-    int32_t streamed = P().ReceiveStream(local.file(), mid);
-    // The handheld told the file's size: a stream that ends short (or long) of it is not the file.
-    if (streamed == kDone && local.file().Tell() != static_cast<int64_t>(LoadField<int32_t>(&entry.size))) {
+    // The handheld told the file's size: the stream takes no more than that, and one that ends short
+    // of it is not the file.
+    const uint32_t announced = LoadField<uint32_t>(&entry.size);
+    if (!OnWorkerThread()) {
+        // A caller's own download tells its progress by the same record as a background one: without
+        // the count, the percent would be reckoned against whatever transfer ran before.
+        SetFileLength(static_cast<int32_t>(announced));
+        const auto unit = static_cast<uint32_t>(P().line().UsbMode() ? Usb().PayloadSize() : kMaxPayload);
+        SetBlockCount(std::max<int32_t>(1, static_cast<int32_t>(announced / unit)));
+        SetCurrentBlock(1);
+    }
+    int32_t streamed = P().ReceiveStream(local.file(), mid, announced);
+    if (streamed == kDone && local.file().Tell() != static_cast<int64_t>(announced)) {
         SetErrorCode(ErrPacketLost);
         streamed = kLostBlock;
     }
     if (streamed != kDone) {
         SetErrorCode(streamed == kLostBlock   ? ErrPacketLost
                      : streamed == kLocalFile ? ErrWriteFile
+                     : streamed == kOverSize  ? ErrBadLength
                                               : ErrNoAck);
         ShowPrompt(fail);
         EndOperation();
@@ -476,7 +486,7 @@ bool FindOwningMif(int32_t port, int32_t rate, const std::string& application, s
         if (GetFile(port, rate, (folder + package).c_str(), kOwnerCopy, 1) != ResultOk) continue;
         char value[14]{};
         platform::GetProfileString(copy, "send", "application", "", value, sizeof value);
-        if (value[0] != 0 && strcasecmp(value, wanted.c_str()) == 0) {
+        if (value[0] != 0 && SameIgnoringCase(value, wanted.c_str())) {
             *owner = package;
             return true;  // the copy stays for the caller
         }

@@ -10,9 +10,11 @@
 #include "byteframe/line.h"
 #include "byteframe/protocol.h"
 #include "byteframe/transfer_status.h"
+#include "byteframe/usb_packets.h"
 #include "common/codes.h"
 #include "common/lasting.h"
 #include "common/records.h"
+#include "platform/clock.h"
 #include "platform/usb.h"
 
 namespace tarvix::bf {
@@ -55,20 +57,18 @@ class PipeTransport final : public UsbTransport {
         int32_t scratch = 0;
         if (received == nullptr) received = &scratch;
         *received = 0;
-        uint8_t more = 0;
-        uint32_t count = 0;
-        int empty = 0;
+        // Packets that come slowly, each one just in time, cannot stretch one message: the room's
+        // packets and one more, each within one deadline.
+        StartDeadline((static_cast<uint64_t>(room) / kMessagePayload + 2) * Proto().FrameDeadlineMs());
+        const DeadlineEnd end{deadline_set_};
+        PacketCollector message(buffer, room);
         for (;;) {
             if (int32_t r = ReadPacket(); r != 0) return r;
-            const uint32_t length = GetLe16(in_ + kLength);
-            // A message packet holds 496 payload bytes: a larger length field reads past what came.
-            if (length > kMessagePayload || length > room - count) return kUsbTooLong;
-            if (length > 0) std::memcpy(buffer + count, in_ + kHeaderSize, length);
-            count += length;
-            *received = static_cast<int32_t>(count);
-            more = in_[kMore];
-            if (count == room || more == 0) return 0;
-            if (length == 0 && ++empty > kMaxEmptyPackets) return kUsbTooLong;
+            const PacketCollector::Verdict verdict = message.Take(in_, kMessagePacket);
+            *received = static_cast<int32_t>(message.count());
+            if (verdict != PacketCollector::Verdict::More) {
+                return verdict == PacketCollector::Verdict::TooLong ? TooLong() : 0;
+            }
         }
     }
 
@@ -106,16 +106,29 @@ class PipeTransport final : public UsbTransport {
         return result;
     }
 
-    int32_t ReceiveStream(platform::File& file, bool mid) override {
+    int32_t ReceiveStream(platform::File& file, bool mid, uint32_t limit) override {
         if (int32_t r = OpenPipes(kReadPipe); r != 0) return r;
         int32_t result = 0;
         auto collected = std::make_unique<uint8_t[]>(kPacketBuffer);
+        uint64_t total = 0;
         for (uint32_t ordinal = 1;; ++ordinal) {
             SetCurrentBlock(static_cast<int32_t>(ordinal));
             uint32_t count = 0;
             uint8_t more = 0;
+            // One ordinal's blocks: the room holds at most one block's payload, but empty blocks
+            // that say more follows could come slowly for ever.
+            StartDeadline(2ull * Proto().FrameDeadlineMs());
             result = ReceiveBlocks(collected.get(), payload_size_, &count, &more);
             if (result != 0) break;
+            // Nothing past the announced size is written, and a block after which more follows
+            // must leave room for it: an announced 0 takes only an empty last block.
+            total += count;
+            if (total > limit || (more != 0 && total >= limit)) {
+                SetErrorCode(ErrBadLength);
+                ResetPipe();
+                result = kOverSize;
+                break;
+            }
             if (mid && ordinal == 1 && count > 0) collected[0] = 0xF5;
             if (file.Write(collected.get(), count) != count) {
                 SetErrorCode(ErrWriteFile);
@@ -125,6 +138,7 @@ class PipeTransport final : public UsbTransport {
             if (more == 0) break;
         }
         ClosePipes();
+        deadline_set_ = false;
         return result;
     }
 
@@ -218,9 +232,18 @@ class PipeTransport final : public UsbTransport {
         for (uint32_t i = 0; i < calls && done < length; ++i) {
             const uint32_t want = std::min(call, length - done);
             size_t moved = 0;
-            const bool ok = reading
-                                ? pipe_->Read(bytes + done, want, &moved, Proto().ByteTimeout(), &g_stop_flag)
-                                : pipe_->Write(bytes + done, want, &moved);
+            uint32_t wait = Proto().ByteTimeout();
+            if (reading && deadline_set_) {
+                const uint64_t elapsed = platform::GetClock().TickMs() - deadline_start_;
+                if (elapsed >= deadline_ms_) {
+                    ResetPipe();
+                    SetErrorCode(ErrTimeout);
+                    return kUsbIoFailed;
+                }
+                wait = static_cast<uint32_t>(std::min<uint64_t>(wait, deadline_ms_ - elapsed));
+            }
+            const bool ok = reading ? pipe_->Read(bytes + done, want, &moved, wait, &g_stop_flag)
+                                    : pipe_->Write(bytes + done, want, &moved);
             if (!ok) {
                 ResetPipe();
                 return g_stop_flag.load() ? kUsbStopped : kUsbIoFailed;
@@ -278,21 +301,41 @@ class PipeTransport final : public UsbTransport {
     int32_t ReceiveBlocks(uint8_t* buffer, uint32_t room, uint32_t* count, uint8_t* more) {
         *count = 0;
         *more = 0;
-        int empty = 0;
+        PacketCollector blocks(buffer, room);
         for (;;) {
             if (int32_t r = Move(in_, block_size_, true); r != 0) return r;
-            const uint32_t length = GetLe16(in_ + kLength);
-            if (length > payload_size_ || length > room - *count) return kUsbTooLong;
-            if (length > 0) std::memcpy(buffer + *count, in_ + kHeaderSize, length);
-            *count += length;
-            *more = in_[kMore];
-            if (*count == room || *more == 0) return 0;
-            if (length == 0 && ++empty > kMaxEmptyPackets) return kUsbTooLong;
+            const PacketCollector::Verdict verdict = blocks.Take(in_, block_size_);
+            *count = blocks.count();
+            *more = blocks.more();
+            if (verdict != PacketCollector::Verdict::More) {
+                return verdict == PacketCollector::Verdict::TooLong ? TooLong() : 0;
+            }
         }
+    }
+
+    // A packet that cannot be taken, named like a frame that cannot: the callers' code for the
+    // refusal.
+    static int32_t TooLong() {
+        SetErrorCode(ErrBadPacket);
+        return kUsbTooLong;
+    }
+
+    struct DeadlineEnd {
+        bool& set;
+        ~DeadlineEnd() { set = false; }
+    };
+    // The deadline of the message or stream ordinal being read, from its first packet on.
+    void StartDeadline(uint64_t ms) {
+        deadline_start_ = platform::GetClock().TickMs();
+        deadline_ms_ = ms;
+        deadline_set_ = true;
     }
 
     std::unique_ptr<usb::Handle> pipe_;
     std::unique_ptr<usb::Handle> device_;
+    bool deadline_set_ = false;
+    uint32_t deadline_start_ = 0;
+    uint64_t deadline_ms_ = 0;
     uint32_t block_size_ = kPacketBuffer;
     uint32_t payload_size_ = kPacketBuffer - kHeaderSize;
     uint8_t out_[kPacketBuffer] = {};
@@ -300,6 +343,18 @@ class PipeTransport final : public UsbTransport {
 };
 
 }  // namespace
+
+PacketCollector::Verdict PacketCollector::Take(const uint8_t* packet, uint32_t packet_size) {
+    const uint32_t length = GetLe16(packet + kLength);
+    // A packet holds its size less the header of payload: a larger length field reads past what came.
+    if (length > packet_size - kHeaderSize || length > room_size_ - count_) return Verdict::TooLong;
+    if (length > 0) std::memcpy(room_ + count_, packet + kHeaderSize, length);
+    count_ += length;
+    more_ = packet[kMore];
+    if (count_ == room_size_ || more_ == 0) return Verdict::Complete;
+    if (length == 0 && ++empty_ > kMaxEmptyPackets) return Verdict::TooLong;
+    return Verdict::More;
+}
 
 // Built on first use and not destroyed by the static destructors, like the rest of the family's state
 // it outlives any caller.

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
 #include "common/records.h"
 #include "platform/files.h"
@@ -57,6 +58,17 @@ std::string ClockPart(const uint8_t* clock, size_t offset, size_t width) {
 void Line(std::string& out, const std::string& text) {
     out += text;
     out += "\r\n";
+}
+
+// A handheld's text as the value of one line: it ends at its first CR, LF or NUL, so that no text
+// of the handheld adds lines (keys or sections) to a file that hosts read as an INI file.
+std::string OneLine(const std::string& text) {
+    return text.substr(0, text.find_first_of(std::string_view("\r\n\0", 3)));
+}
+
+// A key and a handheld's text as its value.
+void ValueLine(std::string& out, const char* key, const std::string& text) {
+    Line(out, key + OneLine(text));
 }
 
 // A record's text field: the block's text cut to the field's width less one, NUL, zeros.
@@ -177,17 +189,17 @@ std::string SysInfoText(SysInfoFamily family, const SysInfoFigures& f, const Sys
     Line(out, "Total=" + std::to_string(f.memory_total));
     Line(out, "");
     Line(out, "[Time]");
-    Line(out, "Date=" + f.date_text);
-    Line(out, "Time=" + f.time_text);
+    ValueLine(out, "Date=", f.date_text);
+    ValueLine(out, "Time=", f.time_text);
     Line(out, "");
     Line(out, "[System]");
-    Line(out, "ID=" + id);
-    Line(out, "ManufactureDate=" + made);
-    Line(out, "Type=" + type);
-    Line(out, "FlashModel=" + flash);
-    Line(out, "HardwareVersion=" + BlockText(a.block, a.block_size, kBlockHardwareVersion));
+    ValueLine(out, "ID=", id);
+    ValueLine(out, "ManufactureDate=", made);
+    ValueLine(out, "Type=", type);
+    ValueLine(out, "FlashModel=", flash);
+    ValueLine(out, "HardwareVersion=", BlockText(a.block, a.block_size, kBlockHardwareVersion));
     if (family == SysInfoFamily::TextFrame)
-        Line(out, "SoftwareVersion=" + BlockText(a.block, a.block_size, kBlockSoftwareVersion));
+        ValueLine(out, "SoftwareVersion=", BlockText(a.block, a.block_size, kBlockSoftwareVersion));
     return out;
 }
 

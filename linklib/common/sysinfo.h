@@ -58,7 +58,8 @@ SysInfoFigures DeriveSysInfo(SysInfoFamily family, const SysInfoAnswers& answers
 void FillSysInfo(const SysInfoFigures& figures, const SysInfoAnswers& answers, HcSysInfo* info);
 void FillSysInfoBf(const SysInfoFigures& figures, const SysInfoAnswers& answers, HcSysInfoBf* info);
 
-// The lines of the text file, each ending with CR LF.
+// The lines of the text file, each ending with CR LF.  Every text of the handheld ends at its first
+// CR, LF or NUL there (the record keeps it whole).
 std::string SysInfoText(SysInfoFamily family, const SysInfoFigures& figures, const SysInfoAnswers& answers);
 // Writes the text beside `pc_path` and renames it into place; false when the file could not be made.
 bool WriteSysInfoFile(const char* pc_path, const std::string& text);

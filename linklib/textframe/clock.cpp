@@ -86,9 +86,8 @@ int32_t TextFrame::SetHcDateTime(const HcDate* date, const HcTime* time) {
 
     if (SetLinkStatus(StatusBusy, 0) == 0) return ResultBusy;
     if (!LinkTest()) return Fail(ErrNoLink);
-    if (!HcCommand(CmdSetClock, 0, nullptr)) return Fail(ErrOperation);
-    uint32_t sent = 0;
-    if (!LinkSendData(text, sizeof text, &sent) || sent != sizeof text) return Fail(ErrSendFail);
+    if (const uint32_t code = CommandWithData(CmdSetClock, 0, text, sizeof text); code != ErrNone)
+        return Fail(code);
     return Finish();
 }
 
@@ -116,9 +115,9 @@ int32_t TextFrame::SendMsgToHc(const char* message_file) {
     }
     if (SetLinkStatus(StatusBusy, 0) == 0) return ResultBusy;
     if (!LinkTest()) return Fail(ErrNoLink);
-    if (!HcCommand(CmdFile, SubPutMessage, nullptr)) return Fail(ErrOperation);
-    uint32_t sent = 0;
-    if (!LinkSendData(message, sizeof message, &sent) || sent != sizeof message) return Fail(ErrSendFail);
+    if (const uint32_t code = CommandWithData(CmdFile, SubPutMessage, message, sizeof message);
+        code != ErrNone)
+        return Fail(code);
     return Finish();
 }
 

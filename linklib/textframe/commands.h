@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "common/commands.h"
 #include "platform/files.h"
@@ -26,10 +27,34 @@ std::array<uint8_t, kPacketSize> BuildCommandPacket(uint8_t command, uint8_t sub
 // Commands answered by a status reply.
 bool HasStatusReply(uint8_t command, uint8_t sub_command);
 
-// Sends a command and, where it has one, takes its status reply: the reply must be all 3 bytes and
-// name the same command and sub-command; its status byte goes to `status` (0 when there is none).
+// Checks a received status reply: it must be all 3 bytes and name the same command and sub-command;
+// then its status byte goes to `status` and the result is true.  `status` is not touched otherwise.
+bool TakeStatusReply(uint8_t command, uint8_t sub_command, const uint8_t* reply, uint32_t received,
+                     uint8_t* status);
+
+// Sends a command and, where it has one, takes its status reply (TakeStatusReply); `status` gets 0
+// when there is none.
 bool HcCommand(uint8_t command, uint8_t sub_command, uint8_t* status, uint16_t length = 0,
                const uint8_t* data = nullptr, const LinkTimeouts* timeouts = nullptr);
+
+// The command that makes the handheld take a file (SubUpload, with its status reply).  A packet sent
+// again could be taken by it as the file's first and last block, so over the serial line the packet
+// goes once per round and the status reply tells whether it was taken; without one, the abort frame
+// and a link test bring the handheld back to command mode before the next round (three at most).
+// True when the reply came (its status byte in `status`).
+bool UploadCommand(uint8_t sub_command, uint16_t length, const uint8_t* data, uint8_t* status);
+
+// A command that the handheld follows by taking data (SubSetName, SubSetPath, CmdSetClock,
+// SubPutMessage), then its data.  A packet sent again over the serial line may have been taken once as
+// the command and once more as the data it announces; the data would then meet the handheld in
+// command mode.  So the data go only after a packet that went through at its first send; otherwise a
+// link test brings the handheld back to command mode whichever state it was in (taken as a command,
+// or as the data it waited for) and the round begins again, three rounds at most.  0 when done, else
+// the error code: ErrOperation for a command that did not get through or never went cleanly,
+// ErrSendFail for data that did not.
+uint32_t CommandWithData(uint8_t command, uint8_t sub_command, const uint8_t* data, uint32_t size);
+// The same with a name or folder text, sent without terminator.
+uint32_t CommandWithText(uint8_t sub_command, const std::string& text);
 
 // One data transfer over the open link (USB when its port is 0, else the serial frames).
 bool LinkSendData(const uint8_t* data, uint32_t size, uint32_t* moved,

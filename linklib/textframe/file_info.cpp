@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "common/codes.h"
@@ -11,6 +13,8 @@
 #include "textframe/commands.h"
 #include "textframe/link_status.h"
 #include "textframe/textframe.h"
+#include "textframe/timing.h"
+#include "textframe/workers.h"
 
 namespace tarvix::tf {
 namespace {
@@ -20,8 +24,6 @@ constexpr size_t kFolderPathLimit = 256;  // folder paths of up to 256 character
 constexpr size_t kCurDirLimit = 255;
 constexpr size_t kListNameEntry = 32;
 constexpr size_t kListFullEntry = 51;
-// A handheld that never sends its end marker must not keep a listing going for ever.
-constexpr uint32_t kMaxListedEntries = 100000;
 
 int Field(const char* text, size_t offset, size_t width) {
     char field[8] = {};
@@ -36,13 +38,6 @@ int FloorHalf(int value) {
 int32_t Fail(uint32_t code) {
     SetLinkStatus(StatusFailed, static_cast<int32_t>(code));
     return ResultFailed;
-}
-
-bool SendText(const std::string& text) {
-    uint32_t sent = 0;
-    return LinkSendData(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()),
-                        &sent) &&
-           sent == text.size();
 }
 
 // Receives the 56-byte answer of find first / find next: 0 entry, 2 end marker, 1 failed.
@@ -60,8 +55,7 @@ int32_t SendFolderPath(const char* path) {
     if (path == nullptr || strnlen(path, kFolderPathLimit + 1) > kFolderPathLimit) return Fail(ErrBadParam);
     const LinkTimeouts timeouts = LinkTestTimeouts();
     if (!HcCommand(CmdLinkTest, 0, nullptr, 0, nullptr, &timeouts)) return Fail(ErrNoLink);
-    if (!HcCommand(CmdFile, SubSetPath, nullptr)) return Fail(ErrOperation);
-    if (!SendText(path)) return Fail(ErrSendFail);
+    if (const uint32_t code = CommandWithText(SubSetPath, path); code != ErrNone) return Fail(code);
     return ResultOk;
 }
 
@@ -130,8 +124,12 @@ uint32_t CheckInfoPath(const char* path) {
 int32_t LookUpClaimed(const std::string& path, HcFileRecord* record) {
     // Wakes a handheld that dozed; whether it answers shows in the commands that follow.
     HcCommand(CmdLinkTest, 0, nullptr);
-    if (!HcCommand(CmdFile, SubSetName, nullptr)) return Fail(ErrOperation);
-    if (!SendText(path)) return Fail(ErrSendFail);
+    if (const uint32_t code = CommandWithText(SubSetName, path); code != ErrNone) return Fail(code);
+    if (!HcCommand(CmdFile, SubFindFirst, nullptr)) return Fail(ErrOperation);
+    return ReceiveInfoReply(record);
+}
+
+int32_t FindCurrentClaimed(HcFileRecord* record) {
     if (!HcCommand(CmdFile, SubFindFirst, nullptr)) return Fail(ErrOperation);
     return ReceiveInfoReply(record);
 }
@@ -203,12 +201,20 @@ int32_t TextFrame::GetHcDirInfo(const char* pattern, const char* list_file, int3
         return Fail(ErrCreateFile);
     }
     const size_t entry_size = names_only != 0 ? kListNameEntry : kListFullEntry;
+    // A stop from thrdStop ends the listing between any two of its transfers, as a received answer
+    // cut short by it: the call fails with the receive's code.
+    const HeldStop held;
+    // A handheld that never sends its end marker, or gives an entry again (its search went round),
+    // must not keep a listing going: either ends it as a wrong answer.
+    const uint32_t cap = GetTiming().listing_cap;
+    std::unordered_set<std::string> seen;
     uint32_t entries = 0;
     uint32_t bytes = 0;
     HcFileRecord record{};
     int32_t result = GetHcFileInfo(pattern, &record);
     while (result == ResultOk) {
-        if (entries == kMaxListedEntries) {
+        if (StopPending() || entries == cap ||
+            !seen.emplace(record.name, strnlen(record.name, sizeof record.name)).second) {
             result = Fail(ErrReceiveFail);
             break;
         }
@@ -222,6 +228,8 @@ int32_t TextFrame::GetHcDirInfo(const char* pattern, const char* list_file, int3
         }
         result = GetHcNextFileInfo(&record);
     }
+    // Whichever step the stop cut short (a command, an answer), it is the stop that ended the listing.
+    if (result == ResultFailed && StopPending()) SetLinkStatus(StatusFailed, ErrReceiveFail);
     if (result != ResultNotFound) {
         zero_outputs();
         return result;

@@ -27,5 +27,8 @@ uint32_t CheckInfoPath(const char* path);
 // answer.  0 found, 2 no match (status untouched), 1 failed (StatusFailed and the code stored).
 // The name stays the handheld's current file name for the commands that follow.
 int32_t LookUpClaimed(const std::string& path, HcFileRecord* record);
+// Find first under the handheld's current file name alone (the name of the last look-up), with the
+// same results.
+int32_t FindCurrentClaimed(HcFileRecord* record);
 
 }  // namespace tarvix::tf

@@ -1,4 +1,5 @@
 // Upload, download and delete of whole files on a text-frame handheld, also in the background.
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "platform/prompt.h"
 #include "textframe/commands.h"
 #include "textframe/file_info.h"
+#include "textframe/frame_transfer.h"
 #include "textframe/link_status.h"
 #include "textframe/short_name.h"
 #include "textframe/textframe.h"
@@ -59,6 +61,56 @@ void ShowOnHandheld(const char* text) {
     const size_t n = std::strlen(text);
     HcCommand(CmdShowText, 0, nullptr, static_cast<uint16_t>(n > kPacketData ? kPacketData : n),
               reinterpret_cast<const uint8_t*>(text));
+}
+
+bool OverUsb() {
+    return Status().port.load() == 0;
+}
+
+// Whether an entry the handheld gives is the file of that name part: names without regard to case,
+// as far as the entry's name field reaches.
+bool IsEntryOf(const HcFileRecord& record, const std::string& name) {
+    const std::string want = NameFromPath(name.c_str());
+    const size_t n = strnlen(record.name, sizeof record.name);
+    // The entry's field holds 31 characters: a longer name is known by its start.
+    const bool whole = n == want.size() || (n == sizeof record.name - 1 && want.size() > n);
+    if (n == 0 || !whole) return false;
+    for (size_t i = 0; i < n; ++i) {
+        if (std::tolower(static_cast<unsigned char>(record.name[i])) !=
+            std::tolower(static_cast<unsigned char>(want[i]))) {
+            return false;
+        }
+    }
+    return record.kind == kKindFile;
+}
+
+// The handheld's entry for an uploaded file, asked under the current name (one exchange), and once
+// more with the name sent again when that exchange failed: 0 found, 2 no such file, 1 failed.
+int32_t FindUploaded(const std::string& name, bool name_in_doubt, HcFileRecord* record) {
+    if (!name_in_doubt) {
+        const int32_t r = FindCurrentClaimed(record);
+        if (r != ResultFailed) return r;
+    }
+    return LookUpClaimed(name, record);
+}
+
+// An upload is reported as done only when the handheld holds a file of its size under its name.
+// `before` is the entry of that name found before the upload, when there was one: where the
+// handheld's own verdict is missing, an entry that still has that size and time is no proof of the
+// new data.
+int32_t CheckUploaded(const std::string& name, uint64_t length, bool name_in_doubt,
+                      const HcFileRecord* before, uint32_t failure_code) {
+    HcFileRecord entry{};
+    const int32_t found = FindUploaded(name, name_in_doubt, &entry);
+    if (found == ResultFailed) return ResultFailed;
+    if (found == ResultNotFound || !IsEntryOf(entry, name)) return Fail(ErrFileNotFound);
+    if (LoadField<uint32_t>(&entry.size) != length) return Fail(ErrSendFail);
+    if (before != nullptr && LoadField<uint32_t>(&before->size) == length &&
+        LoadField<uint16_t>(&before->date) == LoadField<uint16_t>(&entry.date) &&
+        LoadField<uint16_t>(&before->time) == LoadField<uint16_t>(&entry.time)) {
+        return Fail(failure_code);
+    }
+    return Finish();
 }
 
 int32_t SendFileBody(const WorkerArgs& a) {
@@ -116,15 +168,29 @@ int32_t TextFrame::SendFileToHc(const char* hc_name, const char* pc_path, int32_
         ShowOnHandheld(Prompt(TfPrompt::NoMemory).c_str());
         return Fail(ErrDiskFull);
     }
-    if (!CommandWithNumber(SubUpload, Status().autopak.load() != 0 ? kAutopakFlag : 0))
+    uint8_t flags[4];
+    PutLe32(flags, Status().autopak.load() != 0 ? kAutopakFlag : 0);
+    uint8_t upload_status = 0;
+    if (!UploadCommand(SubUpload, sizeof flags, flags, &upload_status) || upload_status != 0)
         return Fail(ErrOperation);
+    if (!file.Seek(0)) return Fail(ErrSendFail);
     uint32_t sent = 0;
-    if (!file.Seek(0) || !LinkSendStream(file, static_cast<uint32_t>(length), &sent) || sent != length) {
-        return Fail(ErrSendFail);
+    if (!LinkSendStream(file, static_cast<uint32_t>(length), &sent) || sent != length) {
+        // Every frame but the last was taken and only the answer to the last one is missing: the
+        // handheld may hold the whole file.  The abort frame ends an upload it still waits on (the
+        // upload end would otherwise arrive as a last block); its verdict and its entry then tell.
+        if (OverUsb() || !LastFrameUnanswered() || StopPending()) return Fail(ErrSendFail);
+        ComSendAbortFrame();
+        uint8_t status = 0;
+        const bool answered = HcCommand(CmdUploadEnd, 0, &status);
+        if (answered && status != 0) return Fail(ErrSendFail);
+        return CheckUploaded(name, length, true, answered || !exists ? nullptr : &entry, ErrSendFail);
     }
     uint8_t status = 0;
-    if (!HcCommand(CmdUploadEnd, 0, &status) || status != 0) return Fail(ErrOperation);
-    return Finish();
+    const bool answered = HcCommand(CmdUploadEnd, 0, &status);
+    if (answered && status != 0) return Fail(ErrOperation);
+    // A lost or damaged verdict after data that all went through: the handheld's entry tells.
+    return CheckUploaded(name, length, !answered, answered || !exists ? nullptr : &entry, ErrOperation);
 }
 
 int32_t TextFrame::GetHcFile(const char* hc_path, const char* pc_path, int32_t overwrite) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/clock.h"
 #include "textframe/frame_codec.h"
 #include "textframe/serial_line.h"
 #include "textframe/textframe.h"
@@ -38,8 +39,23 @@ enum SendOutcome : int {
 // Data frame receive outcomes.
 enum ReceiveOutcome : int { Accepted = 0, Aborted = 2, ReceiveStopped = 8, ReceiveFailed = 9 };
 
-// Bytes a receiver takes while looking for one frame before it gives up on a babbling line.
+// One frame's wait ends by itself however the handheld sends, in bytes and in time.  Bytes: a
+// receiver takes at most 8 longest frames' worth (4208) while looking for one frame.  Time: from the
+// first byte on, a frame gets what the longest frame the protocol allows (526 bytes: '#', 8 digits,
+// 256 payload bytes all escaped, '$', 4 digits) takes on the line at its rate, 10 bits a byte, plus
+// two byte time-outs for pauses inside it.  The byte time-out alone would let a handheld that sends
+// one byte just inside it hold each of those bytes' waits in turn (84 minutes over a reply's three
+// receives); this way a dribbling or babbling line fails the receive within seconds.
 constexpr size_t kMaxBytesPerFrameWait = 8 * codec::kMaxFrame;
+constexpr uint64_t kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+constexpr uint32_t kPausesPerFrame = 2;
+
+uint32_t FrameTimeLimitMs() {
+    const uint64_t rate = std::max<uint32_t>(Line().BaudRate(), 1);
+    const uint64_t line_ms = (uint64_t{codec::kMaxFrame} * kBitsPerByte * 1000 + rate - 1) / rate;
+    const uint64_t limit = line_ms + uint64_t{kPausesPerFrame} * GetTiming().byte_timeout_ms;
+    return static_cast<uint32_t>(std::min<uint64_t>(limit, 0xFFFFFFF0u));
+}
 
 struct Buffers {
     uint8_t frame[codec::kMaxFrame];
@@ -62,6 +78,8 @@ struct Transfer {
     std::atomic<uint32_t> block_count{0};  // for the percentage; 0 when unknown
     uint32_t block_length = 0;
     uint32_t accepted = 0;  // number of the frame last accepted
+    uint32_t resends = 0;   // sends of frames beyond the first send of each
+    bool last_unanswered = false;
     bool memory = true;
     bool sending = true;
     int result = Running;
@@ -98,6 +116,7 @@ int SendFrameOnce(size_t length) {
 int SendFrame(size_t length) {
     const uint32_t attempts = std::max<uint32_t>(1, g_transfer.timeouts.attempts);
     for (uint32_t i = 0; i < attempts; ++i) {
+        if (i > 0) ++g_transfer.resends;
         const int outcome = SendFrameOnce(length);
         if (outcome == SentAck || outcome == SentAbort) return outcome;
         // A stopped background operation repeats no unanswered frame.
@@ -112,16 +131,26 @@ int ReceiveFrame() {
     codec::FrameDecoder& decoder = g_buffers->decoder;
     decoder.Reset();
     SerialLine& line = Line();
+    platform::Clock& clock = platform::GetClock();
+    const uint32_t byte_timeout = std::max<uint32_t>(GetTiming().byte_timeout_ms, 1);
+    const uint32_t time_limit = FrameTimeLimitMs();
+    uint32_t first_byte_at = 0;
     uint32_t timeout = g_transfer.timeouts.timeout_ms;
     for (size_t fed = 0; fed < kMaxBytesPerFrameWait; ++fed) {
         uint8_t byte = 0;
         const int read = line.ReadByte(&byte, timeout, true);
         if (read == ReadStopped) return 8;
         if (read != ReadByteOk) return decoder.Finish();
+        if (fed == 0) first_byte_at = clock.TickMs();
         decoder.Feed(byte);
         // A frame counts as complete only when nothing further already waits behind its check.
-        timeout =
-            decoder.state() == codec::FrameDecoder::State::Complete ? kNoWait : GetTiming().byte_timeout_ms;
+        if (decoder.state() == codec::FrameDecoder::State::Complete) {
+            timeout = kNoWait;
+            continue;
+        }
+        const uint32_t spent = clock.TickMs() - first_byte_at;
+        if (spent >= time_limit) return codec::FrameDecoder::Garbled;
+        timeout = std::min(byte_timeout, time_limit - spent);
     }
     return codec::FrameDecoder::Garbled;
 }
@@ -168,9 +197,9 @@ void Begin(bool memory, bool sending, uint32_t length, const LinkTimeouts* timeo
     t.result = Running;
     t.timeouts = timeouts != nullptr ? *timeouts : DefaultTimeouts();
     // A stop asked while nothing ran is forgotten by the caller's next transfer; a background
-    // operation keeps its stop from its start to its end, so one that arrived before this transfer
-    // (during a look-up or a command) ends it at once.
-    if (!OnWorkerThread()) g_stop.store(false);
+    // operation (or a listing, HeldStop) keeps its stop from its start to its end, so one that
+    // arrived before this transfer (during a look-up or a command) ends it at once.
+    if (!StopHeld()) g_stop.store(false);
 }
 
 void End() {
@@ -180,7 +209,7 @@ void End() {
     t.send_pos = nullptr;
     t.receive_pos = nullptr;
     t.file = nullptr;
-    if (!OnWorkerThread()) g_stop.store(false);
+    if (!StopHeld()) g_stop.store(false);
 }
 
 bool NextBlock() {
@@ -210,6 +239,8 @@ bool SendBlock() {
     const size_t length = codec::EncodeFrame(t.number.load(), data, t.block_length, g_buffers->frame);
     const int outcome = SendFrame(length);
     if (outcome == SentAck) return true;
+    // The last frame went out and only its answer is missing: the handheld may hold the data whole.
+    t.last_unanswered = outcome == SendFailed && t.number.load() == kLastBlock;
     SetResult(outcome == SentAbort ? Stopped : CommFailure);
     return false;
 }
@@ -288,6 +319,9 @@ bool Run(uint32_t* moved) {
 
 bool Ready(uint32_t* moved) {
     if (moved != nullptr) *moved = 0;
+    // What a transfer leaves about its sends is about that transfer alone, also one that never began.
+    g_transfer.resends = 0;
+    g_transfer.last_unanswered = false;
     return g_buffers != nullptr && Line().IsOpen();
 }
 
@@ -328,14 +362,13 @@ bool ComSendStream(platform::File& file, uint32_t size, uint32_t* moved, const L
 
 bool ComReceiveStream(platform::File& file, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts) {
     if (!Ready(moved) || !file.IsOpen()) return false;
+    // The size the handheld announced is all a file receive takes: a handheld that sends more
+    // (frames for as long as it likes, were the receive open-ended) fails it with the bytes up to
+    // that size written.  An announced 0 takes only an empty last frame.
     Begin(false, false, size, timeouts);
     Transfer& t = g_transfer;
     t.file = &file;
-    if (size == 0) {
-        t.remaining = 0xFFFFFFFFu;
-    } else {
-        t.block_count.store(static_cast<uint32_t>((uint64_t{size} + 255) / 256));
-    }
+    t.block_count.store(static_cast<uint32_t>((uint64_t{size} + 255) / 256));
     return Run(moved);
 }
 
@@ -362,6 +395,24 @@ uint32_t UpdateCount() {
 
 void ResetUpdateCount() {
     g_update_count.store(0);
+}
+
+uint32_t LastSendResends() {
+    return g_transfer.resends;
+}
+
+bool LastFrameUnanswered() {
+    return g_transfer.last_unanswered;
+}
+
+bool ComSendAbortFrame(const LinkTimeouts* timeouts) {
+    if (g_buffers == nullptr || !Line().IsOpen()) return false;
+    SerialLine& line = Line();
+    line.Purge();
+    if (!line.Write(codec::kAbortFrame.data(), codec::kAbortFrame.size())) return false;
+    const LinkTimeouts t = timeouts != nullptr ? *timeouts : DefaultTimeouts();
+    uint8_t answer = 0;
+    return line.ReadByte(&answer, t.timeout_ms, false) == ReadByteOk && answer == codec::kAck;
 }
 
 void AddUpdateCount() {

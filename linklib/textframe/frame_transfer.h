@@ -16,7 +16,8 @@ bool ComSendMemory(const uint8_t* data, uint32_t size, uint32_t* moved, const Li
 bool ComReceiveMemory(uint8_t* buffer, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts);
 // From the file's position; `size` 0 sends everything up to its end.
 bool ComSendStream(platform::File& file, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts);
-// At the file's position; `size` 0 accepts frames until the last one, whatever their number.
+// At the file's position, at most `size` bytes: a frame beyond them fails the transfer, and `size` 0
+// accepts only an empty last frame.
 bool ComReceiveStream(platform::File& file, uint32_t size, uint32_t* moved, const LinkTimeouts* timeouts);
 
 // Percent of the running transfer (0 for memory and open-ended transfers, never 100).
@@ -26,6 +27,15 @@ int32_t TransferPercent();
 // it begins and ends; a background operation clears it only when it starts and ends (workers.h).
 std::atomic<bool>& StopFlag();
 void StopSerialTransfer();
+
+// What the last transfer left about its sends: the sends of its frames beyond the first send of each
+// (a command packet sent again may have been taken once already), and whether it failed only for
+// want of the answer to its last frame (every frame before it was taken).  A receive leaves 0 and false.
+uint32_t LastSendResends();
+bool LastFrameUnanswered();
+// Puts the abort frame on the line by itself and waits for its answer: a handheld still waiting for
+// data gives the transfer up, one in command mode passes over it.  True for an acknowledgement.
+bool ComSendAbortFrame(const LinkTimeouts* timeouts = nullptr);
 
 // Blocks sent by memory sends since the last reset.
 uint32_t UpdateCount();

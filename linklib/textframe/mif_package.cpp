@@ -151,23 +151,14 @@ bool ValidateMif(const char* mif_path) {
     return true;
 }
 
-bool SendText(const std::string& text) {
-    uint32_t sent = 0;
-    return LinkSendData(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()),
-                        &sent) &&
-           sent == text.size();
-}
-
 // Names the package's folder and MIF file to the handheld and runs it.
 int32_t RunPackage(const std::string& hc_folder, const std::string& mif_name) {
     if (SetLinkStatus(StatusBusy, 0) == 0) return ResultBusy;
     const LinkTimeouts timeouts = LinkTestTimeouts();
     if (!HcCommand(CmdLinkTest, 0, nullptr, 0, nullptr, &timeouts)) return Fail(ErrNoLink);
-    if (!HcCommand(CmdFile, SubSetPath, nullptr)) return Fail(ErrOperation);
-    if (!SendText(hc_folder)) return Fail(ErrSendFail);
+    if (const uint32_t code = CommandWithText(SubSetPath, hc_folder); code != ErrNone) return Fail(code);
     if (!HcCommand(CmdLinkTest, 0, nullptr, 0, nullptr, &timeouts)) return Fail(ErrNoLink);
-    if (!HcCommand(CmdFile, SubSetName, nullptr)) return Fail(ErrOperation);
-    if (!SendText(mif_name)) return Fail(ErrSendFail);
+    if (const uint32_t code = CommandWithText(SubSetName, mif_name); code != ErrNone) return Fail(code);
     if (!HcCommand(CmdLinkTest, 0, nullptr, 0, nullptr, &timeouts)) return Fail(ErrNoLink);
     uint8_t status = 0;
     if (!HcCommand(CmdFile, SubRun, &status)) return Fail(ErrOperation);

@@ -40,6 +40,7 @@ bool SerialLine::Open(int port, uint32_t baud_rate) {
         port_->Close();
         return false;
     }
+    baud_rate_ = baud_rate;
     return true;
 }
 

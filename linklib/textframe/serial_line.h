@@ -23,6 +23,8 @@ class SerialLine {
     bool Open(int port, uint32_t baud_rate);
     void Close();
     bool IsOpen() const { return port_ != nullptr && port_->IsOpen(); }
+    // The rate the port was last opened at (the time a frame takes on the line follows from it).
+    uint32_t BaudRate() const { return baud_rate_; }
 
     // True when every byte went out before the write deadline.
     bool Write(const uint8_t* data, size_t size);
@@ -48,6 +50,7 @@ class SerialLine {
     std::array<uint8_t, 1024> buffer_{};
     size_t read_ = 0;
     size_t fill_ = 0;
+    uint32_t baud_rate_ = 115200;
     std::atomic<const std::atomic<bool>*> watched_{nullptr};
 };
 

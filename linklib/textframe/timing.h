@@ -23,6 +23,8 @@ struct Timing {
     uint32_t status_reply_timeout_ms = 1000;  // the 3-byte status reply of a command
     // 0: the adapttime setting; otherwise the link test's time-out in its place.
     uint32_t link_test_timeout_ms = 0;
+    // Entries a listing takes before it gives a handheld that never ends its search up.
+    uint32_t listing_cap = 100000;
 };
 
 const Timing& GetTiming();

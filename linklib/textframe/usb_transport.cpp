@@ -173,6 +173,10 @@ class BlockTransport final : public UsbTransport {
             if (r == kStepStopped) Abort();
             return r;
         }
+        // One block's wait is bounded in bytes (the read asks for one 4096-byte block, a longer reply
+        // fails it) and in time (the driver's reply time-out of the USB layer: the handheld's driver
+        // has no time-out of its own that the library could go by).  What bounds a whole reply or
+        // file is its size: no block beyond it is taken.
         size_t read = 0;
         if (!device_->Read(buffer_.get(), kUsbBlockSize, &read, 0, watch_stop ? &stop_ : nullptr)) {
             if (watch_stop && stop_.load()) {
@@ -211,7 +215,7 @@ class BlockTransport final : public UsbTransport {
         block_count_.store(0);
         // A background operation keeps its stop request across its transfers: one that arrived
         // before this transfer ends it at its first announcement.
-        if (!OnWorkerThread()) stop_.store(false);
+        if (!StopHeld()) stop_.store(false);
         uint32_t remaining = length;
         uint64_t bytes_moved = 0;
         if (source.file != nullptr) {
@@ -225,9 +229,9 @@ class BlockTransport final : public UsbTransport {
                 remaining = length == 0 ? static_cast<uint32_t>(available)
                                         : static_cast<uint32_t>(std::min<uint64_t>(available, length));
                 if (length != 0) block_count_.store((remaining + kUsbPayloadSize - 1) / kUsbPayloadSize);
-            } else if (length == 0) {
-                remaining = kUsbLastBlock;  // open-ended
             } else {
+                // A file receive takes the announced size and no more (0: only an empty last
+                // block); a block beyond it fails the transfer after the abort request.
                 block_count_.store(
                     static_cast<uint32_t>((uint64_t{length} + kUsbPayloadSize - 1) / kUsbPayloadSize));
             }
@@ -261,24 +265,26 @@ class BlockTransport final : public UsbTransport {
                 }
             } else {
                 if (!BlockStep(ReadBlock(file_transfer))) break;
-                const uint32_t received_number = GetLe32(block);
-                const uint32_t payload = GetLe32(block + 4);
-                const uint32_t deliver = std::min(block_length, payload);
-                if (payload > block_length) {
-                    Abort();
-                    number = kUsbLastBlock;
-                    SetResult(kTooLong);
-                } else if (received_number == kUsbLastBlock) {
-                    number = kUsbLastBlock;
-                    SetResult(kDone);
-                } else if (payload == 0) {
-                    // An empty block that is not the last would let the handheld hold the transfer
-                    // forever.
-                    Abort();
-                    number = kUsbLastBlock;
-                    SetResult(kFailure);
-                } else {
-                    ++number;
+                const UsbBlockVerdict received = ReadUsbBlock(block, block_length);
+                const uint32_t deliver = received.deliver;
+                switch (received.kind) {
+                    case UsbBlockVerdict::TooLong:
+                        Abort();
+                        number = kUsbLastBlock;
+                        SetResult(kTooLong);
+                        break;
+                    case UsbBlockVerdict::Last:
+                        number = kUsbLastBlock;
+                        SetResult(kDone);
+                        break;
+                    case UsbBlockVerdict::EmptyNotLast:
+                        Abort();
+                        number = kUsbLastBlock;
+                        SetResult(kFailure);
+                        break;
+                    case UsbBlockVerdict::Next:
+                        ++number;
+                        break;
                 }
                 if (source.file != nullptr) {
                     if (source.file->Write(block + 8, deliver) != deliver) {
@@ -292,7 +298,7 @@ class BlockTransport final : public UsbTransport {
                 block_length = deliver;
             }
             number_.store(number);
-            if (remaining != kUsbLastBlock) remaining -= block_length;
+            remaining -= std::min(remaining, block_length);
             bytes_moved += block_length;
         }
         if (moved != nullptr) *moved = static_cast<uint32_t>(bytes_moved);
@@ -302,7 +308,7 @@ class BlockTransport final : public UsbTransport {
         // End.
         block_count_.store(0);
         number_.store(0);
-        if (!OnWorkerThread()) stop_.store(false);
+        if (!StopHeld()) stop_.store(false);
         device_.reset();
         return ok;
     }
@@ -328,6 +334,24 @@ BlockTransport& BuiltIn() {
 std::atomic<UsbTransport*> g_usb{nullptr};
 
 }  // namespace
+
+UsbBlockVerdict ReadUsbBlock(const uint8_t* block, uint32_t expected) {
+    UsbBlockVerdict v;
+    v.number = GetLe32(block);
+    v.payload = GetLe32(block + 4);
+    v.deliver = std::min(expected, v.payload);
+    if (v.payload > expected) {
+        v.kind = UsbBlockVerdict::TooLong;
+    } else if (v.number == kUsbLastBlock) {
+        v.kind = UsbBlockVerdict::Last;
+    } else if (v.payload == 0) {
+        // An empty block that is not the last would let the handheld hold the transfer forever.
+        v.kind = UsbBlockVerdict::EmptyNotLast;
+    } else {
+        v.kind = UsbBlockVerdict::Next;
+    }
+    return v;
+}
 
 UsbTransport& Usb() {
     UsbTransport* usb = g_usb.load();

@@ -22,6 +22,7 @@ class UsbTransport {
     virtual bool SendMemory(const uint8_t* data, uint32_t size, uint32_t* moved) = 0;
     virtual bool ReceiveMemory(uint8_t* buffer, uint32_t size, uint32_t* moved) = 0;
     virtual bool SendStream(platform::File& file, uint32_t size, uint32_t* moved) = 0;
+    // At most `size` bytes (the size the handheld announced; 0 takes only an empty last block).
     virtual bool ReceiveStream(platform::File& file, uint32_t size, uint32_t* moved) = 0;
     virtual int32_t Percent() = 0;
     virtual void Stop() = 0;
@@ -49,6 +50,22 @@ inline constexpr uint32_t kUsbWriteRequest = 0x471;
 inline constexpr uint32_t kUsbReadRequest = 0x472;
 inline constexpr uint32_t kUsbAbortRequest = 0x478;
 inline constexpr uint32_t kUsbResetRequest = 0x479;
+
+// What one received block gives a transfer that takes at most `expected` payload bytes from it (the
+// smaller of what remains and 4088).  `block` holds the whole kUsbBlockSize bytes.
+struct UsbBlockVerdict {
+    enum Kind : uint8_t {
+        Next,          // more blocks follow
+        Last,          // the transfer's last block
+        TooLong,       // its payload length exceeds `expected`: the transfer is given up
+        EmptyNotLast,  // no payload and not the last: the transfer is given up
+    };
+    Kind kind = Next;
+    uint32_t number = 0;   // the block's own number (not compared with the one expected)
+    uint32_t payload = 0;  // its payload length field
+    uint32_t deliver = 0;  // bytes to take from offset 8 on: the smaller of `expected` and `payload`
+};
+UsbBlockVerdict ReadUsbBlock(const uint8_t* block, uint32_t expected);
 
 // Result of the last transfer of the library's own transport: 0 done, 1 failure, 2 device gone or
 // not found, 3 block longer than expected, 4 file read or write failed, 6 stopped.

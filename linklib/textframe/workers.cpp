@@ -34,7 +34,24 @@ void RunWorker(WorkerBody body, const WorkerArgs& args, uint32_t stop_code) {
     ReleaseWorker();
 }
 
+thread_local bool t_stop_held = false;
+
 }  // namespace
+
+// A running background worker owns the stop: an operation refused beside it must not eat its stop.
+HeldStop::HeldStop() {
+    if (Status().worker.load() == 0) ClearStop();
+    t_stop_held = true;
+}
+
+HeldStop::~HeldStop() {
+    t_stop_held = false;
+    if (Status().worker.load() == 0) ClearStop();
+}
+
+bool StopHeld() {
+    return t_stop_held || OnWorkerThread();
+}
 
 bool StopPending() {
     return StopFlag().load() || Usb().StopRequested();

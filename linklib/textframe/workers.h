@@ -28,4 +28,17 @@ int32_t StartWorker(WorkerBody body, const char* name, const char* path, int32_t
 bool StopPending();
 void ClearStop();
 
+// An operation of many transfers on the caller's thread (a listing) holds the stop as a background
+// operation does: cleared when it begins and ends, kept across its transfers in between, so that a
+// stop that comes between two of them still ends it.  One at a time per thread.
+class HeldStop {
+  public:
+    HeldStop();
+    ~HeldStop();
+    HeldStop(const HeldStop&) = delete;
+    HeldStop& operator=(const HeldStop&) = delete;
+};
+// True on a worker's thread and inside a HeldStop: the transfers leave the stop as it is.
+bool StopHeld();
+
 }  // namespace tarvix::tf

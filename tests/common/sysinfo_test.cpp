@@ -55,6 +55,53 @@ TEST(SysInfo, TextFrameFileGolden) {
               "HardwareVersion=3\r\nSoftwareVersion=TF 2.31\r\n");
 }
 
+// A handheld text that holds CR, LF or NUL ends there in the file: it cannot add a second "Used=" or
+// a section of its own for a host that reads the file as an INI file.  The record keeps the text.
+TEST(SysInfo, HandheldTextsCannotAddLines) {
+    const std::map<size_t, std::string> injected = {
+        {kBlockType, "R9\r\nX=1"},
+        {kBlockId, "HC01\n[Memory]"},
+        {kBlockSoftwareVersion, "TF\rTotal=9"},
+        {kBlockHardwareVersion, "3\r\n"},
+        {kBlockFlashModel, "64\n\nx"},
+    };
+    for (const SysInfoFamily family : {SysInfoFamily::TextFrame, SysInfoFamily::ByteFrame}) {
+        const bool tf = family == SysInfoFamily::TextFrame;
+        SCOPED_TRACE(tf ? "text-frame" : "byte-frame");
+        std::map<size_t, std::string> texts = injected;
+        if (!tf) texts[kBlockSoftwareVersion] = "";  // drive-E bytes there, no text
+        const Block block(tf ? kTfSystemBlockSize : kBfSystemBlockSize, texts);
+        const SysInfoAnswers a = Answers(block, 0, 1000000, "2026/12/10 08\r\n[X]=1");
+        const SysInfoFigures f = DeriveSysInfo(family, a);
+        const std::string text = SysInfoText(family, f, a);
+        const std::string system = tf ? "[System]\r\nID=HC01\r\nManufactureDate=2024-01-15\r\nType=R9\r\n"
+                                        "FlashModel=64\r\nHardwareVersion=3\r\nSoftwareVersion=TF\r\n"
+                                      : "[System]\r\nID=HC01\r\nManufactureDate=2024-01-15\r\nType=R9\r\n"
+                                        "FlashModel=64\r\nHardwareVersion=3\r\n";
+        const std::string time = "[Time]\r\nDate=2026/12/10\r\nTime=08\r\n\r\n";
+        EXPECT_NE(text.find(time + system), std::string::npos) << text;
+        // Every line ends with CR LF and no CR or LF stands anywhere else.
+        size_t lines = 0;
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\n') ++lines;
+            if (text[i] == '\r') {
+                ASSERT_LT(i + 1, text.size());
+                EXPECT_EQ(text[i + 1], '\n') << i;
+            }
+            if (text[i] == '\n') {
+                EXPECT_EQ(text[i - 1], '\r') << i;
+            }
+        }
+        EXPECT_EQ(lines, tf ? 20u : 19u);
+        EXPECT_EQ(text.find('\0'), std::string::npos);
+        // The record holds the texts as the handheld gave them, cut to their fields only.
+        HcSysInfo record;
+        FillSysInfo(f, a, &record);
+        EXPECT_STREQ(record.type, "R9\r\nX=1");
+        EXPECT_STREQ(record.id, "HC01\n[Memory]");
+    }
+}
+
 TEST(SysInfo, ByteFrameFileGolden) {
     // The byte-frame block's offset 80 is the drive-E indicator, not a version text.
     const Block block(kBfSystemBlockSize, {{kBlockSoftwareVersion, ""}, {kBlockFlashModel, "FLASHMODEL12"}});
