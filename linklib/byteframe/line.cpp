@@ -48,8 +48,8 @@ int32_t Line::ComInit(int32_t port, int32_t rate) {
     if (SerialOpen()) port_->Close();
     // A byte left from an earlier session would be taken as the next frame's answer.
     read_ = end_ = 0;
-    if (number < 1 || number > 4) return -1;  // only COM1 to COM4 name a device here
-    std::string device = platform::ComDevicePath(number, IniPath());
+    const std::string device = platform::ComDevicePath(number, IniPath());
+    if (device.empty()) return -1;
     if (port_ == nullptr) port_ = platform::MakeSerialPort(kReceiveBufferSize);
     if (port_ == nullptr || !port_->Open(device, ChooseRate(rate))) return -1;
     return number;  // any value but -1 tells the caller the port is open

@@ -30,7 +30,7 @@ class Line {
     int32_t WriteBytes(const uint8_t* data, size_t size);  // 1 all written, 0 failed
     void Purge();                                          // both queues and the receive buffer
     void DropInput();  // what was received and not yet taken, leaving the output alone
-    // The port that COM1 to COM4 open from now on (a stand-in, in tests); null: the system's port.
+    // The port that every COM port opens from now on (a stand-in, in tests); null: the system's port.
     void UsePort(std::unique_ptr<platform::SerialPort> port);
 
   private:

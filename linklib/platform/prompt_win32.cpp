@@ -23,7 +23,12 @@ int32_t SystemMessageBox(const char* text, const char* caption, uint32_t style) 
 }
 
 void SystemRestoreWindow(uint32_t window) {
-    if (window != 0) ShowWindow(reinterpret_cast<HWND>(static_cast<uintptr_t>(window)), SW_RESTORE);
+    // A window handle has 32 significant bits; a 64-bit process widens one with its sign, as the
+    // system does for handles that pass between 32- and 64-bit programs.
+    if (window != 0) {
+        const auto wide = static_cast<intptr_t>(static_cast<int32_t>(window));
+        ShowWindow(reinterpret_cast<HWND>(wide), SW_RESTORE);
+    }
 }
 
 }  // namespace tarvix::platform

@@ -1,5 +1,6 @@
-// Serial ports.  COMn (n = 1 to 4) names a device: the variable TARVIX_COMn when set, else the key
-// COMn of section PORTS in tarvix.ini, else /dev/ttyS(n-1).
+// Serial ports.  COMn (n = 1 to 65535, the port numbers a 16-bit port argument carries) names a
+// device: on Windows "\\.\COMn"; on Linux the variable TARVIX_COMn when set, else the key COMn of
+// section PORTS in tarvix.ini, else /dev/ttyS(n-1).
 #pragma once
 
 #include <atomic>
@@ -10,7 +11,11 @@
 
 namespace tarvix::platform {
 
-// The device path of COMn; `ini_path` is the tarvix.ini in force ("" for none).
+// The highest port number: the port arguments carry it in 16 bits.
+constexpr int kMaxComPort = 0xFFFF;
+
+// The device path of COMn; `ini_path` is the tarvix.ini in force ("" for none).  Empty for a number
+// outside 1 to 65535.
 std::string ComDevicePath(int n, const std::string& ini_path);
 
 class SerialPort {

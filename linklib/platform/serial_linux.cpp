@@ -224,7 +224,7 @@ class LinuxSerialPort final : public SerialPort {
 }  // namespace
 
 std::string ComDevicePath(int n, const std::string& ini_path) {
-    if (n < 1 || n > 4) return "";
+    if (n < 1 || n > kMaxComPort) return "";
     const std::string key = "COM" + std::to_string(n);
     const std::string variable = "TARVIX_" + key;
     if (HasEnvironment(variable.c_str())) return Environment(variable.c_str());

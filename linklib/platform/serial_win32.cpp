@@ -196,7 +196,8 @@ class WindowsSerialPort final : public SerialPort {
 }  // namespace
 
 std::string ComDevicePath(int n, const std::string&) {
-    if (n < 1 || n > 4) return "";
+    // The device namespace form reaches COM10 and above as well, which the bare "COMn" does not.
+    if (n < 1 || n > kMaxComPort) return "";
     return "\\\\.\\COM" + std::to_string(n);
 }
 

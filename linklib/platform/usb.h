@@ -79,6 +79,12 @@ class Handle {
     virtual uint32_t LastError() const = 0;
 };
 
+// Windows only: memory whose whole extent lies below 4 GB, where a 32-bit address word of a driver
+// request can name it also in a 64-bit process; null when none is free there.  FreeLowMemory gives
+// it back.
+void* AllocateLowMemory(size_t size);
+void FreeLowMemory(void* block);
+
 // Opens a device path or a pipe path (device path + "\" + pipe name).  Null with *error set when it
 // cannot be opened.
 std::unique_ptr<Handle> Open(const std::string& path, uint32_t* error = nullptr);

@@ -21,6 +21,7 @@ constexpr DWORD kSliceMs = 20;                      // stop flags are looked at 
 constexpr uint32_t kTransferControl = 0x80002010u;  // its record names the descriptor by address
 constexpr size_t kTransferRecordSize = 16;
 constexpr size_t kTransferAddressOffset = 8;
+constexpr size_t kRequestBlockSize = 4096;  // one page: far more than a transfer request
 
 std::atomic<uint32_t> g_reply_timeout_ms{10000};
 
@@ -85,25 +86,43 @@ class DeviceHandle final : public Handle {
     ~DeviceHandle() override {
         CloseHandle(handle_);
         if (event_ != nullptr) CloseHandle(event_);
+        if (request_ != nullptr) FreeLowMemory(request_);
     }
 
     bool Control(uint32_t code, const uint8_t* in, size_t in_size, uint8_t* out, size_t out_size,
                  uint32_t* returned) override {
         if (returned != nullptr) *returned = 0;
-        std::vector<uint8_t> input(in, in + in_size);
+        std::vector<uint8_t> copy;
+        uint8_t* input = nullptr;
         if (code == kTransferControl && in_size > kTransferRecordSize) {
             // The record carries the descriptor inline, its offset in the address word: this driver
-            // takes the descriptor's address there, and only the record as input.
-            const uint8_t* descriptor = input.data() + kTransferRecordSize;
-            const uint32_t address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(descriptor));
+            // takes the descriptor's address there, 32 bits wide, and only the record as input.  In a
+            // 64-bit process the descriptor must therefore lie in the lowest 4 GB: it goes into this
+            // handle's block there, which outlives every request of the handle.
+            if (in_size > kRequestBlockSize) {
+                last_error_ = kOtherFailure;
+                return false;
+            }
+            if (request_ == nullptr) request_ = static_cast<uint8_t*>(AllocateLowMemory(kRequestBlockSize));
+            if (request_ == nullptr) {
+                last_error_ = kOtherFailure;  // no free memory below 4 GB: the request cannot be made
+                return false;
+            }
+            input = request_;
+            std::memcpy(input, in, in_size);
+            const uint32_t address =
+                static_cast<uint32_t>(reinterpret_cast<uintptr_t>(input + kTransferRecordSize));
             for (int i = 0; i < 4; ++i)
                 input[kTransferAddressOffset + i] = static_cast<uint8_t>(address >> (8 * i));
             in_size = kTransferRecordSize;
+        } else {
+            copy.assign(in, in + in_size);
+            input = copy.data();
         }
         DWORD done = 0;
         if (!Run(
                 [&](OVERLAPPED* o) {
-                    return DeviceIoControl(handle_, code, in_size > 0 ? input.data() : nullptr,
+                    return DeviceIoControl(handle_, code, in_size > 0 ? input : nullptr,
                                            static_cast<DWORD>(in_size), out, static_cast<DWORD>(out_size),
                                            nullptr, o);
                 },
@@ -186,10 +205,47 @@ class DeviceHandle final : public Handle {
 
     HANDLE handle_;
     HANDLE event_;
+    uint8_t* request_ = nullptr;  // the transfer request, below 4 GB (allocated at its first use)
     uint32_t last_error_ = kOk;
 };
 
 }  // namespace
+
+void* AllocateLowMemory(size_t size) {
+    if (size == 0) return nullptr;
+    constexpr uint64_t kLimit = uint64_t{1} << 32;
+#if defined(_WIN64)
+    // The system places memory anywhere in a 64-bit process: walk its free regions from the bottom
+    // and take the first that holds the block below 4 GB.
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    const uint64_t granularity = info.dwAllocationGranularity;
+    auto align = [granularity](uint64_t a) { return (a + granularity - 1) / granularity * granularity; };
+    uint64_t address = align(reinterpret_cast<uintptr_t>(info.lpMinimumApplicationAddress));
+    while (address + size <= kLimit) {
+        MEMORY_BASIC_INFORMATION region;
+        if (VirtualQuery(reinterpret_cast<void*>(static_cast<uintptr_t>(address)), &region, sizeof region) ==
+            0)
+            break;
+        const uint64_t end = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
+        if (region.State == MEM_FREE && end - address >= size) {
+            void* block = VirtualAlloc(reinterpret_cast<void*>(static_cast<uintptr_t>(address)), size,
+                                       MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+            if (block != nullptr && reinterpret_cast<uintptr_t>(block) + size <= kLimit) return block;
+            if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
+        }
+        address = align(end > address ? end : address + granularity);
+    }
+    return nullptr;
+#else
+    (void)kLimit;  // every address of a 32-bit process fits
+    return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+#endif
+}
+
+void FreeLowMemory(void* block) {
+    if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
+}
 
 void SetReplyTimeoutMs(uint32_t ms) {
     g_reply_timeout_ms.store(ms);

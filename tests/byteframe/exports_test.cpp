@@ -232,6 +232,25 @@ TEST_F(Exports, BreakIsNoAnswer) {
     }
 }
 
+// A port past COM4 (where USB-serial adapters sit) opens by its number like any other; detection
+// never looks there, so the caller names it.
+TEST_F(Exports, ComInitOpensPortsPastCom4) {
+    Attach();  // the detection leaves no port open
+    setenv("TARVIX_COM1", "/nonexistent/tty", 1);
+    setenv("TARVIX_COM5", sim_->SlavePath().c_str(), 1);
+    setenv("TARVIX_COM300", "/nonexistent/tty", 1);
+    EXPECT_EQ(ComInit(300, 115200), -1);
+    EXPECT_EQ(IsComInited(), 0);
+    // The low 16 bits name the port: 0x10005 is COM5.
+    ASSERT_EQ(ComInit(0x10005, 115200), 5);
+    EXPECT_EQ(IsComInited(), 1);
+    EXPECT_EQ(SendCmd(bf::CmdLinkTest, 0, 0), 0);
+    EXPECT_NE(ComRelease(), 0);
+    EXPECT_EQ(IsComInited(), 0);
+    unsetenv("TARVIX_COM5");
+    unsetenv("TARVIX_COM300");
+}
+
 TEST_F(Exports, RawLinkExports) {
     Attach();
     ASSERT_NE(ComInit(1, 115200), -1);

@@ -141,17 +141,27 @@ TEST(SerialPort, AHungUpLineEndsEveryWaitAtOnce) {
 
 TEST(SerialPort, ComNamesMapToDevices) {
     const std::string ini = ::testing::TempDir() + "ports_tarvix.ini";
-    std::ofstream(ini) << "[PORTS]\nCOM2=/dev/ttyUSB0\n";
-    unsetenv("TARVIX_COM1");
-    unsetenv("TARVIX_COM2");
+    std::ofstream(ini) << "[PORTS]\nCOM2=/dev/ttyUSB0\nCOM12=/dev/ttyACM0\n";
+    for (const char* name : {"TARVIX_COM1", "TARVIX_COM2", "TARVIX_COM5", "TARVIX_COM12", "TARVIX_COM65535"})
+        unsetenv(name);
     setenv("TARVIX_COM3", "/tmp/sim-pty", 1);
+    setenv("TARVIX_COM7", "/tmp/adapter-pty", 1);
     EXPECT_EQ(ComDevicePath(1, ini), "/dev/ttyS0");
     EXPECT_EQ(ComDevicePath(2, ini), "/dev/ttyUSB0");
     EXPECT_EQ(ComDevicePath(3, ini), "/tmp/sim-pty");
     EXPECT_EQ(ComDevicePath(4, ""), "/dev/ttyS3");
+    // Past COM4 the same three sources, in the same order.
+    EXPECT_EQ(ComDevicePath(5, ini), "/dev/ttyS4");
+    EXPECT_EQ(ComDevicePath(7, ini), "/tmp/adapter-pty");
+    EXPECT_EQ(ComDevicePath(12, ini), "/dev/ttyACM0");
+    EXPECT_EQ(ComDevicePath(12, ""), "/dev/ttyS11");
+    EXPECT_EQ(ComDevicePath(65535, ""), "/dev/ttyS65534");
+    // No port 0 (the USB) and nothing a 16-bit port number cannot carry.
     EXPECT_EQ(ComDevicePath(0, ini), "");
-    EXPECT_EQ(ComDevicePath(5, ini), "");
+    EXPECT_EQ(ComDevicePath(-1, ini), "");
+    EXPECT_EQ(ComDevicePath(65536, ini), "");
     unsetenv("TARVIX_COM3");
+    unsetenv("TARVIX_COM7");
 }
 
 }  // namespace

@@ -125,6 +125,23 @@ TEST_F(LinkTest, HandheldNumber) {
     }
 }
 
+// A port past COM4 (where USB-serial adapters sit) opens by its number like any other; detection
+// never looks there, so the caller names it.
+TEST_F(LinkTest, ComInitOpensPortsPastCom4) {
+    StartSim(5);
+    SetPort(9, kNoDevice);
+    EXPECT_EQ(ComInit(9, 115200), 0);
+    EXPECT_EQ(TestHcLink(), 2);
+    // The low 16 bits name the port: 0x10005 is COM5.
+    ASSERT_EQ(ComInit(0x10005, 115200), 1);
+    EXPECT_EQ(TestHcLink(), 0);
+    EXPECT_EQ(SendCmd(15, 0, 99), 0);
+    ComRelease();
+    EXPECT_EQ(TestHcLink(), 2);
+    unsetenv("TARVIX_COM5");
+    unsetenv("TARVIX_COM9");
+}
+
 TEST_F(LinkTest, RawExports) {
     StartSim(1);
     EXPECT_EQ(ComInit(1, 19200), 0);  // not one of the family's rates

@@ -1,6 +1,9 @@
 cmake_minimum_required(VERSION 3.25)
 # tarvix.dll exports exactly the names of the table at their ordinals (ordinal 49 empty) and needs
-# no module but the system's own.
+# no module but the system's own.  With CODE (the library's code, an archive of objects) and IMPORTS
+# (the import library) given, the 32-bit build's __stdcall functions are also checked for the bytes
+# of arguments of the table (4 per argument, the @N of their names): the code defines each one so,
+# and the import library offers each one so to hosts that link at load time.
 execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} failed on ${LIBRARY}")
@@ -51,3 +54,39 @@ foreach(entry IN LISTS imports)
 endforeach()
 list(LENGTH got count)
 message(STATUS "${count} exports at their ordinals; imports: ${imports}")
+
+# One symbol table: each function of the table defined as "<prefix>Name@bytes" (an external symbol
+# of some section; "@N.cold" and the like are other symbols), and under no other argument size.
+function(check_decoration file prefix what)
+  execute_process(COMMAND ${OBJDUMP} -t ${file} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${OBJDUMP} -t failed on ${file}")
+  endif()
+  set(wrong "")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^([0-9]+) ([A-Za-z_0-9]+) ([0-9]+)$" "\\2" name "${line}")
+    string(REGEX REPLACE "^([0-9]+) ([A-Za-z_0-9]+) ([0-9]+)$" "\\3" arguments "${line}")
+    math(EXPR bytes "${arguments} * 4")
+    string(REGEX MATCHALL "\\(sec +[1-9][0-9]*\\)[^\n]*\\(scl +2\\)[^\n]* ${prefix}${name}@[0-9]+\n" found
+           "${symbols}")
+    set(sizes "")
+    foreach(entry IN LISTS found)
+      string(REGEX REPLACE ".*@([0-9]+)\n$" "\\1" size "${entry}")
+      list(APPEND sizes ${size})
+    endforeach()
+    list(REMOVE_DUPLICATES sizes)
+    if(NOT sizes STREQUAL "${bytes}")
+      list(APPEND wrong "${name}: @${bytes} expected, found @${sizes}")
+    endif()
+  endforeach()
+  if(wrong)
+    list(JOIN wrong "\n  " text)
+    message(FATAL_ERROR "argument sizes in ${what} differ from the table:\n  ${text}")
+  endif()
+endfunction()
+
+if(DEFINED CODE AND DEFINED IMPORTS)
+  check_decoration(${CODE} "_" "the code")
+  check_decoration(${IMPORTS} "__imp__" "the import library")
+  message(STATUS "${count} __stdcall functions take the table's argument bytes, in the code and the import library")
+endif()

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -133,12 +134,34 @@ void DeviceIo() {
     CloseHandle(server);
 }
 
+// Memory for requests whose address word is 32 bits wide: every block lies wholly below 4 GB and is
+// usable, also after much of the address space is taken.
+void LowMemory() {
+    constexpr uint64_t kLimit = uint64_t{1} << 32;
+    void* taken[64] = {};
+    for (void*& block : taken) block = VirtualAlloc(nullptr, 16u << 20, MEM_RESERVE, PAGE_NOACCESS);
+    for (size_t size : {size_t{1}, size_t{4096}, size_t{65536}, size_t{3} << 20}) {
+        void* block = usb::AllocateLowMemory(size);
+        CHECK(block != nullptr);
+        if (block == nullptr) continue;
+        CHECK(reinterpret_cast<uintptr_t>(block) + size <= kLimit);
+        std::memset(block, 0x5A, size);
+        CHECK(static_cast<uint8_t*>(block)[size - 1] == 0x5A);
+        usb::FreeLowMemory(block);
+    }
+    CHECK(usb::AllocateLowMemory(0) == nullptr);
+    for (void* block : taken) {
+        if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
+    }
+}
+
 }  // namespace
 
 int main() {
     Discovery();
     OpenMissing();
     DeviceIo();
+    LowMemory();
     if (failures == 0) std::fprintf(stderr, "usb seam: all checks passed\n");
     return failures == 0 ? 0 : 1;
 }
