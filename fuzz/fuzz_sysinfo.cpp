@@ -2,7 +2,8 @@
 // family, then come the bad and the free space (4 bytes each, as received), the 20-byte clock text and
 // the system block (cut or padded with zeros to the family's block size).  The caller's record must
 // hold only the block's texts, cut to their fields and ended by NUL, its reserved bytes zero; the
-// figures must add up; the text file must hold the sections it always holds.
+// figures must add up; the text file must hold the sections it always holds, and exactly the lines
+// it holds for answers without any text: the handheld's texts never add one.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -46,6 +47,32 @@ void CheckCommon(const Record& r, const SysInfoFigures& f, const SysInfoAnswers&
     CheckZero(r.reserved2, sizeof r.reserved2);
     if (r.reserved3 != 0 || r.terminator != 0) __builtin_trap();
     CheckZero(r.reserved4, sizeof r.reserved4);
+}
+
+// Lines of a text file, each ended by CR LF; -1 where a CR, LF or NUL stands anywhere else.
+long CountLines(const std::string& text) {
+    long lines = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\0' || c == '\n') return -1;
+        if (c == '\r') {
+            if (i + 1 >= text.size() || text[i + 1] != '\n') return -1;
+            ++lines;
+            ++i;
+        }
+    }
+    return lines;
+}
+
+// The lines of the file for answers that hold no text at all: the handheld's texts cannot add any.
+long PlainLines(SysInfoFamily family, size_t block_size) {
+    auto block = std::make_unique<uint8_t[]>(block_size);
+    std::memset(block.get(), 0, block_size);
+    SysInfoAnswers answers;
+    answers.block = block.get();
+    answers.block_size = block_size;
+    std::memset(answers.clock, 0, kSysClockTextSize);
+    return CountLines(SysInfoText(family, DeriveSysInfo(family, answers), answers));
 }
 
 }  // namespace
@@ -103,5 +130,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (text.rfind("[DiskSpaceInfo]\r\nTotal=", 0) != 0) __builtin_trap();
     if (text.find("\r\nUsed=" + std::to_string(f.used) + "\r\n") == std::string::npos) __builtin_trap();
     if (text.size() < 2 || text.compare(text.size() - 2, 2, "\r\n") != 0) __builtin_trap();
+    static const long kPlain[2] = {PlainLines(SysInfoFamily::TextFrame, kTfSystemBlockSize),
+                                   PlainLines(SysInfoFamily::ByteFrame, kBfSystemBlockSize)};
+    const long plain = kPlain[family == SysInfoFamily::TextFrame ? 0 : 1];
+    if (plain <= 0 || CountLines(text) != plain) __builtin_trap();
     return 0;
 }
