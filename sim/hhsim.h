@@ -81,6 +81,19 @@ struct Fault {
     std::string name = "pause";  // Pause: the name for Release() and the event "paused:<name>"
 };
 
+// One fault on the frames of `command`/`sub` (-1: any), from occurrence `at` on, `times` times.
+inline Fault MakeFault(Fault::Kind kind, int command = -1, int sub = -1, int at = 1, int times = 1,
+                       int value = 1) {
+    Fault f;
+    f.kind = kind;
+    f.command = command;
+    f.sub = sub;
+    f.at = at;
+    f.times = times;
+    f.value = value;
+    return f;
+}
+
 struct FaultPlan {
     std::vector<Fault> faults;
     // Line noise: each byte on the line is, with probability `noise_rate`, flipped in one bit,

@@ -25,16 +25,6 @@ std::string WireName(const ::testing::TestParamInfo<Wire>& info) {
     return info.param == Wire::Serial ? "Serial" : "Usb";
 }
 
-hhsim::Fault FaultOn(Kind kind, int command, int sub, int value = 1, int times = 1) {
-    hhsim::Fault f;
-    f.kind = kind;
-    f.command = command;
-    f.sub = sub;
-    f.value = value;
-    f.times = times;
-    return f;
-}
-
 class HostileByteFrame : public SimFixture, public ::testing::WithParamInterface<Wire> {
   protected:
     void SetUp() override {
@@ -114,7 +104,7 @@ TEST_P(HostileByteFrame, AReplyThatNeverEndsEndsTheCall) {
         // Over USB, full packets of zeros are a whole reply of its room: only the empty ones babble.
         if (GetParam() == Wire::Usb && c.kind == Kind::Babble && c.value == 0) continue;
         SCOPED_TRACE(c.name);
-        Plan({FaultOn(c.kind, 80, 14, c.value)});
+        Plan({hhsim::MakeFault(c.kind, 80, 14, 1, 1, c.value)});
         bf::SetErrorCode(ErrNone);
         HcFileEntry entry{};
         EXPECT_EQ(bf_.GetHcFileInfo(Port(), 115200, "\\KELVANHB\\A.BIN", &entry), ResultFailed);
@@ -145,12 +135,14 @@ struct DownloadCase {
 TEST_P(HostileByteFrame, ADownloadTakesNoMoreThanAnnouncedAndEndsByItself) {
     const Bytes old_target = PlainBytes(77, 9);
     const DownloadCase cases[] = {
-        {"babble in the data", FaultOn(Kind::Babble, 80, 3, 1), 3000, ErrNoAck},
-        {"dribble in the data", FaultOn(Kind::Dribble, 80, 3, kDribbleMs), 3000, ErrNoAck},
-        {"announced 10, sends 3000", FaultOn(Kind::LyingSize, 80, 14, 10, 100), 3000, ErrBadLength},
-        {"announced 0, sends 3000", FaultOn(Kind::LyingSize, 80, 14, 0, 100), 3000, ErrBadLength},
-        {"announced 0, sends 300", FaultOn(Kind::LyingSize, 80, 14, 0, 100), 300, ErrBadLength},
-        {"announced 256, sends 257", FaultOn(Kind::LyingSize, 80, 14, 256, 100), 257, ErrBadLength},
+        {"babble in the data", hhsim::MakeFault(Kind::Babble, 80, 3, 1, 1, 1), 3000, ErrNoAck},
+        {"dribble in the data", hhsim::MakeFault(Kind::Dribble, 80, 3, 1, 1, kDribbleMs), 3000, ErrNoAck},
+        {"announced 10, sends 3000", hhsim::MakeFault(Kind::LyingSize, 80, 14, 1, 100, 10), 3000,
+         ErrBadLength},
+        {"announced 0, sends 3000", hhsim::MakeFault(Kind::LyingSize, 80, 14, 1, 100, 0), 3000, ErrBadLength},
+        {"announced 0, sends 300", hhsim::MakeFault(Kind::LyingSize, 80, 14, 1, 100, 0), 300, ErrBadLength},
+        {"announced 256, sends 257", hhsim::MakeFault(Kind::LyingSize, 80, 14, 1, 100, 256), 257,
+         ErrBadLength},
     };
     for (bool background : {false, true}) {
         for (const DownloadCase& c : cases) {
@@ -200,10 +192,10 @@ TEST_P(HostileByteFrame, AListingThatNeverEndsEndsWithACode) {
         hhsim::Fault fault;
         int32_t count;
     };
-    hhsim::Fault repeat = FaultOn(Kind::RepeatEntry, 80, 15);
+    hhsim::Fault repeat = hhsim::MakeFault(Kind::RepeatEntry, 80, 15);
     repeat.at = 2;  // the second find-next gives B again
     const Case cases[] = {
-        {"endless", FaultOn(Kind::EndlessListing, 80, -1), 40},
+        {"endless", hhsim::MakeFault(Kind::EndlessListing, 80, -1), 40},
         {"the same entry again", repeat, 2},
     };
     for (const Case& c : cases) {
@@ -220,7 +212,7 @@ TEST_P(HostileByteFrame, AListingThatNeverEndsEndsWithACode) {
 
     // Without the cap only the stop ends it.
     bf::Tune().max_listed_entries.store(100000);
-    Plan({FaultOn(Kind::EndlessListing, 80, -1)});
+    Plan({hhsim::MakeFault(Kind::EndlessListing, 80, -1)});
     sim_->ClearRecords();
     std::thread stopper([&] {
         if (sim_->WaitEvent("command:80/15", std::chrono::seconds(20), 20)) bf::Stop(2);

@@ -15,17 +15,6 @@ using namespace tarvix;
 using namespace tarvix::bf;
 using K = hhsim::Fault::Kind;
 
-hhsim::Fault On(K kind, int command, int sub, int at = 1, int times = 1, int value = 1) {
-    hhsim::Fault f;
-    f.kind = kind;
-    f.command = command;
-    f.sub = sub;
-    f.at = at;
-    f.times = times;
-    f.value = value;
-    return f;
-}
-
 // Every file of the handheld's store, as paths relative to it.
 std::set<std::string> StoreFiles(const fs::path& root) {
     std::set<std::string> files;
@@ -59,58 +48,62 @@ TEST_F(UploadFaults, OneSpoiledAnswerStillStoresTheFileUnderItsName) {
          "BFHH-V 61",
          false,
          1000,
-         {On(K::SpoilAnswer, 80, 1, 2), On(K::ResentAsData, 80, 1, 1, 99)}},
+         {hhsim::MakeFault(K::SpoilAnswer, 80, 1, 2), hhsim::MakeFault(K::ResentAsData, 80, 1, 1, 99)}},
         {"the same answer lost",
          "BFHH-V 61",
          false,
          1000,
-         {On(K::SpoilAnswer, 80, 1, 2, 1, 0), On(K::ResentAsData, 80, 1, 1, 99)}},
+         {hhsim::MakeFault(K::SpoilAnswer, 80, 1, 2, 1, 0), hhsim::MakeFault(K::ResentAsData, 80, 1, 1, 99)}},
         {"answer to the deletion's name command over an older file",
          "BFHH-V 61",
          true,
          1000,
-         {On(K::SpoilAnswer, 80, 1, 2), On(K::ResentAsData, 80, 1, 1, 99)}},
+         {hhsim::MakeFault(K::SpoilAnswer, 80, 1, 2), hhsim::MakeFault(K::ResentAsData, 80, 1, 1, 99)}},
         {"answer to the upload's name command over an older file",
          "BFHH-V 61",
          true,
          1000,
-         {On(K::SpoilAnswer, 80, 1, 3), On(K::ResentAsData, 80, 1, 1, 99)}},
+         {hhsim::MakeFault(K::SpoilAnswer, 80, 1, 3), hhsim::MakeFault(K::ResentAsData, 80, 1, 1, 99)}},
         {"answer to the look-up's name command after the file",
          "BFHH-V 61",
          false,
          1000,
-         {On(K::SpoilAnswer, 80, 1, 3), On(K::ResentAsData, 80, 1, 1, 99)}},
+         {hhsim::MakeFault(K::SpoilAnswer, 80, 1, 3), hhsim::MakeFault(K::ResentAsData, 80, 1, 1, 99)}},
         {"answer to the upload command, its copy taken as the file (sum firmware)",
          "BFHH-V 59",
          false,
          1000,
-         {On(K::SpoilAnswer, 80, 2), On(K::ResentAsData, 80, 2, 1, 99)}},
-        {"answer to the upload command, CRC firmware", "BFHH-V 61", true, 1000, {On(K::SpoilAnswer, 80, 2)}},
+         {hhsim::MakeFault(K::SpoilAnswer, 80, 2), hhsim::MakeFault(K::ResentAsData, 80, 2, 1, 99)}},
+        {"answer to the upload command, CRC firmware",
+         "BFHH-V 61",
+         true,
+         1000,
+         {hhsim::MakeFault(K::SpoilAnswer, 80, 2)}},
         {"answer to the last frame spoiled, CRC firmware",
          "BFHH-V 61",
          true,
          1000,
-         {On(K::DamageLastAnswer, 80, 2)}},
+         {hhsim::MakeFault(K::DamageLastAnswer, 80, 2)}},
         {"answer to the last frame lost, CRC firmware",
          "BFHH-V 61",
          true,
          1000,
-         {On(K::DamageLastAnswer, 80, 2, 1, 1, 0)}},
+         {hhsim::MakeFault(K::DamageLastAnswer, 80, 2, 1, 1, 0)}},
         {"answer to the only frame spoiled, CRC firmware",
          "BFHH-V 61",
          false,
          100,
-         {On(K::DamageLastAnswer, 80, 2)}},
+         {hhsim::MakeFault(K::DamageLastAnswer, 80, 2)}},
         {"answer to the last frame lost, sum firmware",
          "BFHH-V 59",
          false,
          1000,
-         {On(K::DamageLastAnswer, 80, 2, 1, 1, 0)}},
+         {hhsim::MakeFault(K::DamageLastAnswer, 80, 2, 1, 1, 0)}},
         {"answer to the last frame spoiled and the result byte lost",
          "BFHH-V 61",
          false,
          1000,
-         {On(K::DamageLastAnswer, 80, 2), On(K::ShortStatus, 80, 22, 1, 99)}},
+         {hhsim::MakeFault(K::DamageLastAnswer, 80, 2), hhsim::MakeFault(K::ShortStatus, 80, 22, 1, 99)}},
     };
     // A lost answer is not waited out at the stream's full answer time-out.
     Tune().wait_cap_ms.store(300 * kWaitScale);
@@ -137,14 +130,14 @@ TEST_F(UploadFaults, OneSpoiledAnswerStillStoresTheFileUnderItsName) {
 // the command taken as the data leave the folder and the message as they were meant.
 TEST_F(UploadFaults, FolderAndMessageSurviveASpoiledAnswer) {
     StartSim();
-    Plan({On(K::SpoilAnswer, 80, 11), On(K::ResentAsData, 80, 11, 1, 99)});
+    Plan({hhsim::MakeFault(K::SpoilAnswer, 80, 11), hhsim::MakeFault(K::ResentAsData, 80, 11, 1, 99)});
     EXPECT_EQ(bf_.HcMakeDir(1, 115200, "\\NEWDIR"), 0);
     EXPECT_TRUE(fs::is_directory(Store("NEWDIR")));
     std::set<std::string> entries;
     for (const auto& e : fs::directory_iterator(Store())) entries.insert(e.path().filename().string());
     EXPECT_EQ(entries, std::set<std::string>{"NEWDIR"});
 
-    Plan({On(K::SpoilAnswer, 25, 0), On(K::ResentAsData, 25, 0, 1, 99)});
+    Plan({hhsim::MakeFault(K::SpoilAnswer, 25, 0), hhsim::MakeFault(K::ResentAsData, 25, 0, 1, 99)});
     uint8_t message[48];
     for (size_t i = 0; i < sizeof message; ++i) message[i] = static_cast<uint8_t>('a' + i % 26);
     EXPECT_EQ(bf_.SendMsgToHc(1, 115200, message, sizeof message), ResultOk);
@@ -168,7 +161,7 @@ TEST_F(UploadFaults, AnUploadTheHandheldDoesNotHoldIsNoSuccess) {
         {"every answer to the deletion's name command spoiled",
          "\\DATA.BIN",
          {},
-         {On(K::SpoilAnswer, 80, 1, 2, 99), On(K::ResentAsData, 80, 1, 1, 99)},
+         {hhsim::MakeFault(K::SpoilAnswer, 80, 1, 2, 99), hhsim::MakeFault(K::ResentAsData, 80, 1, 1, 99)},
          ErrNoAck},
         {"a result byte of 0 for a file the handheld could not write",
          "\\NOFOLDER\\DATA.BIN",
@@ -178,7 +171,7 @@ TEST_F(UploadFaults, AnUploadTheHandheldDoesNotHoldIsNoSuccess) {
         {"no result byte and no file",
          "\\NOFOLDER\\DATA.BIN",
          {},
-         {On(K::ShortStatus, 80, 22, 1, 99)},
+         {hhsim::MakeFault(K::ShortStatus, 80, 22, 1, 99)},
          ErrWriteFile},
     };
     for (const Failing& c : cases) {

@@ -13,17 +13,6 @@ using Kind = hhsim::Fault::Kind;
 
 constexpr const char* kHcName = "\\KELVANHB\\A.DBF";
 
-hhsim::Fault FaultOn(Kind kind, int command, int sub, int at = 1, int value = 1, int times = 1) {
-    hhsim::Fault f;
-    f.kind = kind;
-    f.command = command;
-    f.sub = sub;
-    f.at = at;
-    f.value = value;
-    f.times = times;
-    return f;
-}
-
 std::string ErrorText(int32_t code) {
     char text[64] = {};
     GetErrorMsg(code, text);
@@ -92,9 +81,10 @@ TEST_F(HostileTest, DribbleOrBabbleInPlaceOfAReplyFailsTheCall) {
     // the frame's own deadline ends it.
     const int dribble_ms = static_cast<int>(TestTiming().byte_timeout_ms * 3 / 4);
     const Case cases[] = {
-        {"dribble of the look-up answer", FaultOn(Kind::Dribble, 80, 14, 1, dribble_ms), "dribble"},
-        {"zeros in place of the look-up answer", FaultOn(Kind::Babble, 80, 14, 1, 0), "babble"},
-        {"frame headers over and over", FaultOn(Kind::Babble, 80, 14, 1, 1), "babble"},
+        {"dribble of the look-up answer", hhsim::MakeFault(Kind::Dribble, 80, 14, 1, 1, dribble_ms),
+         "dribble"},
+        {"zeros in place of the look-up answer", hhsim::MakeFault(Kind::Babble, 80, 14, 1, 1, 0), "babble"},
+        {"frame headers over and over", hhsim::MakeFault(Kind::Babble, 80, 14, 1, 1, 1), "babble"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -112,8 +102,8 @@ TEST_F(HostileTest, DribbleOrBabbleInPlaceOfAReplyFailsTheCall) {
 
 TEST_F(HostileTest, DribbleOrBabbleInsideADownloadKeepsTheTarget) {
     const int dribble_ms = static_cast<int>(TestTiming().byte_timeout_ms * 3 / 4);
-    for (const hhsim::Fault& fault :
-         {FaultOn(Kind::Dribble, 80, 3, 2, dribble_ms), FaultOn(Kind::Babble, 80, 3, 2, 0)}) {
+    for (const hhsim::Fault& fault : {hhsim::MakeFault(Kind::Dribble, 80, 3, 2, 1, dribble_ms),
+                                      hhsim::MakeFault(Kind::Babble, 80, 3, 2, 1, 0)}) {
         SCOPED_TRACE(fault.kind == Kind::Dribble ? "dribble" : "babble");
         Start(false);
         WriteFile(Store() / "KELVANHB" / "A.DBF", RandomBytes(2000, 3));
@@ -157,7 +147,7 @@ TEST_F(HostileTest, DownloadTakesNoMoreThanTheAnnouncedSize) {
                 const Bytes content = RandomBytes(c.real_size, c.real_size);
                 WriteFile(Store() / "KELVANHB" / "A.DBF", content);
                 WriteFile(work_ / "down.dbf", Bytes(10, 'k'));
-                if (c.announced >= 0) Plan({FaultOn(Kind::LyingSize, 80, 14, 1, c.announced)});
+                if (c.announced >= 0) Plan({hhsim::MakeFault(Kind::LyingSize, 80, 14, 1, 1, c.announced)});
                 int32_t result = -1;
                 if (background) {
                     ASSERT_EQ(thrdGetHcFile(0, 0, kHcName, "down.dbf", 1), 0);
@@ -194,8 +184,8 @@ TEST_F(HostileTest, EndlessUsbBlocksStopAtTheAnnouncedSize) {
         WriteFile(Store() / "KELVANHB" / "A.DBF", RandomBytes(9000, 5));
         WriteFile(work_ / "down.dbf", Bytes(10, 'k'));
         hhsim::FaultPlan plan;
-        plan.faults = {FaultOn(Kind::Babble, 80, 3, 2)};
-        if (announced >= 0) plan.faults.push_back(FaultOn(Kind::LyingSize, 80, 14, 1, announced));
+        plan.faults = {hhsim::MakeFault(Kind::Babble, 80, 3, 2)};
+        if (announced >= 0) plan.faults.push_back(hhsim::MakeFault(Kind::LyingSize, 80, 14, 1, 1, announced));
         sim().SetPlan(plan);
         ExpectReceiveFailure(GetHcFile(0, 0, kHcName, "down.dbf", 1));
         EXPECT_EQ(ReadFile(work_ / "down.dbf"), Bytes(10, 'k'));
@@ -219,9 +209,9 @@ struct ListingCase {
 
 TEST_F(HostileTest, ListingEndsAtARepeatOrTheCap) {
     const ListingCase cases[] = {
-        {"an endless listing", {FaultOn(Kind::EndlessListing, 80, 15, 1)}, 50, 1, 0},
-        {"the first entry again", {FaultOn(Kind::RepeatEntry, 80, 15, 1)}, 100000, 1, 0},
-        {"the second entry again, late", {FaultOn(Kind::RepeatEntry, 80, 15, 2)}, 100000, 1, 0},
+        {"an endless listing", {hhsim::MakeFault(Kind::EndlessListing, 80, 15, 1)}, 50, 1, 0},
+        {"the first entry again", {hhsim::MakeFault(Kind::RepeatEntry, 80, 15, 1)}, 100000, 1, 0},
+        {"the second entry again, late", {hhsim::MakeFault(Kind::RepeatEntry, 80, 15, 2)}, 100000, 1, 0},
         {"the cap reached exactly", {}, 3, 0, 3},
         {"one entry over the cap", {}, 2, 1, 0},
     };
@@ -261,7 +251,7 @@ TEST_F(HostileTest, StopEndsAnEndlessListingWithTheReceiveCode) {
         SCOPED_TRACE(usb ? "USB" : "line");
         Start(usb);
         WriteFile(Store() / "KELVANHB" / "A.DBF", Bytes(100, 'x'));
-        Plan({FaultOn(Kind::EndlessListing, 80, 15, 1)});
+        Plan({hhsim::MakeFault(Kind::EndlessListing, 80, 15, 1)});
         int32_t result = -1, count = -1, total = -1;
         std::thread listing(
             [&] { result = GetHcDirInfo(0, 0, "\\KELVANHB\\*.*", "list.bin", &count, &total, 0); });

@@ -15,17 +15,6 @@ using Kind = hhsim::Fault::Kind;
 
 constexpr const char* kHcName = "\\KELVANHB\\A.DBF";
 
-hhsim::Fault FaultOn(Kind kind, int command, int sub, int at = 1, int times = 1, int value = 1) {
-    hhsim::Fault f;
-    f.kind = kind;
-    f.command = command;
-    f.sub = sub;
-    f.at = at;
-    f.times = times;
-    f.value = value;
-    return f;
-}
-
 class UploadCheckTest : public SimTest {
   protected:
     void StartSerial(hhsim::Config config = {}) {
@@ -107,7 +96,8 @@ TEST_F(UploadCheckTest, RepeatedNameCommandNeverNamesTheFile) {
         SCOPED_TRACE(c.what);
         ResetStore(c.old_file ? &old_content : nullptr);
         const int fired = Fired();
-        Plan({FaultOn(Kind::DamageAnswer, 80, 1, 1, 1, c.answer), FaultOn(Kind::ResentAsData, 80, 1)});
+        Plan({hhsim::MakeFault(Kind::DamageAnswer, 80, 1, 1, 1, c.answer),
+              hhsim::MakeFault(Kind::ResentAsData, 80, 1)});
         EXPECT_EQ(SendFileToHc(0, 0, kHcName, ".\\A.DBF", 0, c.mode), 0) << "error " << GetLastErrCode();
         EXPECT_EQ(Fired() - fired, 2) << "the repeated packet was not taken as the name";
         EXPECT_EQ(ReadFile(HcFile()), c.replaced ? content : old_content);
@@ -127,13 +117,15 @@ TEST_F(UploadCheckTest, RepeatedCommandsBeforeOtherData) {
         SCOPED_TRACE(answer == 0 ? "lost answer" : "refused answer");
 
         ResetStore(nullptr);
-        Plan({FaultOn(Kind::DamageAnswer, 80, 11, 1, 1, answer), FaultOn(Kind::ResentAsData, 80, 11)});
+        Plan({hhsim::MakeFault(Kind::DamageAnswer, 80, 11, 1, 1, answer),
+              hhsim::MakeFault(Kind::ResentAsData, 80, 11)});
         EXPECT_EQ(HcMakeDir(0, 0, "\\KELVANHB\\NEW"), 0) << "error " << GetLastErrCode();
         EXPECT_EQ(StoreEntries(), (std::vector<std::string>{"KELVANHB/", "KELVANHB/NEW/"}));
 
         ResetStore(&old_content);
         const int fired = Fired();
-        Plan({FaultOn(Kind::DamageAnswer, 80, 2, 1, 1, answer), FaultOn(Kind::ResentAsData, 80, 2)});
+        Plan({hhsim::MakeFault(Kind::DamageAnswer, 80, 2, 1, 1, answer),
+              hhsim::MakeFault(Kind::ResentAsData, 80, 2)});
         EXPECT_EQ(SendFileToHc(0, 0, kHcName, ".\\A.DBF", 0, 1), 0) << "error " << GetLastErrCode();
         EXPECT_EQ(Fired() - fired, 1) << "the upload command went twice";
         EXPECT_EQ(ReadFile(HcFile()), content);
@@ -141,7 +133,8 @@ TEST_F(UploadCheckTest, RepeatedCommandsBeforeOtherData) {
 
         Bytes message = RandomBytes(48, 5 + answer);
         WriteFile(work_ / "msg.bin", message);
-        Plan({FaultOn(Kind::DamageAnswer, 80, 34, 1, 1, answer), FaultOn(Kind::ResentAsData, 80, 34)});
+        Plan({hhsim::MakeFault(Kind::DamageAnswer, 80, 34, 1, 1, answer),
+              hhsim::MakeFault(Kind::ResentAsData, 80, 34)});
         EXPECT_EQ(SendMsgToHc(0, 0, ".\\msg.bin"), 0) << "error " << GetLastErrCode();
         Plan({});
         ASSERT_EQ(GetHcMsg(0, 0, ".\\back.msg"), 0);
@@ -160,12 +153,12 @@ TEST_F(UploadCheckTest, StoredFileWithALostVerdictIsReportedStored) {
         hhsim::Fault fault;
     };
     for (const Case& c :
-         {Case{"upload end answer lost", FaultOn(Kind::DamageAnswer, 16, 0, 1, 3, 0)},
-          Case{"upload end answer refused", FaultOn(Kind::DamageAnswer, 16, 0, 1, 3, 1)},
-          Case{"verdict naming another command", FaultOn(Kind::WrongEcho, 16, 0)},
-          Case{"verdict of one byte", FaultOn(Kind::ShortStatus, 16, 0)},
-          Case{"last frame answer lost", FaultOn(Kind::DamageLastAnswer, 80, 2, 1, 3, 0)},
-          Case{"last frame answer refused", FaultOn(Kind::DamageLastAnswer, 80, 2, 1, 3, 1)}}) {
+         {Case{"upload end answer lost", hhsim::MakeFault(Kind::DamageAnswer, 16, 0, 1, 3, 0)},
+          Case{"upload end answer refused", hhsim::MakeFault(Kind::DamageAnswer, 16, 0, 1, 3, 1)},
+          Case{"verdict naming another command", hhsim::MakeFault(Kind::WrongEcho, 16, 0)},
+          Case{"verdict of one byte", hhsim::MakeFault(Kind::ShortStatus, 16, 0)},
+          Case{"last frame answer lost", hhsim::MakeFault(Kind::DamageLastAnswer, 80, 2, 1, 3, 0)},
+          Case{"last frame answer refused", hhsim::MakeFault(Kind::DamageLastAnswer, 80, 2, 1, 3, 1)}}) {
         SCOPED_TRACE(c.what);
         for (bool old_file : {false, true}) {
             ResetStore(old_file ? &old_content : nullptr);
@@ -190,14 +183,14 @@ TEST_F(UploadCheckTest, FileNotStoredIsNeverReportedStored) {
     const Bytes old_content = RandomBytes(40, 9);
     WriteFile(work_ / "A.DBF", RandomBytes(700, 10));
     // Occurrences of 80/2: the command packet, frames 1 and 2, the last frame and its two repeats.
-    Plan({FaultOn(Kind::Silence, 80, 2, 4, 3)});
+    Plan({hhsim::MakeFault(Kind::Silence, 80, 2, 4, 3)});
     ResetStore(&old_content);
     EXPECT_EQ(SendFileToHc(0, 0, kHcName, ".\\A.DBF", 0, 1), 1);
     EXPECT_EQ(GetLastErrCode(), static_cast<int32_t>(ErrSendFail));
     EXPECT_EQ(ReadFile(HcFile()), old_content);
     EXPECT_EQ(StoreEntries(), kOnlyTheFile);
 
-    Plan({FaultOn(Kind::Silence, 80, 2, 4, 3)});
+    Plan({hhsim::MakeFault(Kind::Silence, 80, 2, 4, 3)});
     ResetStore(nullptr);
     EXPECT_EQ(SendFileToHc(0, 0, kHcName, ".\\A.DBF", 0, 1), 1);
     EXPECT_EQ(GetLastErrCode(), static_cast<int32_t>(ErrFileNotFound));
@@ -218,7 +211,7 @@ TEST_F(UploadCheckTest, BackgroundUploadIsChecked) {
     StartSerial(config);
     const Bytes content = RandomBytes(3000, 11);
     WriteFile(work_ / "A.DBF", content);
-    Plan({FaultOn(Kind::DamageAnswer, 80, 1, 1, 1, 0), FaultOn(Kind::ResentAsData, 80, 1)});
+    Plan({hhsim::MakeFault(Kind::DamageAnswer, 80, 1, 1, 1, 0), hhsim::MakeFault(Kind::ResentAsData, 80, 1)});
     ASSERT_EQ(thrdSendFileToHc(0, 0, kHcName, ".\\A.DBF", 1, 1), 0);
     WaitWorker();
     EXPECT_EQ(thrdQueryStatus(), StatusIdle) << GetLastErrCode();
@@ -251,7 +244,8 @@ TEST_F(UploadCheckTest, PackageRunNamesSurviveARepeatedCommand) {
     for (const Case& c : {Case{"folder", 11, 1}, Case{"MIF name", 1, 4}}) {
         SCOPED_TRACE(c.what);
         sim().ClearRecords();
-        Plan({FaultOn(Kind::DamageAnswer, 80, c.sub, c.at, 1, 0), FaultOn(Kind::ResentAsData, 80, c.sub)});
+        Plan({hhsim::MakeFault(Kind::DamageAnswer, 80, c.sub, c.at, 1, 0),
+              hhsim::MakeFault(Kind::ResentAsData, 80, c.sub)});
         ASSERT_EQ(thrdSendMifToHc(0, 0, ".\\pkg\\run.mif", 0, 1), 0);
         WaitWorker();
         EXPECT_EQ(thrdQueryStatus(), StatusIdle) << GetLastErrCode();
@@ -275,7 +269,7 @@ TEST_F(UploadCheckTest, OverUsbTheVerdictAndTheEntryDecide) {
     WriteFile(work_ / "A.DBF", content);
     WriteFile(HcFile(), RandomBytes(40, 13));
     // A damaged verdict of a stored file.
-    Plan({FaultOn(Kind::WrongEcho, 16, 0)});
+    Plan({hhsim::MakeFault(Kind::WrongEcho, 16, 0)});
     EXPECT_EQ(SendFileToHc(0, 0, kHcName, ".\\A.DBF", 0, 1), 0) << "error " << GetLastErrCode();
     EXPECT_EQ(ReadFile(HcFile()), content);
     EXPECT_EQ(StoreEntries(), kOnlyTheFile);
