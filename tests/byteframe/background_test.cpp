@@ -144,6 +144,32 @@ TEST_F(Background, TableWithoutSideFileEndsWell) {
     EXPECT_EQ(Slurp("b2.dbf"), Slurp("B.DBF"));
 }
 
+// A caller's own download, held in the middle of its data: the percent counts that download's blocks,
+// not those of the transfer before it.
+TEST_F(Background, ForegroundDownloadTellsItsOwnPercent) {
+    Attach();
+    const Bytes data = PlainBytes(3000, 9);  // 12 frames, 11 whole blocks for the count
+    Spill(Store("BIG.BIN"), data);
+    bf::SetBlockCount(1);  // what a one-block transfer before left
+    bf::SetCurrentBlock(1);
+    hhsim::FaultPlan plan;
+    plan.faults.push_back(hhsim::MakeFault(hhsim::Fault::Kind::Pause, 80, 3, 3));
+    sim_->SetPlan(plan);
+    int32_t result = -1;
+    std::thread caller([&] { result = GetHcFile(0, 0, "\\BIG.BIN", ".\\big.bin", 1); });
+    ASSERT_TRUE(sim_->WaitEvent("paused:pause", std::chrono::seconds(10)));
+    // Two frames taken, the third awaited.
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (thrdQueryPercent() != 18 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(thrdQueryPercent(), 18);
+    EXPECT_EQ(bf::BlockCount(), 11);
+    sim_->Release();
+    caller.join();
+    EXPECT_EQ(result, ResultOk) << GetLastErrCode();
+    EXPECT_EQ(Slurp("big.bin"), data);
+}
+
 // Held by the handheld in the middle of the data: the queries see the transfer as it runs, a second
 // start is refused, and the stop request ends it.
 TEST_F(Background, QueriesAndRefusalDuringATransfer) {
