@@ -1,7 +1,9 @@
 #include "textframe/workers.h"
 
+#include <atomic>
 #include <cstring>
 #include <system_error>
+#include <thread>
 
 #include "common/codes.h"
 #include "common/lasting.h"
@@ -34,23 +36,26 @@ void RunWorker(WorkerBody body, const WorkerArgs& args, uint32_t stop_code) {
     ReleaseWorker();
 }
 
-thread_local bool t_stop_held = false;
+// The thread inside a HeldStop; one at a time, as the link serves one operation at a time.  Not a
+// thread_local: the library may be loaded with dlopen, and a leak checker walking a thread's dynamic
+// TLS at exit trips over such a module.
+std::atomic<std::thread::id> g_stop_holder{};
 
 }  // namespace
 
 // A running background worker owns the stop: an operation refused beside it must not eat its stop.
 HeldStop::HeldStop() {
     if (Status().worker.load() == 0) ClearStop();
-    t_stop_held = true;
+    g_stop_holder.store(std::this_thread::get_id());
 }
 
 HeldStop::~HeldStop() {
-    t_stop_held = false;
+    g_stop_holder.store(std::thread::id{});
     if (Status().worker.load() == 0) ClearStop();
 }
 
 bool StopHeld() {
-    return t_stop_held || OnWorkerThread();
+    return g_stop_holder.load() == std::this_thread::get_id() || OnWorkerThread();
 }
 
 bool StopPending() {
