@@ -58,3 +58,12 @@ else
   cmake --build --preset win64 -j"$jobs"
   ctest --preset win64
 fi
+
+# The Debian packages: built from debian/ and checked with lintian, where the tools for it are here
+# (.ci/packages installs them).
+if command -v dpkg-buildpackage >/dev/null && command -v dh >/dev/null && command -v lintian >/dev/null; then
+  echo "== Debian packages: built with dpkg-buildpackage and checked with lintian"
+  scripts/packages.sh build/packages
+else
+  echo "== Debian packages: not built (debhelper and lintian are not installed)"
+fi
