@@ -47,20 +47,6 @@ class HostileTest : public SimTest {
         return *sim_;
     }
 
-    void Plan(std::initializer_list<hhsim::Fault> faults) {
-        hhsim::FaultPlan plan;
-        plan.faults = faults;
-        sim().SetPlan(plan);
-    }
-
-    // The files of the work folder: a failed call leaves no temporary beside its target.
-    std::vector<std::string> WorkFiles() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(work_)) names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
     // The call failed with the receive's code and its text.
     static void ExpectReceiveFailure(int32_t result) {
         EXPECT_EQ(result, 1);

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -131,6 +132,20 @@ class SimTest : public ::testing::Test {
 
     hhsim::Simulator& sim() { return *sim_; }
     fs::path Store() const { return sim_->StorePath(); }
+
+    void Plan(std::initializer_list<hhsim::Fault> faults) {
+        hhsim::FaultPlan plan;
+        plan.faults = faults;
+        sim().SetPlan(plan);
+    }
+
+    // The files of the work folder, sorted: a failed call leaves no temporary beside its target.
+    std::vector<std::string> WorkFiles() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(work_)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
 
     // Waits (bounded) until no background worker runs.
     static void WaitWorker() {

@@ -32,12 +32,6 @@ class SysInfoTest : public SimTest {
         plan.faults = {f};
         sim().SetPlan(plan);
     }
-
-    std::vector<std::string> WorkFiles() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(work_)) names.push_back(e.path().filename().string());
-        return names;
-    }
 };
 
 TEST_F(SysInfoTest, TextFile) {

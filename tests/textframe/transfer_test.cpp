@@ -30,20 +30,6 @@ class TransferTest : public SimTest {
         return f;
     }
 
-    void Plan(std::initializer_list<hhsim::Fault> faults) {
-        hhsim::FaultPlan plan;
-        plan.faults = faults;
-        sim().SetPlan(plan);
-    }
-
-    // No temporary or stray file beside the PC files.
-    std::vector<std::string> WorkFiles() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(work_)) names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
     static int32_t LastError() { return GetLastErrCode(); }
 };
 

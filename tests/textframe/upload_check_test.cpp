@@ -40,12 +40,6 @@ class UploadCheckTest : public SimTest {
         platform::usb::SetReplyTimeoutMs(10000);
     }
 
-    void Plan(std::initializer_list<hhsim::Fault> faults) {
-        hhsim::FaultPlan plan;
-        plan.faults = faults;
-        sim().SetPlan(plan);
-    }
-
     fs::path HcFile() const { return Store() / "KELVANHB" / "A.DBF"; }
 
     // Everything the handheld holds, folders with a trailing '/', in order.

@@ -43,12 +43,6 @@ class UsbTest : public SimTest {
         return *sim_;
     }
 
-    void Plan(std::initializer_list<hhsim::Fault> faults) {
-        hhsim::FaultPlan plan;
-        plan.faults = faults;
-        sim().SetPlan(plan);
-    }
-
     static hhsim::Fault FaultOn(hhsim::Fault::Kind kind, int command, int sub, int at = 1, int value = 1) {
         hhsim::Fault f;
         f.kind = kind;
