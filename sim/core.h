@@ -89,7 +89,8 @@ class Line {
     int wake_[2] = {-1, -1};
     int notify_ = -1;          // opens and closes of the slave device
     bool TakeNotifications();  // true when the PC closed its port since the last look
-    std::string slave_path_;
+    std::string slave_path_;   // the line's own name: a link to the pseudo-terminal's slave
+    std::string link_dir_;     // the private folder that holds it
     std::deque<std::uint8_t> pending_;
     std::chrono::steady_clock::time_point in_free_at_{}, out_free_at_{};
 };

@@ -85,9 +85,18 @@ bool Line::Open(unsigned rate, std::string* error) {
     if (grantpt(master_) != 0 || unlockpt(master_) != 0) return fail("grantpt/unlockpt");
     char name[128];
     if (ptsname_r(master_, name, sizeof name) != 0) return fail("ptsname");
-    slave_path_ = name;
     slave_ = ::open(name, O_RDWR | O_NOCTTY);
     if (slave_ < 0) return fail("open slave");
+    // The PC is pointed at a name of this line's own, gone when the line closes.  The slave's own name
+    // (/dev/pts/N) is handed to the next pseudo-terminal opened on the machine, maybe another
+    // process's: a PC still holding the old name must find nothing there, not a stranger's handheld.
+    const char* tmp = std::getenv("TMPDIR");
+    std::string dir_template =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/hhsim-line-XXXXXX";
+    if (::mkdtemp(dir_template.data()) == nullptr) return fail("mkdtemp");
+    link_dir_ = dir_template;
+    slave_path_ = link_dir_ + "/tty";
+    if (::symlink(name, slave_path_.c_str()) != 0) return fail("symlink");
     // Raw 8N1 at the handheld's own rate, so that a test talking raw bytes on the slave needs no set-up;
     // the library sets its own mode when it opens the port.
     termios tio{};
@@ -111,6 +120,11 @@ bool Line::Open(unsigned rate, std::string* error) {
 }
 
 void Line::Close() {
+    if (!link_dir_.empty()) {
+        ::unlink(slave_path_.c_str());
+        ::rmdir(link_dir_.c_str());
+        link_dir_.clear();
+    }
     for (int* fd : {&master_, &slave_, &wake_[0], &wake_[1], &notify_}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;

@@ -52,6 +52,7 @@ void SerialLine::UsePort(std::unique_ptr<platform::SerialPort> port) {
 
 void SerialLine::Close() {
     if (port_ != nullptr) port_->Close();
+    read_ = fill_ = 0;
 }
 
 bool SerialLine::Write(const uint8_t* data, size_t size) {

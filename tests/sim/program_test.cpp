@@ -39,8 +39,13 @@ TEST(HhsimProgram, LinksTheDeviceAndServesUntilTerminated) {
         text.append(buf, static_cast<std::size_t>(n));
     }
     ASSERT_NE(text.find("hhsim ready\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("device: /dev/pts/"), std::string::npos) << text;
+    // The device is the line's own name for the pseudo-terminal's slave, and the link leads there.
+    const std::size_t device_at = text.find("device: ");
+    ASSERT_NE(device_at, std::string::npos) << text;
+    const std::string device = text.substr(device_at + 8, text.find('\n', device_at) - device_at - 8);
+    EXPECT_EQ(fs::canonical(device).string().rfind("/dev/pts/", 0), 0u) << device;
     ASSERT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(fs::canonical(link), fs::canonical(device));
     {
         simtest::PtyClient pc(link.string());
         ASSERT_TRUE(pc.ok());
@@ -56,6 +61,7 @@ TEST(HhsimProgram, LinksTheDeviceAndServesUntilTerminated) {
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_FALSE(fs::exists(link));
+    EXPECT_FALSE(fs::exists(fs::path(device).parent_path()));  // the line's own name went with it
     EXPECT_TRUE(fs::is_directory(dir / "store"));
     close(out[0]);
     fs::remove_all(dir);
