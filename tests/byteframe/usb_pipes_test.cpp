@@ -60,16 +60,6 @@ class UsbPipes : public SimFixture {
         plan.faults = faults;
         sim_->SetPlan(plan);
     }
-
-    static hhsim::Fault FaultOn(hhsim::Fault::Kind kind, int command, int sub, int at = 1, int value = 1) {
-        hhsim::Fault f;
-        f.kind = kind;
-        f.command = command;
-        f.sub = sub;
-        f.at = at;
-        f.value = value;
-        return f;
-    }
 };
 
 TEST_F(UsbPipes, DetectionFindsUsbOnPortZeroAndKeepsTheRate) {
@@ -179,7 +169,7 @@ TEST_F(UsbPipes, MessagePacketsOfSendData) {
 TEST_F(UsbPipes, StopFlagEndsADownloadAtTheNextBlock) {
     AttachUsb();
     Spill(Store("KELVANHB/BIG.BIN"), AnyBytes(400000, 2));
-    Plan({FaultOn(hhsim::Fault::Kind::Pause, 80, 3, 20)});
+    Plan({hhsim::MakeFault(hhsim::Fault::Kind::Pause, 80, 3, 20)});
     int32_t result = -1;
     std::thread download([&] { result = GetHcFile(0, 0, "\\KELVANHB\\BIG.BIN", ".\\big.bin", 1); });
     ASSERT_TRUE(sim_->WaitEvent("paused:pause", std::chrono::seconds(10)));
@@ -202,7 +192,7 @@ TEST_F(UsbPipes, DeviceGoneMidDownload) {
     AttachUsb();
     Spill(Store("KELVANHB/BIG.BIN"), AnyBytes(200000, 2));
     Spill("big.bin", Bytes{7, 7});
-    Plan({FaultOn(hhsim::Fault::Kind::Pause, 80, 3, 10)});
+    Plan({hhsim::MakeFault(hhsim::Fault::Kind::Pause, 80, 3, 10)});
     int32_t result = -1;
     std::thread download([&] { result = GetHcFile(0, 0, "\\KELVANHB\\BIG.BIN", ".\\big.bin", 1); });
     ASSERT_TRUE(sim_->WaitEvent("paused:pause", std::chrono::seconds(10)));
@@ -228,7 +218,7 @@ TEST_F(UsbPipes, ShortAndOversizePacketsAreRefused) {
         AttachUsb();
         Spill(Store("KELVANHB/F.BIN"), AnyBytes(20000, 5));
         Spill("f.bin", Bytes{1});
-        Plan({FaultOn(c.kind, c.command, c.sub, c.at, c.value)});
+        Plan({hhsim::MakeFault(c.kind, c.command, c.sub, c.at, 1, c.value)});
         EXPECT_EQ(GetHcFile(0, 0, "\\KELVANHB\\F.BIN", ".\\f.bin", 1), 1);
         EXPECT_EQ(Slurp("f.bin"), Bytes{1});
         ComRelease();
@@ -237,7 +227,7 @@ TEST_F(UsbPipes, ShortAndOversizePacketsAreRefused) {
     }
     AttachUsb();
     // The second number answer (the first one goes to the export's detection).
-    Plan({FaultOn(hhsim::Fault::Kind::UsbOversize, 80, 25, 2, 600)});
+    Plan({hhsim::MakeFault(hhsim::Fault::Kind::UsbOversize, 80, 25, 2, 1, 600)});
     char number[16] = {};
     EXPECT_EQ(thrdGetHcNum(0, 0, number), 0);  // the probe keeps what came: nothing
     EXPECT_STREQ(number, "");

@@ -3,7 +3,6 @@
 // the receive's error code, over the line and over USB, leaving the caller's files as they were.
 #include <algorithm>
 
-#include "platform/usb.h"
 #include "sim_fixture.h"
 
 namespace tarvix::tftest {
@@ -21,28 +20,10 @@ std::string ErrorText(int32_t code) {
 
 class HostileTest : public SimTest {
   protected:
-    void TearDown() override {
-        SimTest::TearDown();
-        unsetenv("TARVIX_USB_DIR");
-        platform::usb::SetReplyTimeoutMs(10000);
-        DeviceKind = 4;
-    }
-
     // The handheld on COM1, or on USB only, with the application folder.
     hhsim::Simulator& Start(bool usb) {
-        if (!usb) {
-            StartSim(1);
-        } else {
-            platform::usb::SetReplyTimeoutMs(3000);
-            hhsim::Config config;
-            config.family = hhsim::Family::TextFrame;
-            config.usb = 4;
-            config.data_timeout_ms = 2000;
-            sim_ = std::make_unique<hhsim::Simulator>(config);
-            std::string error;
-            EXPECT_TRUE(sim_->Start(&error)) << error;
-            setenv("TARVIX_USB_DIR", sim_->UsbDir().c_str(), 1);
-        }
+        if (usb) return StartUsbSim();
+        StartSim(1);
         fs::create_directories(Store() / "KELVANHB");
         return *sim_;
     }

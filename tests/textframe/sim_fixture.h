@@ -24,6 +24,7 @@
 #include "api/start.h"
 #include "common/codes.h"
 #include "platform/prompt.h"
+#include "platform/usb.h"
 #include "sim/hhsim.h"
 #include "tarvix.h"
 #include "textframe/link_status.h"
@@ -70,6 +71,8 @@ inline constexpr uint32_t kWaitScale = 1;
 
 class SimTest : public ::testing::Test {
   protected:
+    static constexpr uint32_t kUsbReplyTimeoutMs = 10000;  // the library's own wait for a USB reply
+
     // Waits short enough to keep failing paths quick, long enough for a loaded machine.
     static tf::Timing TestTiming() {
         tf::Timing t;
@@ -109,6 +112,9 @@ class SimTest : public ::testing::Test {
         if (sim_ != nullptr) sim_->Stop();
         sim_.reset();
         for (int n = 1; n <= 4; ++n) unsetenv(("TARVIX_COM" + std::to_string(n)).c_str());
+        unsetenv("TARVIX_USB_DIR");
+        platform::usb::SetReplyTimeoutMs(kUsbReplyTimeoutMs);
+        DeviceKind = 4;
         tf::ResetTiming();
         fs::current_path(old_cwd_);
         fs::remove_all(work_);
@@ -127,6 +133,21 @@ class SimTest : public ::testing::Test {
         std::string error;
         EXPECT_TRUE(sim_->Start(&error)) << error;
         SetPort(com, sim_->SlavePath());
+        return *sim_;
+    }
+
+    // Starts the handheld on USB only, offering the interface of `kind` (7: both), with the
+    // application folder; the library's USB replies are awaited for 3 s instead of its 10 s.
+    hhsim::Simulator& StartUsbSim(int kind = 4, hhsim::Config config = {}) {
+        config.family = hhsim::Family::TextFrame;
+        config.usb = kind;
+        config.data_timeout_ms = 2000;
+        sim_ = std::make_unique<hhsim::Simulator>(config);
+        std::string error;
+        EXPECT_TRUE(sim_->Start(&error)) << error;
+        setenv("TARVIX_USB_DIR", sim_->UsbDir().c_str(), 1);
+        platform::usb::SetReplyTimeoutMs(3000);
+        fs::create_directories(Store() / "KELVANHB");
         return *sim_;
     }
 

@@ -20,16 +20,6 @@ class TransferTest : public SimTest {
 
     fs::path HcFile() const { return Store() / "KELVANHB" / "A.DBF"; }
 
-    static hhsim::Fault FaultOn(hhsim::Fault::Kind kind, int command, int sub, int at = 1, int times = 1) {
-        hhsim::Fault f;
-        f.kind = kind;
-        f.command = command;
-        f.sub = sub;
-        f.at = at;
-        f.times = times;
-        return f;
-    }
-
     static int32_t LastError() { return GetLastErrCode(); }
 };
 
@@ -176,9 +166,9 @@ TEST_F(TransferTest, FailedDownloadKeepsThePreviousFile) {
     };
     const Case cases[] = {
         // The handheld ends the data early: fewer bytes than announced are no file.
-        {"early last block", FaultOn(hhsim::Fault::Kind::EarlyLast, 80, 3, 3)},
-        {"skipped block number", FaultOn(hhsim::Fault::Kind::SkipNumber, 80, 3, 2)},
-        {"abort frame", FaultOn(hhsim::Fault::Kind::AbortFrame, 80, 3, 2)},
+        {"early last block", hhsim::MakeFault(hhsim::Fault::Kind::EarlyLast, 80, 3, 3)},
+        {"skipped block number", hhsim::MakeFault(hhsim::Fault::Kind::SkipNumber, 80, 3, 2)},
+        {"abort frame", hhsim::MakeFault(hhsim::Fault::Kind::AbortFrame, 80, 3, 2)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -195,12 +185,13 @@ TEST_F(TransferTest, FailedDownloadKeepsThePreviousFile) {
 TEST_F(TransferTest, RecoverableLineFaults) {
     const Bytes content = RandomBytes(5000, 10);
     WriteFile(work_ / "A.DBF", content);
-    Plan({FaultOn(hhsim::Fault::Kind::Nak, 80, 2, 2), FaultOn(hhsim::Fault::Kind::Silence, 80, 2, 5)});
+    Plan({hhsim::MakeFault(hhsim::Fault::Kind::Nak, 80, 2, 2),
+          hhsim::MakeFault(hhsim::Fault::Kind::Silence, 80, 2, 5)});
     ASSERT_EQ(SendFileToHc(0, 0, kHcName, ".\\A.DBF", 0, 1), 0);
     EXPECT_EQ(ReadFile(HcFile()), content);
 
-    Plan({FaultOn(hhsim::Fault::Kind::CorruptCheck, 80, 3, 2),
-          FaultOn(hhsim::Fault::Kind::RepeatFrame, 80, 3, 4)});
+    Plan({hhsim::MakeFault(hhsim::Fault::Kind::CorruptCheck, 80, 3, 2),
+          hhsim::MakeFault(hhsim::Fault::Kind::RepeatFrame, 80, 3, 4)});
     ASSERT_EQ(GetHcFile(0, 0, kHcName, ".\\back.bin", 1), 0);
     EXPECT_EQ(ReadFile(work_ / "back.bin"), content);
 }
@@ -223,7 +214,7 @@ TEST_F(TransferTest, SpoiledAnswersToCommandsAreRecovered) {
         fs::remove(HcFile(), ec);
         fs::remove(work_ / "back.bin", ec);
         const int fired_before = sim().Counter("fault");
-        Plan({FaultOn(hhsim::Fault::Kind::SpoilAnswer, c.command, c.sub)});
+        Plan({hhsim::MakeFault(hhsim::Fault::Kind::SpoilAnswer, c.command, c.sub)});
         EXPECT_EQ(SendFileToHc(0, 0, kHcName, ".\\A.DBF", 0, 1), 0) << "error " << LastError();
         EXPECT_EQ(ReadFile(HcFile()), content);
         EXPECT_EQ(GetHcFile(0, 0, kHcName, ".\\back.bin", 1), 0) << "error " << LastError();
@@ -239,12 +230,12 @@ TEST_F(TransferTest, StatusRepliesMustBeWhole) {
         const char* what;
         hhsim::Fault fault;
     };
-    hhsim::Fault short_reply = FaultOn(hhsim::Fault::Kind::ShortStatus, 80, 5);
+    hhsim::Fault short_reply = hhsim::MakeFault(hhsim::Fault::Kind::ShortStatus, 80, 5);
     short_reply.value = 2;
-    hhsim::Fault wrong_status = FaultOn(hhsim::Fault::Kind::WrongStatus, 16, 0);
+    hhsim::Fault wrong_status = hhsim::MakeFault(hhsim::Fault::Kind::WrongStatus, 16, 0);
     wrong_status.value = 3;
     for (const Case& c : {Case{"two-byte reply", short_reply},
-                          Case{"other sub-command", FaultOn(hhsim::Fault::Kind::WrongEcho, 80, 2)},
+                          Case{"other sub-command", hhsim::MakeFault(hhsim::Fault::Kind::WrongEcho, 80, 2)},
                           Case{"non-zero status", wrong_status}}) {
         SCOPED_TRACE(c.what);
         Plan({c.fault});
@@ -346,7 +337,7 @@ TEST_F(TransferTest, BackgroundTransfersWithProgress) {
     tf::Timing t = TestTiming();
     t.default_timeout_ms = 3000;
     tf::SetTiming(t);
-    hhsim::Fault pause = FaultOn(hhsim::Fault::Kind::Pause, 80, 3, 128);
+    hhsim::Fault pause = hhsim::MakeFault(hhsim::Fault::Kind::Pause, 80, 3, 128);
     Plan({pause});
     ASSERT_EQ(thrdGetHcFile(0, 0, kHcName, ".\\down.bin", 1), 0);
     ASSERT_TRUE(sim().WaitEvent("paused:pause", std::chrono::seconds(10)));
@@ -363,7 +354,7 @@ TEST_F(TransferTest, StopPutsTheAbortFrameOnTheLine) {
     t.default_timeout_ms = 3000;
     tf::SetTiming(t);
     WriteFile(work_ / "A.DBF", RandomBytes(20000, 15));
-    Plan({FaultOn(hhsim::Fault::Kind::Pause, 80, 2, 10)});
+    Plan({hhsim::MakeFault(hhsim::Fault::Kind::Pause, 80, 2, 10)});
     ASSERT_EQ(thrdSendFileToHc(0, 0, kHcName, ".\\A.DBF", 0, 1), 0);
     ASSERT_TRUE(sim().WaitEvent("paused:pause", std::chrono::seconds(10)));
     EXPECT_GT(thrdQueryPercent(), 0);

@@ -5,7 +5,6 @@
 // the USB stand-in, with the handheld's store looked at after each case.
 #include <algorithm>
 
-#include "platform/usb.h"
 #include "sim_fixture.h"
 
 namespace tarvix::tftest {
@@ -20,24 +19,6 @@ class UploadCheckTest : public SimTest {
     void StartSerial(hhsim::Config config = {}) {
         StartSim(1, config);
         fs::create_directories(Store() / "KELVANHB");
-    }
-
-    void StartUsb(hhsim::Config config = {}) {
-        config.family = hhsim::Family::TextFrame;
-        config.usb = 4;
-        config.data_timeout_ms = 2000;
-        sim_ = std::make_unique<hhsim::Simulator>(config);
-        std::string error;
-        ASSERT_TRUE(sim_->Start(&error)) << error;
-        setenv("TARVIX_USB_DIR", sim_->UsbDir().c_str(), 1);
-        platform::usb::SetReplyTimeoutMs(3000);
-        fs::create_directories(Store() / "KELVANHB");
-    }
-
-    void TearDown() override {
-        SimTest::TearDown();
-        unsetenv("TARVIX_USB_DIR");
-        platform::usb::SetReplyTimeoutMs(10000);
     }
 
     fs::path HcFile() const { return Store() / "KELVANHB" / "A.DBF"; }
@@ -258,7 +239,7 @@ TEST_F(UploadCheckTest, PackageRunNamesSurviveARepeatedCommand) {
 TEST_F(UploadCheckTest, OverUsbTheVerdictAndTheEntryDecide) {
     hhsim::Config config;
     config.forced_status["16/0"] = 0;
-    StartUsb(config);
+    StartUsbSim(4, config);
     const Bytes content = RandomBytes(10000, 12);
     WriteFile(work_ / "A.DBF", content);
     WriteFile(HcFile(), RandomBytes(40, 13));

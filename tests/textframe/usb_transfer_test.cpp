@@ -17,40 +17,10 @@ constexpr const char* kHcName = "\\KELVANHB\\A.DBF";
 
 class UsbTest : public SimTest {
   protected:
+    // Also for the tests that reach the USB without the handheld on it.
     void SetUp() override {
         SimTest::SetUp();
         platform::usb::SetReplyTimeoutMs(3000);
-    }
-
-    void TearDown() override {
-        SimTest::TearDown();
-        unsetenv("TARVIX_USB_DIR");
-        platform::usb::SetReplyTimeoutMs(10000);
-        DeviceKind = 4;
-    }
-
-    // The handheld on USB only, offering the interface of `kind` (7: both).
-    hhsim::Simulator& StartUsbSim(int kind = 4) {
-        hhsim::Config config;
-        config.family = hhsim::Family::TextFrame;
-        config.usb = kind;
-        config.data_timeout_ms = 2000;
-        sim_ = std::make_unique<hhsim::Simulator>(config);
-        std::string error;
-        EXPECT_TRUE(sim_->Start(&error)) << error;
-        setenv("TARVIX_USB_DIR", sim_->UsbDir().c_str(), 1);
-        fs::create_directories(Store() / "KELVANHB");
-        return *sim_;
-    }
-
-    static hhsim::Fault FaultOn(hhsim::Fault::Kind kind, int command, int sub, int at = 1, int value = 1) {
-        hhsim::Fault f;
-        f.kind = kind;
-        f.command = command;
-        f.sub = sub;
-        f.at = at;
-        f.value = value;
-        return f;
     }
 
     fs::path HcFile() const { return Store() / "KELVANHB" / "A.DBF"; }
@@ -157,7 +127,7 @@ TEST_F(UsbTest, BackgroundDownloadShowsPercentAndStops) {
     StartUsbSim();
     WriteFile(HcFile(), RandomBytes(1024 * 1024, 5));
     // Hold the handheld inside the file data: the library has taken about 100 of its 257 blocks.
-    hhsim::Fault pause = FaultOn(hhsim::Fault::Kind::Pause, 80, 3, 100);
+    hhsim::Fault pause = hhsim::MakeFault(hhsim::Fault::Kind::Pause, 80, 3, 100);
     Plan({pause});
     ASSERT_EQ(thrdGetHcFile(0, 0, kHcName, ".\\downa.dbf", 1), 0);
     ASSERT_TRUE(sim().WaitEvent("paused:pause", std::chrono::seconds(10)));
@@ -195,7 +165,7 @@ TEST_F(UsbTest, BackgroundUploadCompletes) {
 TEST_F(UsbTest, DeviceGoneMidDownload) {
     StartUsbSim();
     WriteFile(HcFile(), RandomBytes(200000, 6));
-    Plan({FaultOn(hhsim::Fault::Kind::Pause, 80, 3, 10)});
+    Plan({hhsim::MakeFault(hhsim::Fault::Kind::Pause, 80, 3, 10)});
     ASSERT_EQ(thrdGetHcFile(0, 0, kHcName, ".\\downa.dbf", 1), 0);
     ASSERT_TRUE(sim().WaitEvent("paused:pause", std::chrono::seconds(10)));
     sim().UsbUnplug();
@@ -223,7 +193,7 @@ TEST_F(UsbTest, ShortAndOversizeBlocksFailTheDownload) {
         const Bytes content = RandomBytes(20000, 4);
         WriteFile(HcFile(), content);
         WriteFile(work_ / "downa.dbf", Bytes{1, 2, 3});
-        Plan({FaultOn(c.kind, 80, 3, 2, c.value)});
+        Plan({hhsim::MakeFault(c.kind, 80, 3, 2, 1, c.value)});
         EXPECT_EQ(GetHcFile(0, 0, kHcName, ".\\downa.dbf", 1), 1);
         EXPECT_EQ(GetLastErrCode(), ErrReceiveFail);
         EXPECT_EQ(tf::LastUsbTransferResult(), c.result);
@@ -240,7 +210,7 @@ TEST_F(UsbTest, EmptyBlocksThatAreNotTheLastFailTheReceive) {
     WriteFile(HcFile(), RandomBytes(20000, 4));
     WriteFile(work_ / "downa.dbf", Bytes{1, 2, 3});
     // From the second block on, every block the handheld sends says it carries nothing.
-    hhsim::Fault empty = FaultOn(hhsim::Fault::Kind::UsbOversize, 80, 3, 2, 0);
+    hhsim::Fault empty = hhsim::MakeFault(hhsim::Fault::Kind::UsbOversize, 80, 3, 2, 1, 0);
     empty.times = 1000;
     Plan({empty});
     EXPECT_EQ(GetHcFile(0, 0, kHcName, ".\\downa.dbf", 1), 1);
@@ -253,7 +223,7 @@ TEST_F(UsbTest, OversizeStatusReplyIsRefused) {
     StartUsbSim();
     WriteFile(work_ / "A.DBF", RandomBytes(100, 1));
     // The status reply of the upload start claims more than the 3 bytes awaited.
-    Plan({FaultOn(hhsim::Fault::Kind::UsbOversize, 80, 2, 1, 10)});
+    Plan({hhsim::MakeFault(hhsim::Fault::Kind::UsbOversize, 80, 2, 1, 1, 10)});
     EXPECT_EQ(SendFileToHc(0, 0, kHcName, ".\\A.DBF", 1, 1), 1);
     EXPECT_EQ(tf::LastUsbTransferResult(), 3);
     EXPECT_GE(sim().Counter("abort"), 1);
