@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/handheld_names.h"
 #include "common/records.h"
 
 namespace tarvix::bf {
@@ -225,17 +226,8 @@ std::string Extension(const std::string& name) {
     return dot == std::string::npos ? "" : name.substr(dot + 1);
 }
 
-bool SameIgnoringCase(const std::string& a, const char* b) {
-    if (a.size() != std::strlen(b)) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
 bool ExtensionIs(const std::string& name, const char* ext) {
-    return SameIgnoringCase(Extension(name), ext);
+    return SameNameIgnoringCase(Extension(name), ext);
 }
 
 std::string ReplaceLastChar(const std::string& name, char lower, bool follow_case) {

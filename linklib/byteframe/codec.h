@@ -118,7 +118,6 @@ int VersionNumber(const uint8_t* text, size_t size);
 std::string NamePart(const std::string& path);               // after the last '\'
 std::string FolderPart(const std::string& path);             // up to and including the last '\'
 std::string Extension(const std::string& name);              // after the last '.', "" when none
-bool SameIgnoringCase(const std::string& a, const char* b);  // ASCII letters alike in either case
 bool ExtensionIs(const std::string& name, const char* ext);  // without regard to case
 // The name with its last character replaced by `lower`; with `follow_case` by its upper-case form
 // when the replaced character had bit 0x20 clear.

@@ -3,7 +3,6 @@
 #include "byteframe/operations.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <set>
 #include <string>
@@ -11,6 +10,7 @@
 #include "byteframe/byteframe.h"
 #include "byteframe/transfer_status.h"
 #include "common/codes.h"
+#include "common/handheld_names.h"
 #include "common/records.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -158,7 +158,7 @@ int32_t Listing(int32_t port, int32_t rate, const char* pattern, const char* lis
 int32_t FolderCommand(int32_t port, int32_t rate, const char* folder, uint8_t sub_command,
                       const BfPrompt* ok_text, const BfPrompt* fail_text, bool make) {
     std::string path = folder != nullptr ? folder : "";
-    if (make && SameIgnoringCase(path, "\\$E$")) {
+    if (make && SameNameIgnoringCase(path, "\\$E$")) {
         // Drive E itself is no folder to make; the link is opened as for any operation.
         if (P().line().ComInit(port, rate) == -1) SetErrorCode(ErrNoLink);
         return ResultFailed;

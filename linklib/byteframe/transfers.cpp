@@ -10,6 +10,7 @@
 #include "byteframe/operations.h"
 #include "byteframe/transfer_status.h"
 #include "common/codes.h"
+#include "common/handheld_names.h"
 #include "common/records.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -108,7 +109,7 @@ bool HoldsUpload(const std::string& name, uint32_t length) {
         return false;
     }
     entry.name[sizeof entry.name - 1] = 0;
-    if (found != ResultOk || !SameIgnoringCase(entry.name, NamePart(name).c_str()) ||
+    if (found != ResultOk || !SameNameIgnoringCase(entry.name, NamePart(name)) ||
         static_cast<uint32_t>(LoadField<int32_t>(&entry.size)) != length) {
         SetErrorCode(ErrWriteFile);
         return false;
@@ -517,7 +518,7 @@ bool FindOwningMif(int32_t port, int32_t rate, const std::string& application, s
         if (GetFile(port, rate, (folder + package).c_str(), kOwnerCopy, 1) != ResultOk) continue;
         char value[14]{};
         platform::GetProfileString(copy, "send", "application", "", value, sizeof value);
-        if (value[0] != 0 && SameIgnoringCase(value, wanted.c_str())) {
+        if (value[0] != 0 && SameNameIgnoringCase(value, wanted)) {
             *owner = package;
             return true;  // the copy stays for the caller
         }

@@ -1,5 +1,7 @@
 #include "common/handheld_names.h"
 
+#include <cctype>
+
 namespace tarvix {
 namespace {
 
@@ -31,6 +33,15 @@ bool IsFolderBelowBase(std::string_view folder) {
         while (end < folder.size() && !IsSeparator(folder[end])) ++end;
         if (!StepAcceptable(folder.substr(start, end - start))) return false;
         start = end + 1;
+    }
+    return true;
+}
+
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
     }
     return true;
 }

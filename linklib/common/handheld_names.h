@@ -15,4 +15,8 @@ bool IsPlainName(std::string_view name);
 // all) and without a ".." step.  "." steps are fine; the empty folder is the base itself.
 bool IsFolderBelowBase(std::string_view folder);
 
+// Two names alike letter for letter, ASCII letters in either case (handhelds keep names without
+// regard to case).
+bool SameNameIgnoringCase(std::string_view a, std::string_view b);
+
 }  // namespace tarvix

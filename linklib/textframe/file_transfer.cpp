@@ -1,10 +1,11 @@
 // Upload, download and delete of whole files on a text-frame handheld, also in the background.
-#include <cctype>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "api/link_state.h"
 #include "common/codes.h"
+#include "common/handheld_names.h"
 #include "common/messages.h"
 #include "common/records.h"
 #include "platform/files.h"
@@ -75,13 +76,8 @@ bool IsEntryOf(const HcFileRecord& record, const std::string& name) {
     // The entry's field holds 31 characters: a longer name is known by its start.
     const bool whole = n == want.size() || (n == sizeof record.name - 1 && want.size() > n);
     if (n == 0 || !whole) return false;
-    for (size_t i = 0; i < n; ++i) {
-        if (std::tolower(static_cast<unsigned char>(record.name[i])) !=
-            std::tolower(static_cast<unsigned char>(want[i]))) {
-            return false;
-        }
-    }
-    return record.kind == kKindFile;
+    return SameNameIgnoringCase(std::string_view(record.name, n), std::string_view(want).substr(0, n)) &&
+           record.kind == kKindFile;
 }
 
 // The handheld's entry for an uploaded file, asked under the current name (one exchange), and once
