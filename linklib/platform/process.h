@@ -1,6 +1,8 @@
 // The process's command line and the folder of its program.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tarvix::platform {
@@ -13,6 +15,16 @@ std::string ProgramFolder();
 // The value of an environment variable, or "" when it is not set.
 std::string Environment(const char* name);
 bool HasEnvironment(const char* name);
+// Whether a process of that id runs now (another user's too).  True whenever the system does not
+// tell: a caller must never take a running process for gone.
+bool ProcessRuns(int64_t pid);
+// When the process of that id started, in milliseconds since 1970 (never later than it did); empty
+// when the system does not tell.
+std::optional<int64_t> ProcessStartMs(int64_t pid);
+// The numeric id of the user this process runs as, as the file system records a file's owner; empty
+// on a system that records none.
+std::optional<uint32_t> CurrentUserId();
+
 // Threads the process has now, the calling one included (0 when that cannot be told).
 int ThreadCount();
 

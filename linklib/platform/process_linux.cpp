@@ -1,16 +1,57 @@
 #include <dirent.h>
 #include <limits.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 
 #include "platform/process.h"
 
 namespace tarvix::platform {
+
+bool ProcessRuns(int64_t pid) {
+    if (pid <= 0 || pid > 0x7FFFFFFF) return true;
+    return kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+}
+
+std::optional<int64_t> ProcessStartMs(int64_t pid) {
+    if (pid <= 0 || pid > 0x7FFFFFFF) return std::nullopt;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return std::nullopt;
+    // The command name in parentheses may hold blanks: the fields are counted after its end.
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) return std::nullopt;
+    std::istringstream fields(line.substr(close + 1));
+    std::string field;
+    // Field 22, the start time in clock ticks since boot; fields 3 (the state) to 21 come before it.
+    constexpr int kFieldsBefore = 22 - 3;
+    for (int i = 0; i < kFieldsBefore && fields >> field;) ++i;
+    unsigned long long ticks = 0;
+    if (!(fields >> ticks)) return std::nullopt;
+    const long hz = sysconf(_SC_CLK_TCK);
+    if (hz <= 0) return std::nullopt;
+    // /proc/stat tells no size: it is read to its end, not by a length it gives.
+    std::ifstream system("/proc/stat");
+    for (std::string l; std::getline(system, l);) {
+        if (l.rfind("btime ", 0) != 0) continue;
+        long long boot = 0;
+        if (!(std::istringstream(l.substr(6)) >> boot)) return std::nullopt;
+        // The boot time is given in whole seconds, down: the start comes out early, never late.
+        return boot * 1000 + static_cast<int64_t>(ticks * 1000 / static_cast<unsigned long long>(hz));
+    }
+    return std::nullopt;
+}
+
+std::optional<uint32_t> CurrentUserId() {
+    return static_cast<uint32_t>(getuid());
+}
 
 int ThreadCount() {
     DIR* tasks = opendir("/proc/self/task");

@@ -17,6 +17,35 @@ std::atomic<bool> g_loader_context{false};
 
 }  // namespace
 
+bool ProcessRuns(int64_t pid) {
+    if (pid <= 0 || pid > 0xFFFFFFFF) return true;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (process == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;  // no such process
+    DWORD code = 0;
+    const bool ended = GetExitCodeProcess(process, &code) && code != STILL_ACTIVE;
+    CloseHandle(process);
+    return !ended;
+}
+
+std::optional<int64_t> ProcessStartMs(int64_t pid) {
+    if (pid <= 0 || pid > 0xFFFFFFFF) return std::nullopt;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (process == nullptr) return std::nullopt;
+    FILETIME created{}, exited{}, kernel{}, user{};
+    const bool ok = GetProcessTimes(process, &created, &exited, &kernel, &user) != 0;
+    CloseHandle(process);
+    if (!ok) return std::nullopt;
+    // 100-ns units since 1601.
+    const uint64_t units = (uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime;
+    constexpr uint64_t kUnitsTo1970 = 116444736000000000ull;
+    if (units < kUnitsTo1970) return std::nullopt;
+    return static_cast<int64_t>((units - kUnitsTo1970) / 10000);
+}
+
+std::optional<uint32_t> CurrentUserId() {
+    return std::nullopt;  // file owners are security identifiers here, no numbers
+}
+
 int ThreadCount() {
     // A snapshot of the system's threads, counted for this process (kernel32 only: safe in the
     // loader's notification).
