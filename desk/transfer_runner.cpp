@@ -5,25 +5,15 @@
 #include <QProgressBar>
 #include <QTimer>
 #include <exception>
-#include <memory>
-#include <mutex>
 #include <thread>
 
 namespace desk {
 
 namespace {
 
-// What the call's thread hands back; shared so that nothing it touches goes before it has ended.
-struct Outcome {
-    std::mutex lock;
-    bool done = false;
-    int32_t result = 1;
-    std::exception_ptr error;
-};
-
 // While the call runs the transfer is not complete: a percent of 100 or more then comes from a block
-// count the library does not know for this transfer (a byte-frame download keeps the count of the
-// transfer before), not from the transfer's end, and is left out like any value out of range.
+// count the library did not know for this transfer (a size announced short), not from the transfer's
+// end, and is left out like any value out of range.
 void Follow(QProgressBar* bar, int32_t percent) {
     if (!bar || percent < 0 || percent > 99) return;
     const long long span = static_cast<long long>(bar->maximum()) - bar->minimum();
@@ -37,26 +27,20 @@ void Follow(QProgressBar* bar, int32_t percent) {
 
 int32_t RunWhilePainting(const std::function<int32_t()>& call, const std::function<int32_t()>& percent,
                          QProgressBar* bar, int interval_ms) {
-    auto outcome = std::make_shared<Outcome>();
+    // Written by the call's thread and read here only after it has been joined.
+    int32_t result = 1;
+    std::exception_ptr error;
     QEventLoop loop;
     QTimer tick;
     tick.setInterval(interval_ms);
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
         if (percent) Follow(bar, percent());
     });
-    std::thread worker([&call, &loop, outcome] {
-        int32_t result = 1;
-        std::exception_ptr error;
+    std::thread worker([&] {
         try {
             result = call();
         } catch (...) {
             error = std::current_exception();
-        }
-        {
-            std::lock_guard<std::mutex> hold(outcome->lock);
-            outcome->done = true;
-            outcome->result = result;
-            outcome->error = error;
         }
         // Delivered once the loop runs, even when the call ended before it started.
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
@@ -67,8 +51,8 @@ int32_t RunWhilePainting(const std::function<int32_t()>& call, const std::functi
     // has to end before anything it uses goes.
     worker.join();
     tick.stop();
-    if (outcome->error) std::rethrow_exception(outcome->error);
-    return outcome->result;
+    if (error) std::rethrow_exception(error);
+    return result;
 }
 
 }  // namespace desk
