@@ -35,34 +35,41 @@ class SysInfoTest : public SimTest {
 };
 
 TEST_F(SysInfoTest, TextFile) {
-    Start();
-    WriteFile(work_ / "info.txt", Bytes(3000, 'o'));
-    ASSERT_EQ(GetHcSysInfo(0, 0, ".\\info.txt", nullptr), 0);
-    const Bytes text = ReadFile(work_ / "info.txt");
-    EXPECT_EQ(std::string(text.begin(), text.end()),
-              "[DiskSpaceInfo]\r\nTotal=65536\r\nUsed=66083864\r\nFree=1000000\r\nBad=2\r\n\r\n"
-              "[Memory]\r\nTotal=8388608\r\n\r\n"
-              "[Time]\r\nDate=2026/12/10\r\nTime=08:09:07\r\n\r\n"
-              "[System]\r\nID=HC2025001\r\nManufactureDate=2024-01-15\r\nType=R9M\r\nFlashModel=64\r\n"
-              "HardwareVersion=3\r\nSoftwareVersion=TF 2.31\r\n");
-    EXPECT_EQ(WorkFiles(), std::vector<std::string>{"info.txt"});
-    EXPECT_EQ(thrdQueryStatus(), StatusIdle);
-}
-
-TEST_F(SysInfoTest, HandheldTextWithLineBreaksStaysOnItsLine) {
+    struct Case {
+        const char* what;
+        std::map<int, std::string> texts;
+        const char* id;
+        const char* software;
+    };
     // A handheld that puts CR LF into its texts would otherwise hand the host a second "Used=" and a
-    // section of its own.
-    Start({{0, "R9M\r\nUsed=1"}, {32, "HC7\r\n[Memory]"}, {80, "TF 2\nTotal=1"}});
-    WriteFile(work_ / "info.txt", Bytes(3000, 'o'));
-    ASSERT_EQ(GetHcSysInfo(0, 0, ".\\info.txt", nullptr), 0);
-    const Bytes text = ReadFile(work_ / "info.txt");
-    EXPECT_EQ(std::string(text.begin(), text.end()),
-              "[DiskSpaceInfo]\r\nTotal=65536\r\nUsed=66083864\r\nFree=1000000\r\nBad=2\r\n\r\n"
-              "[Memory]\r\nTotal=8388608\r\n\r\n"
-              "[Time]\r\nDate=2026/12/10\r\nTime=08:09:07\r\n\r\n"
-              "[System]\r\nID=HC7\r\nManufactureDate=2024-01-15\r\nType=R9M\r\nFlashModel=64\r\n"
-              "HardwareVersion=3\r\nSoftwareVersion=TF 2\r\n");
-    EXPECT_EQ(WorkFiles(), std::vector<std::string>{"info.txt"});
+    // section of its own: each text stays on its line, cut at its first line break.
+    const Case cases[] = {
+        {"the handheld's own texts", {}, "HC2025001", "TF 2.31"},
+        {"texts with line breaks",
+         {{0, "R9M\r\nUsed=1"}, {32, "HC7\r\n[Memory]"}, {80, "TF 2\nTotal=1"}},
+         "HC7",
+         "TF 2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Start(c.texts);
+        WriteFile(work_ / "info.txt", Bytes(3000, 'o'));
+        ASSERT_EQ(GetHcSysInfo(0, 0, ".\\info.txt", nullptr), 0);
+        const Bytes text = ReadFile(work_ / "info.txt");
+        EXPECT_EQ(std::string(text.begin(), text.end()),
+                  "[DiskSpaceInfo]\r\nTotal=65536\r\nUsed=66083864\r\nFree=1000000\r\nBad=2\r\n\r\n"
+                  "[Memory]\r\nTotal=8388608\r\n\r\n"
+                  "[Time]\r\nDate=2026/12/10\r\nTime=08:09:07\r\n\r\n"
+                  "[System]\r\nID=" +
+                      std::string(c.id) +
+                      "\r\nManufactureDate=2024-01-15\r\nType=R9M\r\nFlashModel=64\r\n"
+                      "HardwareVersion=3\r\nSoftwareVersion=" +
+                      c.software + "\r\n");
+        EXPECT_EQ(WorkFiles(), std::vector<std::string>{"info.txt"});
+        EXPECT_EQ(thrdQueryStatus(), StatusIdle);
+        ComRelease();
+        sim().Stop();
+    }
 }
 
 TEST_F(SysInfoTest, Record) {
