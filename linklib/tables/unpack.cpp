@@ -194,53 +194,45 @@ void UnpackRecords(const UnpackPlan& plan, const uint8_t* packed, size_t count, 
     }
 }
 
-int16_t TableUnpacker::Fail(int16_t result, std::string detail) {
-    result_ = result;
-    detail_ = path_ + ": " + std::move(detail);
-    if (result == UnpackBadFormat || result == UnpackShortRead) {
-        const std::string text = bf::Prompt(bf::BfPrompt::DbfFormat);
-        const std::string caption = bf::Prompt(bf::BfPrompt::ErrorCaption);
-        platform::ShowMessageBox(text.c_str(), caption.c_str(), TARVIX_MB_OK);
-    }
-    return result;
-}
-
-int16_t TableUnpacker::bfUnpackTable(const std::string& path) {
+void TableUnpacker::Reset(const std::string& path) {
     result_ = UnpackOk;
     detail_.clear();
     used_header_file_ = false;
     drop_width_ = 0;
     records_ = 0;
     path_ = path;
+}
 
-    const auto download = platform::FindExisting(path);
-    if (path.empty() || !download) return Fail(UnpackFileError, "no downloaded file");
-    const std::string aside = PackedAsideName(*download);
-    const std::string dbi_name = DownloadHeaderFileName(*download);
-    // A file under the aside name (left by an earlier run) would be read in place of this download.
-    if (platform::FileExists(aside)) return Fail(UnpackFileError, aside + " already exists");
-    if (!platform::RenameFile(*download, aside)) return Fail(UnpackFileError, "cannot be moved to " + aside);
+int16_t TableUnpacker::Fail(int16_t result, std::string detail) {
+    result_ = result;
+    detail_ = path_ + ": " + std::move(detail);
+    return result;
+}
 
-    // Every failure from here on puts the download back under its name, as it came.
+void TableUnpacker::ShowFailureBox() const {
+    if (!FailureCallsForBox()) return;
+    const std::string text = bf::Prompt(bf::BfPrompt::DbfFormat);
+    const std::string caption = bf::Prompt(bf::BfPrompt::ErrorCaption);
+    platform::ShowMessageBox(text.c_str(), caption.c_str(), TARVIX_MB_OK);
+}
+
+int16_t TableUnpacker::UnpackFile(const std::string& packed_path, const std::string& header_path,
+                                  platform::File& output) {
+    Reset(packed_path);
     platform::File input;
-    platform::ReplacementFile output(*download);
-    auto give_back = [&](int16_t result, std::string detail) {
-        input.Close();
-        output.Abandon();
-        if (!platform::RenameFile(aside, *download)) detail += "; the download stays as " + aside;
-        return Fail(result, std::move(detail));
-    };
-    if (!input.Open(aside, "rb")) return give_back(UnpackFileError, "cannot open " + aside);
+    if (!input.Open(packed_path, "rb")) return Fail(UnpackFileError, "cannot be opened");
     const auto size = input.Size();
-    if (!size) return give_back(UnpackFileError, "cannot learn the size of " + aside);
+    if (!size) return Fail(UnpackFileError, "cannot learn its size");
     std::vector<uint8_t> head(kPackedHeadLimit);
     head.resize(input.Read(head.data(), head.size()));
 
     UnpackPlan plan;
     std::string why;
-    if (PlanUnpacking(head, *size, plan, why) != UnpackOk) return give_back(UnpackBadFormat, why);
-    if (auto dbi = ReadSmallFile(dbi_name, kHeaderFileLimit)) {
-        if (!ApplyHeaderFile(*dbi, plan, why)) detail_ = dbi_name + " not used: " + why;
+    if (PlanUnpacking(head, *size, plan, why) != UnpackOk) return Fail(UnpackBadFormat, why);
+    if (!header_path.empty()) {
+        if (auto dbi = ReadSmallFile(header_path, kHeaderFileLimit)) {
+            if (!ApplyHeaderFile(*dbi, plan, why)) detail_ = header_path + " not used: " + why;
+        }
     }
     used_header_file_ = plan.used_header_file;
     drop_width_ = plan.drop_width;
@@ -249,37 +241,65 @@ int16_t TableUnpacker::bfUnpackTable(const std::string& path) {
     std::unique_ptr<uint8_t[]> buffer = GetWorkBuffer(work_limit_, buffer_size);
     const size_t per_chunk = buffer_size / (size_t{plan.record_length} + plan.packed_record_length);
     if (per_chunk == 0) {
-        return give_back(UnpackBadFormat, "a record of " + std::to_string(plan.record_length) +
-                                              " bytes does not fit the work buffer");
+        return Fail(UnpackBadFormat, "a record of " + std::to_string(plan.record_length) +
+                                         " bytes does not fit the work buffer");
     }
     uint8_t* records = buffer.get();
     uint8_t* packed = buffer.get() + per_chunk * plan.record_length;
 
     const size_t descriptors_end = kPackedHeaderSize + kPackedDescriptorSize * plan.field_count;
-    if (!output.Open() || output.file().Write(plan.header.data(), plan.header.size()) != plan.header.size()) {
-        return give_back(UnpackFileError, "cannot write " + *download);
+    if (output.Write(plan.header.data(), plan.header.size()) != plan.header.size()) {
+        return Fail(UnpackFileError, "cannot write the unpacked table");
     }
-    if (!input.Seek(static_cast<int64_t>(descriptors_end))) return give_back(UnpackShortRead, "seek failed");
+    if (!input.Seek(static_cast<int64_t>(descriptors_end))) return Fail(UnpackShortRead, "seek failed");
     for (uint32_t left = plan.record_count; left > 0;) {
         const size_t chunk = std::min<size_t>(left, per_chunk);
         const size_t whole =
             input.Read(packed, chunk * plan.packed_record_length) / plan.packed_record_length;
         if (whole < chunk) {
-            return give_back(UnpackShortRead, "read yielded " + std::to_string(records_ + whole) + " of " +
-                                                  std::to_string(plan.record_count) + " records");
+            return Fail(UnpackShortRead, "read yielded " + std::to_string(records_ + whole) + " of " +
+                                             std::to_string(plan.record_count) + " records");
         }
         UnpackRecords(plan, packed, chunk, records);
         const size_t bytes = chunk * plan.record_length;
-        if (output.file().Write(records, bytes) != bytes)
-            return give_back(UnpackFileError, "cannot write " + *download);
+        if (output.Write(records, bytes) != bytes)
+            return Fail(UnpackFileError, "cannot write the unpacked table");
         records_ += static_cast<uint32_t>(chunk);
         left -= static_cast<uint32_t>(chunk);
     }
     const uint8_t end = 0x1A;
-    if (output.file().Write(&end, 1) != 1 || !output.Commit()) {
-        return give_back(UnpackFileError, "cannot write " + *download);
+    if (output.Write(&end, 1) != 1) return Fail(UnpackFileError, "cannot write the unpacked table");
+    return UnpackOk;
+}
+
+int16_t TableUnpacker::bfUnpackTable(const std::string& path) {
+    Reset(path);
+    const auto download = platform::FindExisting(path);
+    if (path.empty() || !download) return Fail(UnpackFileError, "no downloaded file");
+    const std::string aside = PackedAsideName(*download);
+    const std::string dbi_name = DownloadHeaderFileName(*download);
+    // A file under the aside name (left by an earlier run) would be read in place of this download.
+    if (platform::FileExists(aside)) return Fail(UnpackFileError, aside + " already exists");
+    if (!platform::RenameFile(*download, aside)) return Fail(UnpackFileError, "cannot be moved to " + aside);
+
+    // Every failure from here on puts the download back under its name, as it came; the box comes
+    // after that.
+    platform::ReplacementFile output(*download);
+    auto give_back = [&](int16_t result, std::string detail) {
+        output.Abandon();
+        if (!platform::RenameFile(aside, *download)) detail += "; the download stays as " + aside;
+        result_ = result;
+        detail_ = path + ": " + detail;
+        ShowFailureBox();
+        return result;
+    };
+    if (!output.Open()) return give_back(UnpackFileError, "cannot write " + *download);
+    if (UnpackFile(aside, dbi_name, output.file()) != UnpackOk) {
+        std::string detail = detail_;
+        return give_back(result_, std::move(detail));
     }
-    input.Close();
+    path_ = path;
+    if (!output.Commit()) return give_back(UnpackFileError, "cannot write " + *download);
     platform::RemoveFile(aside);
     platform::RemoveFile(dbi_name);
     return UnpackOk;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "tables/packed_table.h"
 
 namespace tarvix::tables {
@@ -64,8 +65,19 @@ class TableUnpacker {
     // to PackedAsideName(path) while it is read, and DownloadHeaderFileName(path) supplies the table's
     // own header when it matches.  On success neither file remains.  On a failure the download is left
     // under `path` as it came (and a header side file is kept); a malformed table is reported in a
-    // message box.  Returns an UnpackResult.
+    // message box once the download is back.  Returns an UnpackResult.
     int16_t bfUnpackTable(const std::string& path);
+
+    // Unpacks the packed table at `packed_path` into `output` (open, empty), taking the table's own
+    // header from `header_path` (empty: none) when it matches.  Renames, removes and shows nothing:
+    // after a failure `output` holds what was written before it, and the caller settles the files and
+    // then shows the box the failure calls for (ShowFailureBox).  Returns an UnpackResult.
+    int16_t UnpackFile(const std::string& packed_path, const std::string& header_path,
+                       platform::File& output);
+    // Whether the last result is a failure the user is told of in a message box (a malformed table),
+    // and that box: ".DBF file format error".
+    bool FailureCallsForBox() const { return result_ == UnpackBadFormat || result_ == UnpackShortRead; }
+    void ShowFailureBox() const;
 
     int16_t result() const { return result_; }
     const std::string& detail() const { return detail_; }  // a sentence for logs and tests
@@ -77,6 +89,7 @@ class TableUnpacker {
     void set_work_buffer_limit(size_t bytes) { work_limit_ = bytes; }
 
   private:
+    void Reset(const std::string& path);
     int16_t Fail(int16_t result, std::string detail);
 
     int16_t result_ = UnpackOk;
