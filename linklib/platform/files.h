@@ -23,6 +23,12 @@ std::optional<uint64_t> FileSize(const std::string& path);
 bool RemoveFile(const std::string& path);                         // case-insensitive look-up; true when gone
 bool RenameFile(const std::string& from, const std::string& to);  // `from` looked up without case
 
+// The name under which a new content of `target` is written until it is complete: the target's path
+// followed by ".part<process id>-<n>", a new n for every call.  Every file the library writes beside
+// its target is named so, which lets a clean-up tell an unfinished write of a process that no longer
+// runs from everything else.
+std::string PartFileName(const std::string& target);
+
 // For streams opened by fopen elsewhere: write the flushed content through to the disk, and cut or
 // extend the file to `size` bytes.  False on failure.
 bool SyncFile(std::FILE* file);

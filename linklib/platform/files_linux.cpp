@@ -76,6 +76,10 @@ bool RemoveFile(const std::string& path) {
     return unlink(found->c_str()) == 0;
 }
 
+std::string PartFileName(const std::string& target) {
+    return target + ".part" + std::to_string(getpid()) + "-" + std::to_string(g_temp_counter.fetch_add(1));
+}
+
 bool RenameFile(const std::string& from, const std::string& to) {
     std::optional<std::string> found = FindExisting(from);
     if (!found) return false;
@@ -130,7 +134,7 @@ bool File::Sync() {
 ReplacementFile::ReplacementFile(std::string target) : target_(std::move(target)) {
     // The existing target may differ in letter case: replace that file, not a second one beside it.
     if (std::optional<std::string> found = FindExisting(target_)) target_ = *found;
-    temp_ = target_ + ".part" + std::to_string(getpid()) + "-" + std::to_string(g_temp_counter.fetch_add(1));
+    temp_ = PartFileName(target_);
 }
 
 bool ReplacementFile::Commit() {

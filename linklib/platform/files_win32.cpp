@@ -49,6 +49,11 @@ bool RemoveFile(const std::string& path) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+std::string PartFileName(const std::string& target) {
+    return target + ".part" + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(g_temp_counter.fetch_add(1));
+}
+
 bool RenameFile(const std::string& from, const std::string& to) {
     // As on Linux, an existing target is replaced.
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
@@ -89,8 +94,7 @@ bool File::Sync() {
 }
 
 ReplacementFile::ReplacementFile(std::string target) : target_(std::move(target)) {
-    temp_ = target_ + ".part" + std::to_string(GetCurrentProcessId()) + "-" +
-            std::to_string(g_temp_counter.fetch_add(1));
+    temp_ = PartFileName(target_);
 }
 
 bool ReplacementFile::Commit() {

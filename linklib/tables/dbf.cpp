@@ -442,7 +442,7 @@ Status Writer::Begin(const std::string& path, Header header, bool append) {
     record_.assign(header_.record_length, ' ');
     building_ = false;
     if (append) return {};
-    temp_ = path + ".new~";
+    temp_ = platform::PartFileName(path);
     file_ = std::fopen(temp_.c_str(), "wb");
     if (file_ == nullptr) {
         Status s = Make(Error::OpenFailed, temp_ + ": " + SysText());
