@@ -171,41 +171,6 @@ struct TemporaryFile {
     }
 };
 
-// A downloaded table comes in packed and is unpacked under the target's name.  The previous target
-// is held aside meanwhile and comes back when unpacking fails; the packed download is then kept
-// under the aside name of the packed table.
-int32_t UnpackInPlace(platform::ReplacementFile& local) {
-    const std::string target = local.target();
-    const std::string aside = tables::PackedAsideName(target);
-    std::string previous;
-    if (platform::FileExists(target)) {
-        previous = local.temp_path() + ".previous";
-        if (!platform::RenameFile(target, previous)) {
-            SetErrorCode(ErrWriteFile);
-            return ResultFailed;
-        }
-    }
-    auto restore = [&] {
-        if (!previous.empty()) platform::RenameFile(previous, target);
-    };
-    // A packed table kept from an earlier failed download would be taken for this one.
-    if (platform::FileExists(aside)) platform::RemoveFile(aside);
-    if (!local.Commit()) {
-        restore();
-        SetErrorCode(ErrWriteFile);
-        return ResultFailed;
-    }
-    tables::TableUnpacker unpacker;
-    if (unpacker.bfUnpackTable(target) != tables::UnpackOk) {
-        if (!platform::RenameFile(target, aside)) platform::RemoveFile(target);
-        restore();
-        SetErrorCode(ErrBadFile);
-        return ResultFailed;
-    }
-    if (!previous.empty()) platform::RemoveFile(previous);
-    return ResultOk;
-}
-
 }  // namespace
 
 int32_t SendFile(int32_t port, int32_t rate, const char* hc_name, const char* pc_path, int32_t overwrite) {
@@ -361,20 +326,12 @@ bool MayReplace(const std::string& local_text, int32_t overwrite) {
 
 }  // namespace
 
-int32_t GetFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_path, int32_t overwrite) {
-    const std::string hc = hc_path != nullptr ? hc_path : "";
-    const std::string local_text = (pc_path != nullptr && pc_path[0] != 0) ? pc_path : NamePart(hc);
-    if (local_text.size() > kMaxDownloadPath) {
-        SetErrorCode(ErrBadName);
-        return ResultFailed;
-    }
-    if (local_text.empty()) {
-        SetErrorCode(ErrCreateFile);
-        return ResultFailed;
-    }
-    const std::string target = platform::PcPath(local_text.c_str());
-    if (!MayReplace(local_text, overwrite)) return ResultOk;
-    const bool table = ExtensionIs(hc, "dbf");
+namespace {
+
+// The handheld file `hc` into the part file of `local`, which lies beside its target: the operation
+// frame, the look-up, the data and "Finished" on the handheld.  On ResultOk the part file holds all
+// the data the handheld announced; the target itself is never touched here.
+int32_t FetchInto(int32_t port, int32_t rate, const std::string& hc, platform::ReplacementFile& local) {
     const bool mid = ExtensionIs(hc, "mid");
     const BfPrompt fail = BfPrompt::DownloadFail;
 
@@ -399,10 +356,7 @@ int32_t GetFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_
         EndOperation();
         return ResultFailed;
     }
-    // The data goes beside the target; the target is replaced only when all of it arrived (and, for a
-    // table, unpacked).
-    platform::ReplacementFile local(target);
-    if (platform::IsDirectory(target) || !local.Open()) {
+    if (platform::IsDirectory(local.target()) || !local.Open()) {
         SetErrorCode(ErrCreateFile);
         ShowPrompt(fail);
         EndOperation();
@@ -437,6 +391,10 @@ int32_t GetFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_
         SetErrorCode(ErrPacketLost);
         streamed = kLostBlock;
     }
+    if (streamed == kDone && !local.file().Flush()) {
+        SetErrorCode(ErrWriteFile);
+        streamed = kLocalFile;
+    }
     if (streamed != kDone) {
         SetErrorCode(streamed == kLostBlock   ? ErrPacketLost
                      : streamed == kLocalFile ? ErrWriteFile
@@ -448,14 +406,71 @@ int32_t GetFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_
     }
     ShowPrompt(BfPrompt::DownloadFinished);
     EndOperation();
-    if (!table) {
+    return ResultOk;
+}
+
+// Unpacks the packed table that `packed` holds in its part file into a second part file beside the
+// same target, which replaces the target in one rename once it is complete: the earlier target is
+// never moved.  `header` (empty: none) supplies the table's own header.  On a failure the unpacked
+// part is removed, the packed download is kept under the packed table's aside name (a stale one
+// replaced) and the target stays as it was.  The unpacker's box, if the failure calls for one, is
+// the caller's to show once every file of the download is settled.
+int32_t UnpackDownload(platform::ReplacementFile& packed, const std::string& header,
+                       tables::TableUnpacker& unpacker) {
+    packed.file().Close();
+    platform::ReplacementFile unpacked(packed.target());
+    int16_t outcome = tables::UnpackFileError;
+    if (unpacked.Open()) outcome = unpacker.UnpackFile(packed.temp_path(), header, unpacked.file());
+    std::string aside = tables::PackedAsideName(packed.target());
+    const std::optional<std::string> stale = platform::FindExisting(aside);
+    if (outcome == tables::UnpackOk && unpacked.Commit()) {
+        packed.Abandon();
+        // A packed table kept from an earlier failed download is older than what the target now holds.
+        if (stale) platform::RemoveFile(*stale);
+        return ResultOk;
+    }
+    unpacked.Abandon();
+    if (stale) aside = *stale;
+    if (!platform::RenameFile(packed.temp_path(), aside)) packed.Abandon();
+    SetErrorCode(outcome == tables::UnpackBadFormat || outcome == tables::UnpackShortRead ? ErrBadFile
+                                                                                          : ErrWriteFile);
+    return ResultFailed;
+}
+
+}  // namespace
+
+int32_t GetFile(int32_t port, int32_t rate, const char* hc_path, const char* pc_path, int32_t overwrite) {
+    const std::string hc = hc_path != nullptr ? hc_path : "";
+    const std::string local_text = (pc_path != nullptr && pc_path[0] != 0) ? pc_path : NamePart(hc);
+    if (local_text.size() > kMaxDownloadPath) {
+        SetErrorCode(ErrBadName);
+        return ResultFailed;
+    }
+    if (local_text.empty()) {
+        SetErrorCode(ErrCreateFile);
+        return ResultFailed;
+    }
+    const std::string target = platform::PcPath(local_text.c_str());
+    if (!MayReplace(local_text, overwrite)) return ResultOk;
+    // The data goes beside the target; the target is replaced only when all of it arrived (and, for a
+    // table, unpacked).
+    platform::ReplacementFile local(target);
+    if (FetchInto(port, rate, hc, local) != ResultOk) return ResultFailed;
+    if (!ExtensionIs(hc, "dbf")) {
         if (!local.Commit()) {
             SetErrorCode(ErrWriteFile);
             return ResultFailed;
         }
         return ResultOk;
     }
-    return UnpackInPlace(local);
+    // A header side file beside the target gives the table its own header; it goes with a table that
+    // came back whole.
+    const std::string header = tables::DownloadHeaderFileName(local.target());
+    tables::TableUnpacker unpacker;
+    const int32_t result = UnpackDownload(local, header, unpacker);
+    if (result == ResultOk) platform::RemoveFile(header);
+    unpacker.ShowFailureBox();
+    return result;
 }
 
 int32_t GetTableWithSideFile(int32_t port, int32_t rate, const std::string& hc_path,
@@ -466,39 +481,29 @@ int32_t GetTableWithSideFile(int32_t port, int32_t rate, const std::string& hc_p
     }
     // One decision for both files: a table that is kept keeps its side file.
     if (!MayReplace(local_text, overwrite)) return ResultOk;
-    const std::string side_hc = ReplaceLastChar(hc_path, 'i', true);
+    const std::string target = platform::PcPath(local_text.c_str());
     const std::string side = platform::PcPath(ReplaceLastChar(local_text, 'i', true).c_str());
-    // The local side file waits aside until the table has arrived.
-    const std::optional<std::string> previous = platform::FindExisting(side);
-    const std::string aside = side + ".previous";
-    if (previous && !platform::IsDirectory(*previous)) {
-        platform::RemoveFile(aside);
-        if (!platform::RenameFile(*previous, aside)) {
-            SetErrorCode(ErrWriteFile);
-            return ResultFailed;
-        }
+    // The handheld's side file goes into a part file of its own and is handed to the unpacking from
+    // there: the local side file is never moved.  When the handheld has none, the local one is used
+    // as it stands.
+    platform::ReplacementFile side_part(side);
+    std::string header = side;
+    if (FetchInto(port, rate, ReplaceLastChar(hc_path, 'i', true), side_part) == ResultOk) {
+        side_part.file().Close();
+        header = side_part.temp_path();
+    } else {
+        side_part.Abandon();
     }
-    auto give_back = [&] {
-        if (previous && platform::FileExists(aside)) platform::RenameFile(aside, *previous);
-    };
-    const std::string side_text = ReplaceLastChar(local_text, 'i', true);
-    if (GetFile(port, rate, side_hc.c_str(), side_text.c_str(), 1) != ResultOk) {
-        // No side file from the handheld: unpacking works with the local one, as it stands.
-        give_back();
-    }
-    const int32_t result = GetFile(port, rate, hc_path.c_str(), local_text.c_str(), 1);
-    if (result != ResultOk) {
-        // The table stays as it was: so does its side file.
-        if (previous && platform::FileExists(aside)) {
-            platform::RemoveFile(side);
-            give_back();
-        } else if (!previous) {
-            platform::RemoveFile(side);
-        }
-        return result;
-    }
-    if (previous) platform::RemoveFile(aside);
-    return ResultOk;
+    platform::ReplacementFile local(target);
+    if (FetchInto(port, rate, hc_path, local) != ResultOk) return ResultFailed;
+    tables::TableUnpacker unpacker;
+    const int32_t result = UnpackDownload(local, header, unpacker);
+    // The handheld's side file is never kept; the local one goes with a table that came back whole
+    // and stays as it was otherwise.
+    side_part.Abandon();
+    if (result == ResultOk && !platform::IsDirectory(side)) platform::RemoveFile(side);
+    unpacker.ShowFailureBox();
+    return result;
 }
 
 bool FindOwningMif(int32_t port, int32_t rate, const std::string& application, std::string* owner) {

@@ -1,4 +1,8 @@
 // dBase tables travel packed: packed on the way out, unpacked on the way in.
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #include "bf_fixture.h"
 #include "tables/dbf.h"
 #include "tables/pack.h"
@@ -11,6 +15,13 @@ using namespace tarvix::bf;
 
 class Tables : public SimFixture {
   protected:
+    // The names in the working folder, sorted.
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
     static void WriteTaskTable(const std::string& path, int records) {
         dbf::Writer writer;
         ASSERT_TRUE(
@@ -45,19 +56,71 @@ TEST_F(Tables, TaskTableArrivesPackedAndComesBackTheSame) {
     EXPECT_FALSE(fs::exists("downa.db$"));
 }
 
-TEST_F(Tables, TableThatCannotBeUnpackedLeavesThePreviousFile) {
+// A table the handheld returns malformed: the box is shown only once the PC's files are final, so a
+// process that ends while it is up loses nothing.  The earlier table and its side file never leave
+// their names, the download is kept under the packed table's aside name (replacing one left before),
+// and no part file is left, in the foreground and in the background with the handheld's side file.
+TEST_F(Tables, MalformedTableIsShownOnlyWhenTheFilesAreFinal) {
     StartSim();
-    Spill(Store("BAD.DBF"), Bytes(40, 0xEE));
-    Spill("local.dbf", Bytes(6, 'k'));
-    EXPECT_EQ(bf_.GetHcFile(1, 115200, "\\BAD.DBF", ".\\local.dbf", 1), ResultFailed);
-    EXPECT_EQ(bf::ErrorCode(), ErrBadFile);
-    EXPECT_EQ(Slurp("local.dbf"), Bytes(6, 'k'));
-    EXPECT_EQ(Slurp("local.db$"), Bytes(40, 0xEE));  // the data that came is kept
-    ASSERT_FALSE(Prompts().empty());
-    EXPECT_EQ(Prompts().back(), "Error|.DBF file format error");
-    // Without a previous file nothing appears under the target name either.
+    const Bytes malformed(40, 0xEE);
+    Spill(Store("BAD.DBF"), malformed);
+    Spill(Store("BAD.DBI"), Bytes(97, 'h'));
+    const Bytes earlier(6, 'k'), earlier_side(33, 's');
+    std::vector<std::vector<std::string>> at_box;
+    platform::SetPromptHandler([&](const char* text, const char* caption, uint32_t) {
+        std::vector<std::string> seen{std::string(caption) + "|" + text};
+        for (const std::string& name : Names()) {
+            const Bytes content = Slurp(name);
+            seen.push_back(name + (content == earlier        ? " earlier"
+                                   : content == earlier_side ? " earlier side"
+                                   : content == malformed    ? " download"
+                                                             : " other"));
+        }
+        at_box.push_back(seen);
+        return TARVIX_ID_OK;
+    });
+    struct Case {
+        const char* what;
+        bool background;
+        bool with_side;  // an earlier local.dbi beside the table
+    };
+    const Case cases[] = {
+        {"foreground", false, false},
+        {"foreground, a side file beside", false, true},
+        {"background, the handheld's side file", true, false},
+        {"background, both side files", true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const std::string& name : Names()) fs::remove(name);
+        Spill("local.dbf", earlier);
+        Spill("local.db$", Bytes(3, 'x'));  // left by an earlier failure
+        if (c.with_side) Spill("local.dbi", earlier_side);
+        at_box.clear();
+        bf::SetErrorCode(ErrNone);
+        if (c.background) {
+            ASSERT_EQ(bf_.ThrdGetHcFile(1, 115200, "\\BAD.DBF", ".\\local.dbf", 1), ResultOk);
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (bf::StatusValue() == StatusBusy && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            EXPECT_EQ(bf::StatusValue(), StatusFailed);
+            bf::SetStatusValue(StatusIdle);
+        } else {
+            EXPECT_EQ(bf_.GetHcFile(1, 115200, "\\BAD.DBF", ".\\local.dbf", 1), ResultFailed);
+        }
+        EXPECT_EQ(bf::ErrorCode(), ErrBadFile);
+        std::vector<std::string> expected{"Error|.DBF file format error", "local.db$ download"};
+        if (c.with_side) expected.push_back("local.dbi earlier side");
+        expected.push_back("local.dbf earlier");
+        std::sort(expected.begin() + 1, expected.end());
+        ASSERT_EQ(at_box.size(), 1u);
+        EXPECT_EQ(at_box.front(), expected);
+        EXPECT_EQ(Names().size(), expected.size() - 1);  // and so it stays
+    }
+    // Without an earlier table nothing appears under the target's name either.
+    for (const std::string& name : Names()) fs::remove(name);
     EXPECT_EQ(bf_.GetHcFile(1, 115200, "\\BAD.DBF", ".\\fresh.dbf", 1), ResultFailed);
-    EXPECT_FALSE(fs::exists("fresh.dbf"));
+    EXPECT_EQ(Names(), std::vector<std::string>{"fresh.db$"});
 }
 
 TEST_F(Tables, TableThatCannotBePackedIsNotSent) {
