@@ -99,6 +99,7 @@ class ByteFrameHandheld {
     std::uint8_t last_result_ = 0;
     Bytes message_ = Bytes(48, 0);
     bool endless_ = false;  // the search being answered never ends (EndlessListing)
+    bool silent_ = false;   // gone silent (GoSilent): nothing is answered or done any more
     unsigned made_up_ = 0;  // entries made up for it so far
     std::chrono::seconds clock_offset_{0};
 };
@@ -405,6 +406,7 @@ Bytes ByteFrameHandheld::FindReply(bool first) {
     std::string path = e.name.size() <= 11 ? "\\" + e.name : e.name.substr(0, 12);
     std::copy(path.begin(), path.end(), reply.begin() + 100);
     reply[113] = e.folder ? 4 : 1;
+    if (!e.folder && c_.Fire({Fault::Kind::WrongKind}, &f)) reply[113] = static_cast<std::uint8_t>(f.value);
     return reply;
 }
 
@@ -568,6 +570,16 @@ void ByteFrameHandheld::HandleFileOp(int sub) {
 }
 
 void ByteFrameHandheld::Handle(const CommandRecord& cmd) {
+    if (usb_ != nullptr) {
+        // Over USB the commands come here one by one; on the line Serve() goes silent.
+        Fault silence;
+        if (silent_) return;
+        if (c_.Fire({Fault::Kind::GoSilent}, &silence)) {
+            silent_ = true;
+            c_.Event("silent");
+            return;
+        }
+    }
     const std::uint8_t* arg = cmd.data.data();
     argument_ = cmd.data;
     // The completion byte is owed only to a deletion that follows the feature query (with its name);
@@ -658,6 +670,7 @@ void ByteFrameHandheld::Serve() {
         RxFrame f;
         Rx r = ReceiveFrame(f, -1, false);
         if (r == Rx::Stopped) return;
+        if (silent_) continue;
         {
             std::lock_guard lock(c_.mutex);
             c_.ctx_command = c_.ctx_sub = -1;
@@ -687,6 +700,11 @@ void ByteFrameHandheld::Serve() {
             c_.ctx_sub = cmd.sub;
         }
         Fault fault;
+        if (c_.Fire({Fault::Kind::GoSilent}, &fault)) {
+            silent_ = true;
+            c_.Event("silent");
+            continue;
+        }
         if (c_.Fire({Fault::Kind::Nak, Fault::Kind::Silence}, &fault)) {
             if (fault.kind == Fault::Kind::Nak) Answer(kBadCheck);
             continue;

@@ -71,6 +71,12 @@ struct Fault {
         // text-frame: it reads as the negative answer; byte-frame: the answer byte XOR `value`.  Copies
         // sent after a byte-frame handheld is back at its commands meet it there.
         DamageLastAnswer,
+        // Byte-frame: a find-first or find-next answer with a file entry gives `value` as the entry's
+        // kind (4: a folder).
+        WrongKind,
+        // Byte-frame: from this inbound command on the handheld answers nothing and does nothing any
+        // more, on the line and over USB, until it is stopped.
+        GoSilent,
     };
     Kind kind = Kind::Nak;
     int at = 1;

@@ -42,7 +42,7 @@ void Usage() {
            "              wrong-status wrong-echo short-status pause add-byte spoil-answer usb-short-block "
            "usb-oversize\n"
            "              babble dribble endless-listing repeat-entry lying-size\n"
-           "              damage-answer resent-as-data damage-last-answer\n"
+           "              damage-answer resent-as-data damage-last-answer wrong-kind go-silent\n"
            "  --noise RATE             line noise rate (flip, drop, insert), e.g. 1e-3\n"
            "  --noise-seed N           seed of the line noise\n"
            "  --usb KIND               serve USB instead of the line (text: 4, 3 or 7 for both; byte: 1)\n"
@@ -77,6 +77,8 @@ bool ParseFault(const std::string& text, hhsim::Fault& f) {
         {"damage-answer", K::DamageAnswer},
         {"resent-as-data", K::ResentAsData},
         {"damage-last-answer", K::DamageLastAnswer},
+        {"wrong-kind", K::WrongKind},
+        {"go-silent", K::GoSilent},
     };
     bool known = false;
     for (const auto& [name, k] : kKinds) {

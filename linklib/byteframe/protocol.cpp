@@ -29,7 +29,31 @@ Protocol& Proto() {
 
 uint32_t Protocol::Capped(uint32_t ms) const {
     uint32_t cap = g_tuning.wait_cap_ms.load();
-    return (cap != 0 && ms > cap) ? cap : ms;
+    return static_cast<uint32_t>(WithinDeadline((cap != 0 && ms > cap) ? cap : ms));
+}
+
+void Protocol::SetDeadline(uint32_t start_tick, uint32_t ms) {
+    deadline_start_.store(start_tick);
+    deadline_ms_.store(ms);
+    deadline_set_.store(true);
+}
+
+uint64_t Protocol::WithinDeadline(uint64_t ms) const {
+    if (!deadline_set_.load()) return ms;
+    const uint32_t elapsed = platform::GetClock().TickMs() - deadline_start_.load();
+    const uint32_t limit = deadline_ms_.load();
+    return elapsed >= limit ? 0 : std::min<uint64_t>(ms, limit - elapsed);
+}
+
+bool Protocol::OutOfTime() const {
+    if (!DeadlinePassed()) return false;
+    SetErrorCode(ErrTimeout);
+    return true;
+}
+
+void Protocol::Pause(uint32_t ms) const {
+    const auto cut = static_cast<uint32_t>(WithinDeadline(ms));
+    if (cut != 0) platform::GetClock().SleepMs(cut);
 }
 
 bool Protocol::StopRequested() const {
@@ -59,10 +83,10 @@ int32_t Protocol::SendFrame(const uint8_t* payload, uint16_t size, uint16_t bloc
 
 uint32_t Protocol::FrameDeadlineMs() const {
     uint32_t fixed = g_tuning.frame_limit_ms.load();
-    if (fixed != 0) return fixed;
+    if (fixed != 0) return static_cast<uint32_t>(WithinDeadline(fixed));
     // The '#' may come one byte time-out late and the frame may pause once more inside; the rest of
     // its bytes flow at line speed.  At the default 3000 ms: 7084 ms.
-    uint64_t ms = 2ull * Capped(byte_timeout_.load()) + kMaxFrameLineMs;
+    uint64_t ms = WithinDeadline(2ull * Capped(byte_timeout_.load()) + kMaxFrameLineMs);
     return ms > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(ms);
 }
 
@@ -129,9 +153,9 @@ int32_t Protocol::SendFrameRetry(const uint8_t* payload, uint16_t size, uint16_t
             return kStopped;
         }
         if (result == kDone) return kDone;
-        if (attempt >= attempts) return kNoAnswer;
+        if (attempt >= attempts || OutOfTime()) return kNoAnswer;
         line_.Purge();
-        platform::GetClock().SleepMs(g_tuning.retry_pause_ms.load());
+        Pause(g_tuning.retry_pause_ms.load());
     }
 }
 
@@ -146,7 +170,7 @@ int32_t Protocol::ReceiveFrameRetry(uint8_t* buffer, uint32_t room, uint32_t* le
         }
         if (result == kTooLong) return kTooLong;
         if (result == kDone) return kDone;
-        if (result == kOverdue) return kNoAnswer;
+        if (result == kOverdue || OutOfTime()) return kNoAnswer;
         // A bad check or a time-out: the answer byte has already asked for the frame again.
     }
     return kNoAnswer;
@@ -191,7 +215,7 @@ int32_t Protocol::ReceiveData(uint8_t* buffer, uint32_t room, int32_t* received)
     const uint32_t start = clock.TickMs();
     const uint64_t reply_limit = (static_cast<uint64_t>(room) / kMaxPayload + 2) * FrameDeadlineMs();
     for (;;) {
-        if (clock.TickMs() - start >= reply_limit) {
+        if (clock.TickMs() - start >= reply_limit || DeadlinePassed()) {
             SetErrorCode(ErrTimeout);
             *received = static_cast<int32_t>(total);
             return kNoAnswer;
@@ -350,17 +374,18 @@ int32_t Protocol::SendDataCommand(uint8_t command, uint8_t sub_command, uint8_t 
             return kStopped;
         }
         if (result == kDone) return kDone;
-        if (attempt >= attempts) return kNoAnswer;
+        if (attempt >= attempts || OutOfTime()) return kNoAnswer;
         line_.Purge();
-        platform::GetClock().SleepMs(g_tuning.retry_pause_ms.load());
+        Pause(g_tuning.retry_pause_ms.load());
         // Taken as the awaited data or answered as a stray frame: either way the handheld is back at
         // its commands.  Its outcome is not looked at: a handheld still waiting after every copy failed
         // has given its data up by its own count of attempts.
         int32_t settled = SendFrameRetry(&settle, 0, kLastBlock);
         update_count_.fetch_add(1);
         if (settled == kStopped) return kStopped;
+        if (OutOfTime()) return kNoAnswer;
         line_.Purge();
-        platform::GetClock().SleepMs(g_tuning.retry_pause_ms.load());
+        Pause(g_tuning.retry_pause_ms.load());
     }
 }
 

@@ -57,6 +57,10 @@ struct Tuning {
     std::atomic<uint32_t> frame_limit_ms{0};
     // Entries one listing takes at most, as in the other family (smaller in tests).
     std::atomic<uint32_t> max_listed_entries{100000};
+    // Longest the check after an upload's data takes (the handheld's verdict, the look-up of the file
+    // and the text that tells a failure on the handheld), whatever the handheld sends or leaves
+    // unsent; the verdict has the first half of it at most.
+    std::atomic<uint32_t> upload_check_limit_ms{18000};
 };
 Tuning& Tune();
 
@@ -91,6 +95,14 @@ class Protocol {
     // first byte, its bytes at the slowest rate and one more byte time-out of pauses inside it.
     uint32_t FrameDeadlineMs() const;
 
+    // A deadline over several exchanges (the check after an upload's data): while one is set, every
+    // wait, pause and retry ends by then with kNoAnswer and ErrTimeout, whatever the handheld sends.
+    void SetDeadline(uint32_t start_tick, uint32_t ms);
+    void ClearDeadline() { deadline_set_.store(false); }
+    bool DeadlinePassed() const { return WithinDeadline(1) == 0; }
+    // `ms` cut to the time left before the deadline (0 once it has passed); unchanged without one.
+    uint64_t WithinDeadline(uint64_t ms) const;
+
     // The command block; its argument keeps what the last command left there.
     CommandBlock& Block() { return block_; }
     void SetArgumentText(const char* text);  // first 20 bytes, NUL-terminated when shorter
@@ -107,6 +119,9 @@ class Protocol {
     Check CurrentCheck() const { return crc_mode_ == kCrcModeByte ? Check::Crc : Check::Sum; }
     uint32_t Capped(uint32_t ms) const;
     bool StopRequested() const;
+    // Ends a retry loop once the deadline has passed (true, ErrTimeout stored).
+    bool OutOfTime() const;
+    void Pause(uint32_t ms) const;
 
     Line line_;
     std::atomic<uint32_t> ack_timeout_{1000};
@@ -115,6 +130,9 @@ class Protocol {
     std::atomic<int32_t> update_count_{0};
     uint8_t crc_mode_ = 0;
     CommandBlock block_{};
+    std::atomic<bool> deadline_set_{false};
+    std::atomic<uint32_t> deadline_start_{0};
+    std::atomic<uint32_t> deadline_ms_{0};
 };
 
 // The family's one protocol state.

@@ -87,34 +87,66 @@ bool ChooseCheck(uint8_t* check) {
 // reported as lost because one answer was.  False when no answer came at all.
 bool AskUploadResult(uint8_t* result) {
     for (int ask = 0; ask < kCheckQuestions; ++ask) {
-        if (g_stop_flag.load()) break;
+        if (g_stop_flag.load() || P().DeadlinePassed()) break;
         if (FileCommand(SubResult) && ReceiveAnswer(result, 1)) return true;
     }
     return false;
 }
 
-// Whether the handheld holds `name` with `length` bytes, asked on the open link after an upload: a
-// result byte of 0 does not show that the file went under the name meant (a name taken from the wrong
-// frame) or that all of it arrived.  False with ErrWriteFile when the entry is missing or of another
-// size, with the look-up's own code when no answer came.
+// The entry kinds a stored file is listed with (the package search takes the same ones); a folder is
+// 4, and the other kinds are no file either.
+bool IsFileKind(uint8_t kind) {
+    return kind == 1 || kind == 3;
+}
+
+// Whether the handheld holds `name` as a file of `length` bytes, asked on the open link after an
+// upload: a result byte of 0 does not show that the file went under the name meant (a name taken from
+// the wrong frame) or that all of it arrived.  False with ErrWriteFile when the entry is missing, no
+// file or of another size, else with the look-up's own code (ErrUserStop after a stop, ErrTimeout
+// when the check's time ran out).
 bool HoldsUpload(const std::string& name, uint32_t length) {
     HcFileEntry entry{};
     int32_t found = ResultFailed;
     for (int ask = 0; ask < kCheckQuestions && found == ResultFailed; ++ask) {
-        if (g_stop_flag.load()) break;
+        if (g_stop_flag.load() || P().DeadlinePassed()) break;
         found = FindOnOpenLink(name, &entry);
     }
     if (found == ResultFailed) {
-        if (ErrorCode() == ErrNone) SetErrorCode(g_stop_flag.load() ? ErrUserStop : ErrNoResponse);
+        // A stop met in any step of the look-up is reported as the stop, whatever that step stored.
+        if (g_stop_flag.load()) {
+            SetErrorCode(ErrUserStop);
+        } else if (P().DeadlinePassed()) {
+            SetErrorCode(ErrTimeout);
+        } else if (ErrorCode() == ErrNone) {
+            SetErrorCode(ErrNoResponse);
+        }
         return false;
     }
     entry.name[sizeof entry.name - 1] = 0;
-    if (found != ResultOk || !SameNameIgnoringCase(entry.name, NamePart(name)) ||
+    if (found != ResultOk || !IsFileKind(entry.kind) || !SameNameIgnoringCase(entry.name, NamePart(name)) ||
         static_cast<uint32_t>(LoadField<int32_t>(&entry.size)) != length) {
         SetErrorCode(ErrWriteFile);
         return false;
     }
     return true;
+}
+
+// The check after an upload's data: the verdict, then the look-up, within a time of their own (the
+// protocol's deadline, which the caller clears).  The verdict has the first half of it at most, so
+// that the look-up, which decides when no verdict came, always gets its turn.  False with the error
+// code stored.
+bool CheckUpload(const std::string& name, uint32_t length) {
+    const uint32_t start = platform::GetClock().TickMs();
+    const uint32_t limit = Tune().upload_check_limit_ms.load();
+    P().SetDeadline(start, limit / 2);
+    uint8_t result = 1;
+    const bool answered = AskUploadResult(&result);
+    if (answered && result != 0) {
+        SetErrorCode(ErrWriteFile);
+        return false;
+    }
+    P().SetDeadline(start, limit);
+    return HoldsUpload(name, length);
 }
 
 // Deletes the named handheld file and waits for the handheld to finish: polled when it answers the
@@ -293,17 +325,17 @@ int32_t SendFile(int32_t port, int32_t rate, const char* hc_name, const char* pc
     }
     // The handheld's verdict; a refusal stands.  When it does not come (or the last frame was never
     // answered), the handheld's own entry for the name tells whether the file is there.
-    uint8_t result = 1;
-    if (AskUploadResult(&result) && result != 0) {
-        SetErrorCode(ErrWriteFile);
-        ShowPrompt(fail);
-        EndOperation();
-        return ResultFailed;
-    }
-    if (!HoldsUpload(name, length)) {
-        ShowPrompt(fail);
-        EndOperation();
-        return ResultFailed;
+    {
+        // A failed check tells the handheld within the check's own time: a handheld that let it run
+        // out is not waited for once more.
+        struct Deadline {
+            ~Deadline() { P().ClearDeadline(); }
+        } clear_at_end;
+        if (!CheckUpload(name, length)) {
+            ShowPrompt(fail);
+            EndOperation();
+            return ResultFailed;
+        }
     }
     ShowPrompt(BfPrompt::UploadFinished);
     EndOperation();

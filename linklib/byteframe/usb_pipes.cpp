@@ -58,8 +58,9 @@ class PipeTransport final : public UsbTransport {
         if (received == nullptr) received = &scratch;
         *received = 0;
         // Packets that come slowly, each one just in time, cannot stretch one message: the room's
-        // packets and one more, each within one deadline.
-        StartDeadline((static_cast<uint64_t>(room) / kMessagePayload + 2) * Proto().FrameDeadlineMs());
+        // packets and one more, each within one deadline (and all within the caller's, when it set one).
+        StartDeadline(Proto().WithinDeadline((static_cast<uint64_t>(room) / kMessagePayload + 2) *
+                                             Proto().FrameDeadlineMs()));
         const DeadlineEnd end{deadline_set_};
         PacketCollector message(buffer, room);
         for (;;) {

@@ -81,6 +81,7 @@ inline void ResetByteFrame() {
     Tune().delete_poll_limit_ms.store(5000);
     Tune().fixed_delete_wait_ms.store(0);
     Tune().wait_cap_ms.store(0);
+    Tune().upload_check_limit_ms.store(18000);
     Tune().probe_wait_ms.store(kWaitScale == 1 ? 0 : 50 * kWaitScale);
 }
 

@@ -2,8 +2,10 @@
 // a copy of such a command taken as the data, the answer to the last frame of the file, the result
 // byte.  After each, the handheld's store is looked at: the file under its name with its bytes, no file
 // under any other name, an older file still there when the upload failed.
+#include <chrono>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "periph_fixture.h"
 #include "platform/usb.h"
@@ -188,6 +190,116 @@ TEST_F(UploadFaults, AnUploadTheHandheldDoesNotHoldIsNoSuccess) {
         EXPECT_EQ(bf::ErrorCode(), c.code);
         EXPECT_EQ(Slurp(Store("DATA.BIN")), old);
         EXPECT_EQ(StoreFiles(Store()), std::set<std::string>{"DATA.BIN"});
+        sim_->Stop();
+    }
+}
+
+// The look-up after the data takes only a file entry of the right name and size as proof: a folder,
+// or an entry of a kind no stored file is listed with, is the file missing.
+TEST_F(UploadFaults, OnlyAFileEntryShowsTheUpload) {
+    struct Kind {
+        int kind;
+        int32_t result;
+    };
+    const Kind kinds[] = {{4, ResultFailed}, {2, ResultFailed}, {7, ResultFailed}, {0, ResultFailed},
+                          {5, ResultFailed}, {1, ResultOk},     {3, ResultOk}};
+    for (const Kind& k : kinds) {
+        SCOPED_TRACE(k.kind);
+        StartSim();
+        Spill("in.bin", PlainBytes(600, 8));
+        // Before the upload there is no entry to answer with; after it, the file's entry has the kind.
+        Plan({hhsim::MakeFault(K::WrongKind, 80, 14, 1, 99, k.kind)});
+        bf::SetErrorCode(ErrNone);
+        EXPECT_EQ(bf_.SendFileToHc(1, 115200, "\\DATA.BIN", ".\\in.bin", 0, 1), k.result);
+        if (k.result != ResultOk) {
+            EXPECT_EQ(bf::ErrorCode(), ErrWriteFile);
+        }
+        EXPECT_GE(sim_->Counter("fault"), 1);
+        EXPECT_EQ(sim_->ShownText(), k.result == ResultOk ? "Finished" : "Fail");
+        sim_->Stop();
+    }
+}
+
+// A stop in any step of the check after the data, on a handheld held in that step, ends a background
+// upload at once with the stop's code.
+TEST_F(UploadFaults, AStopInTheCheckEndsItWithTheStopsCode) {
+    hhsim::Fault find_answer;
+    find_answer.kind = K::Pause;
+    find_answer.command = 80;
+    find_answer.sub = 14;
+    find_answer.at = 2;  // the first is the look-up before the upload
+    struct Step {
+        const char* what;
+        hhsim::Fault fault;
+        const char* event;
+    };
+    const Step steps[] = {
+        {"the verdict question, its answer lost", hhsim::MakeFault(K::SpoilAnswer, 80, 22, 1, 99, 0),
+         "fault"},
+        {"the look-up's name command, its answer lost", hhsim::MakeFault(K::SpoilAnswer, 80, 1, 3, 99, 0),
+         "fault"},
+        {"the look-up's find, its answer lost", hhsim::MakeFault(K::SpoilAnswer, 80, 14, 2, 99, 0), "fault"},
+        {"the look-up's answer held back", find_answer, "paused:pause"},
+        {"the look-up's answer dribbling", hhsim::MakeFault(K::Dribble, 80, 14, 2, 1, 2000), "dribble"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        StartSim();
+        Spill("in.bin", PlainBytes(600, 8));
+        Plan({step.fault});
+        bf::SetErrorCode(ErrNone);
+        ASSERT_EQ(bf_.ThrdSendFileToHc(1, 115200, "\\DATA.BIN", ".\\in.bin", 0, 1), ResultOk);
+        ASSERT_TRUE(sim_->WaitEvent(step.event, std::chrono::seconds(10)));
+        const auto stopped_at = std::chrono::steady_clock::now();
+        bf::Stop(2);
+        const auto until = stopped_at + std::chrono::seconds(10);
+        while (bf::StatusValue() == StatusBusy && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        const auto took = std::chrono::steady_clock::now() - stopped_at;
+        EXPECT_EQ(bf::StatusValue(), StatusFailed);
+        EXPECT_EQ(bf::ErrorCode(), ErrUserStop);
+        // No frame wait (half a second after the data) is waited out.
+        EXPECT_LT(took, std::chrono::milliseconds(400 * kWaitScale));
+        bf::SetStatusValue(StatusIdle);
+        bf::g_stop_flag.store(false);
+        sim_->Release();
+        sim_->Stop();
+    }
+}
+
+// The check after the data ends within its own time whatever the handheld does: silent from the
+// verdict question on, silent from the look-up on, or dribbling the look-up's answer one byte just
+// inside each byte wait.  The protocol's waits stay as they are (an answer wait of 500 ms and a byte
+// wait of 3 s after the data, five attempts), under which the unbounded check took 45 s to 187 s.
+TEST_F(UploadFaults, TheCheckEndsWithinItsOwnTime) {
+    struct Peer {
+        const char* what;
+        std::vector<hhsim::Fault> faults;
+        const char* event;
+    };
+    const Peer peers[] = {
+        {"silent from the verdict question on", {hhsim::MakeFault(K::GoSilent, 80, 22)}, "silent"},
+        {"silent from the look-up on", {hhsim::MakeFault(K::GoSilent, 80, 1, 3)}, "silent"},
+        {"one byte just inside each byte wait",
+         {hhsim::MakeFault(K::Dribble, 80, 14, 2, 99, 2900)},
+         "dribble"},
+    };
+    const uint32_t limit = 800 * kWaitScale;
+    for (const Peer& peer : peers) {
+        SCOPED_TRACE(peer.what);
+        Tune().upload_check_limit_ms.store(limit);
+        StartSim();
+        Spill("in.bin", PlainBytes(600, 8));
+        Plan(peer.faults);
+        bf::SetErrorCode(ErrNone);
+        const auto began = std::chrono::steady_clock::now();
+        EXPECT_EQ(bf_.SendFileToHc(1, 115200, "\\DATA.BIN", ".\\in.bin", 0, 1), ResultFailed);
+        const auto took = std::chrono::steady_clock::now() - began;
+        EXPECT_EQ(bf::ErrorCode(), ErrTimeout);
+        EXPECT_GE(sim_->Counter(peer.event), 1);
+        // The upload before the check takes a fraction of that.
+        EXPECT_LT(took, std::chrono::milliseconds(limit + 600 * kWaitScale));
+        EXPECT_GT(took, std::chrono::milliseconds(limit));
         sim_->Stop();
     }
 }
