@@ -15,16 +15,22 @@
  *                  start are refused (mode 3: 3; modes 1 and 2: 1 with error 512); the upload ends whole
  *   race           two host threads download at the same time, each a few times: every call either
  *                  brings the whole file or is refused as busy, never a broken transfer
+ *   bad-table      GetHcFile of the handheld's malformed table \BAD.DBF to .\downa.dbf: the host
+ *                  leaves while the library's ".DBF file format error" box is up (WAY box-*)
+ *   bad-table-side the same through thrdGetHcFile, which fetches the handheld's \BAD.DBI with it
  * WAY (how the host leaves):
  *   return         return from main
  *   exit           exit() from the main thread
  *   thread         exit() from another host thread while the main thread keeps polling the library
  *   prompt         exit() from the prompt function, on the worker's thread (STATE asking)
  *   unload         unload the library (dlclose), then return from main
+ *   box-exit       exit() from the prompt function while it shows a notice (STATE bad-table*)
+ *   box-kill       the process killed (SIGKILL) from there, as a shutdown that runs nothing more
  *
  * Files (environment): TARVIX_HOST_UPLOAD the PC file to upload, TARVIX_HOST_DOWNLOAD the PC file a
  * download writes; the handheld holds \DOWN.BIN.  The host prints "leaving" when it starts to leave
  * and exits 0 when every step went as expected, 3 when a step did not. */
+#include <signal.h>
 #include <stdatomic.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -62,6 +68,16 @@ static void leaving(void) {
 HOST_EXPORT int32_t tarvix_host_prompt(const char* text, const char* caption, uint32_t style) {
     if ((style & TARVIX_MB_YESNO) == 0) {
         fprintf(stderr, "host: notice \"%s\" (%s)\n", text, caption);
+        if (strncmp(way, "box-", 4) == 0) {
+            if (strstr(text, ".DBF file format error") == NULL) fail("an unexpected notice", 0);
+            leaving();
+            if (strcmp(way, "box-exit") == 0) exit(0);
+#ifdef _WIN32
+            TerminateProcess(GetCurrentProcess(), 9);
+#else
+            raise(SIGKILL);
+#endif
+        }
         return TARVIX_ID_OK;
     }
     if (strcmp(way, "prompt") == 0) {
@@ -283,6 +299,17 @@ static void reach_state(const char* state) {
             if (racers[i].successes < 3) fail("a racing thread never got the link", racers[i].successes);
         }
         fprintf(stderr, "host: refusals %d and %d\n", racers[0].refusals, racers[1].refusals);
+    } else if (strcmp(state, "bad-table") == 0) {
+        detect();
+        /* Returns only when no box came: the way out is taken in the box. */
+        const int32_t result = tv.GetHcFile(0, 0, "\\BAD.DBF", ".\\downa.dbf", 1);
+        fail("the malformed table's download ended without its box", result);
+    } else if (strcmp(state, "bad-table-side") == 0) {
+        detect();
+        const int32_t started = tv.thrdGetHcFile(0, 0, "\\BAD.DBF", ".\\downa.dbf", 1);
+        if (started != 0) fail("download start", started);
+        wait_background(30000);
+        fail("the malformed table's download ended without its box", tv.GetLastErrCode());
     } else {
         fail("unknown state", 0);
     }
@@ -326,7 +353,7 @@ int main(int argc, char** argv) {
         if (tarvix_unload() != 0) fail("unload", 0);
         return 0;
     }
-    if (strcmp(way, "prompt") == 0) fail("the prompt function was not called", 0);
+    if (strcmp(way, "prompt") == 0 || strncmp(way, "box-", 4) == 0) fail("the prompt function was not called", 0);
     fail("unknown way", 0);
     return 3;
 }

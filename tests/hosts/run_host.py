@@ -9,7 +9,10 @@ A scenario line is "name family state way [options]": family text, byte or - (no
 state and way are the host's two arguments; options are hhsim options (starting with --) or
 key=value settings: upload=BYTES (size of the PC file to upload, default 4096), status=N (expected
 exit status, default 0), limit=SECONDS (longest time from "leaving" to the end of the process,
-default 3), kind=python (a scenario of the Python host instead of the C hosts).
+default 3), kind=python (a scenario of the Python host instead of the C hosts), check=table (an
+earlier downa.dbf and downa.dbi lie in the host's folder; after the host has ended, whatever way,
+they must be there byte for byte, the handheld's malformed \BAD.DBF under downa.db$, and no other
+file beside them).
 
 The host's COM1 is the handheld's pseudo-terminal, COM2-COM4 lead nowhere.  --ports env maps them
 through TARVIX_COMn; --ports wine through the links com1..com4 in $WINEPREFIX/dosdevices.  --runner
@@ -54,15 +57,16 @@ def read_table(path):
                 sys.exit(f"{path}:{number}: a scenario needs name, family, state and way")
             name, family, state, way = fields[:4]
             entry = {"family": family, "state": state, "way": way, "sim": [], "upload": 4096,
-                     "status": 0, "limit": 3.0, "kind": "c"}
+                     "status": 0, "limit": 3.0, "kind": "c", "check": ""}
             for option in fields[4:]:
                 if option.startswith("--"):
                     entry["sim"].extend(option.split("=", 1))
                 elif "=" in option:
                     key, value = option.split("=", 1)
-                    if key not in ("upload", "status", "limit", "kind"):
+                    if key not in ("upload", "status", "limit", "kind", "check"):
                         sys.exit(f"{path}:{number}: unknown setting {key}")
-                    entry[key] = value if key == "kind" else float(value) if key == "limit" else int(value)
+                    entry[key] = (value if key in ("kind", "check")
+                                  else float(value) if key == "limit" else int(value))
                 else:
                     sys.exit(f"{path}:{number}: unknown option {option}")
             if name in table:
@@ -71,10 +75,22 @@ def read_table(path):
     return table
 
 
+# A packed table that cannot be unpacked (no fields), and the side file the handheld keeps with it.
+BAD_TABLE = bytes([126, 12, 10]) + b" " * 8 + bytes([1, 0, 4, 0, 0]) + bytes(range(64))
+BAD_SIDE = bytes([3]) + bytes(96)
+# The operator's table and side file from before the download.
+EARLIER_TABLE = b"earlier table " * 20
+EARLIER_SIDE = b"earlier side file " * 5
+
+
 def start_handheld(sim, family, store, link, options):
     os.makedirs(store, exist_ok=True)
     with open(os.path.join(store, "DOWN.BIN"), "wb") as f:
         f.write(bytes((i * 7) & 0xFF for i in range(4096)))
+    with open(os.path.join(store, "BAD.DBF"), "wb") as f:
+        f.write(BAD_TABLE)
+    with open(os.path.join(store, "BAD.DBI"), "wb") as f:
+        f.write(BAD_SIDE)
     command = [sim, "--family", family, "--store", store, "--link", link] + options
     process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     seen = b""
@@ -134,6 +150,23 @@ def run_host(command, env, cwd, limit):
     return status, output.decode(errors="replace"), (ended - left_at) if left_at is not None else None
 
 
+def check_table_files(work, before):
+    """What a download of the malformed table leaves, whenever the host ended: a list of problems."""
+    problems = []
+    expected = {"downa.dbf": EARLIER_TABLE, "downa.dbi": EARLIER_SIDE, "downa.db$": BAD_TABLE}
+    for name, content in expected.items():
+        try:
+            with open(os.path.join(work, name), "rb") as f:
+                if f.read() != content:
+                    problems.append(f"{name} does not hold what it should")
+        except OSError:
+            problems.append(f"{name} is missing")
+    left = sorted(set(os.listdir(work)) - before - set(expected))
+    if left:
+        problems.append("left beside them: " + ", ".join(left))
+    return problems
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--scenarios", required=True)
@@ -178,6 +211,12 @@ def main():
             link = os.path.join(work, "com1")
             handheld = start_handheld(os.path.abspath(args.sim), entry["family"], os.path.join(work, "store"), link, entry["sim"])
         map_ports(args.ports, link, env)
+        if entry["check"] == "table":
+            with open(os.path.join(work, "downa.dbf"), "wb") as f:
+                f.write(EARLIER_TABLE)
+            with open(os.path.join(work, "downa.dbi"), "wb") as f:
+                f.write(EARLIER_SIDE)
+        before = set(os.listdir(work))
 
         # The host runs in the scenario's folder: paths given relative to the caller's folder are made whole.
         host = [os.path.abspath(word) if os.path.exists(word) else word for word in shlex.split(args.host)]
@@ -190,6 +229,10 @@ def main():
             problems.append("the host never started to leave")
         elif after_leaving > entry["limit"]:
             problems.append(f"leaving took {after_leaving:.2f} s, limit {entry['limit']} s")
+        if entry["check"] == "table":
+            problems.extend(check_table_files(work, before))
+        elif entry["check"]:
+            problems.append(f"unknown check {entry['check']}")
         found = [word for word in FINDINGS if word in output]
         if found:
             problems.append("output reports " + ", ".join(found))
