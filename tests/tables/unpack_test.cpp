@@ -408,4 +408,49 @@ TEST_F(HeaderFileTest, FailedUnpackKeepsTheSideFile) {
     EXPECT_EQ(Listing(), (std::vector<std::string>{"downa.dbf", "downa.dbi"}));
 }
 
+// Unpacking from a given packed file into a given output moves, removes and shows nothing, whatever
+// the outcome: the caller settles its files first and then shows the box the failure calls for.
+TEST_F(HeaderFileTest, UnpackingIntoAGivenFileLeavesTheFilesAndTheBoxToTheCaller) {
+    const Bytes good = Download();
+    Bytes cut = good;
+    Put16(cut, 11, 3);  // three records announced, one there: the count follows the data
+    cut.push_back('x');
+    struct Case {
+        const char* what;
+        Bytes packed;
+        int16_t result;
+        bool box;
+    };
+    const Case cases[] = {
+        {"a good table", good, UnpackOk, false},
+        {"no fields", Packed({}, {}), UnpackBadFormat, true},
+        {"shorter than its header", Bytes(9, 1), UnpackBadFormat, true},
+        {"a partial record after the whole one", cut, UnpackOk, false},
+    };
+    Spill(At("downa.dbf"), Of("the earlier table"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Spill(At("p.part1-0"), c.packed);
+        Spill(At("h.part1-1"), SideFile(3, false));
+        boxes_.clear();
+        TableUnpacker unpacker;
+        tarvix::platform::File out;
+        ASSERT_TRUE(out.Open(At("out.part1-2"), "wb+"));
+        EXPECT_EQ(unpacker.UnpackFile(At("p.part1-0"), At("h.part1-1"), out), c.result);
+        out.Close();
+        EXPECT_EQ(unpacker.FailureCallsForBox(), c.box);
+        EXPECT_TRUE(boxes_.empty());
+        EXPECT_EQ(Slurp(At("p.part1-0")), c.packed);
+        EXPECT_EQ(Listing(),
+                  (std::vector<std::string>{"downa.dbf", "h.part1-1", "out.part1-2", "p.part1-0"}));
+        if (c.result == UnpackOk) {
+            EXPECT_TRUE(unpacker.used_header_file());
+            EXPECT_EQ(Slurp(At("out.part1-2")).back(), 0x1A);
+        }
+        unpacker.ShowFailureBox();
+        EXPECT_EQ(boxes_, c.box ? std::vector<std::string>{format_box_} : std::vector<std::string>{});
+    }
+    EXPECT_EQ(Slurp(At("downa.dbf")), Of("the earlier table"));
+}
+
 }  // namespace
