@@ -353,7 +353,8 @@ int main(int argc, char** argv) {
         if (tarvix_unload() != 0) fail("unload", 0);
         return 0;
     }
-    if (strcmp(way, "prompt") == 0 || strncmp(way, "box-", 4) == 0) fail("the prompt function was not called", 0);
+    if (strcmp(way, "prompt") == 0 || strncmp(way, "box-", 4) == 0)
+        fail("the prompt function was not called", 0);
     fail("unknown way", 0);
     return 3;
 }
