@@ -363,6 +363,28 @@ TEST_F(UploadCheckExports, TablesAndBackgroundUploadsAreCheckedOnTheLineAndOverU
         EXPECT_TRUE(StoreFiles(Store()).empty());
         sim_->Stop();
         sim_.reset();
+
+        // A folder entry for the name is no proof, nor is a handheld that goes silent after the data
+        // one: the check ends within its own time on either wire.
+        AttachOn(usb);
+        Spill("in.bin", PlainBytes(700, 9));
+        hhsim::FaultPlan folder;
+        folder.faults = {hhsim::MakeFault(K::WrongKind, 80, 14, 1, 99, 4)};
+        sim_->SetPlan(folder);
+        EXPECT_EQ(SendFileToHc(0, 0, "\\C.BIN", ".\\in.bin", 0, 1), ResultFailed);
+        EXPECT_EQ(GetLastErrCode(), ErrWriteFile);
+        hhsim::FaultPlan silent;
+        silent.faults = {hhsim::MakeFault(K::GoSilent, 80, 22)};
+        sim_->SetPlan(silent);
+        Tune().upload_check_limit_ms.store(800 * kWaitScale);
+        const auto began = std::chrono::steady_clock::now();
+        EXPECT_EQ(SendFileToHc(0, 0, "\\D.BIN", ".\\in.bin", 0, 1), ResultFailed);
+        EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(1600 * kWaitScale));
+        EXPECT_EQ(GetLastErrCode(), ErrTimeout);
+        EXPECT_EQ(sim_->Counter("silent"), 1);
+        Tune().upload_check_limit_ms.store(18000);
+        sim_->Stop();
+        sim_.reset();
     }
 }
 
