@@ -15,6 +15,9 @@
  *                  start are refused (mode 3: 3; modes 1 and 2: 1 with error 512); the upload ends whole
  *   race           two host threads download at the same time, each a few times: every call either
  *                  brings the whole file or is refused as busy, never a broken transfer
+ *   replug         the link of a file query left open, then the handheld restarted on its port (the
+ *                  host prints "replug" and waits for a line on its input): the first number query,
+ *                  download and upload after it succeed
  * WAY (how the host leaves):
  *   return         return from main
  *   exit           exit() from the main thread
@@ -283,6 +286,22 @@ static void reach_state(const char* state) {
             if (racers[i].successes < 3) fail("a racing thread never got the link", racers[i].successes);
         }
         fprintf(stderr, "host: refusals %d and %d\n", racers[0].refusals, racers[1].refusals);
+    } else if (strcmp(state, "replug") == 0) {
+        reach_state("link");
+        printf("replug\n");
+        fflush(stdout);
+        char line[16];
+        if (fgets(line, sizeof line, stdin) == NULL) fail("no word that the handheld is back", 0);
+        char number[16] = {0};
+        int32_t result = tv.thrdGetHcNum(0, 0, number);
+        if (result != 0 || number[0] == 0) fail("number query after the restart", result);
+        result = tv.GetHcFile(0, 0, DOWNLOAD_NAME, env_path("TARVIX_HOST_DOWNLOAD"), 1);
+        if (result != 0 || !holds_download(env_path("TARVIX_HOST_DOWNLOAD")))
+            fail("download after the restart", result);
+        result = tv.SendFileToHc(0, 0, UPLOAD_NAME, env_path("TARVIX_HOST_UPLOAD"), 0, 1);
+        if (result != 0) fail("upload after the restart", result);
+        if (handheld_size(UPLOAD_NAME) != file_size(env_path("TARVIX_HOST_UPLOAD")))
+            fail("the upload did not arrive whole", handheld_size(UPLOAD_NAME));
     } else {
         fail("unknown state", 0);
     }
