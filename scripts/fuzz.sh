@@ -17,7 +17,7 @@ shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
     targets=(fuzz_dbf_reader fuzz_pack fuzz_unpack fuzz_mif
-        fuzz_tf_frame fuzz_tf_file_info fuzz_tf_status_reply fuzz_tf_usb_block
+        fuzz_tf_frame fuzz_tf_file_info fuzz_tf_command fuzz_tf_usb_block
         fuzz_bf_frame fuzz_bf_replies fuzz_bf_usb_packets fuzz_sysinfo)
 fi
 

@@ -48,8 +48,12 @@ Bytes SystemBlock(const Config& config, std::size_t size, bool textframe);
 class Line {
   public:
     ~Line();
+    // A line closed with `keep_name` opens again under the same name (SlavePath()).
     bool Open(unsigned baud, std::string* error);
-    void Close();
+    // Closes the pseudo-terminal (the PC's open port hangs up) after removing the name, so that the name
+    // never leads to another process's pseudo-terminal.  `keep_name` keeps the private folder for the
+    // next Open.
+    void Close(bool keep_name = false);
     const std::string& SlavePath() const { return slave_path_; }
 
     enum Read { kByte, kTimeout, kStopped, kPcClosed };
@@ -166,6 +170,7 @@ struct Simulator::Core {
     bool temp_store = false;
     std::thread worker;
     std::atomic<bool> running{false};
+    bool unplugged = false;  // the line is closed between Unplug and Replug; its name is kept
 
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
@@ -197,6 +202,9 @@ struct Simulator::Core {
 
     void ServeTextFrame();
     void ServeByteFrame();
+    // Starts and ends the serving thread of the line or the USB.
+    void StartServing();
+    void StopServing();
     // USB serving (usb_serve.cpp)
     std::shared_ptr<UsbDriver> usb_driver;
     std::shared_ptr<void> usb_side;  // the family's way over the driver

@@ -212,6 +212,14 @@ class Simulator {
     // handle cut).
     const std::filesystem::path& UsbDir() const;
     void UsbUnplug();
+    // The handheld pulled off its line and put back, as an adapter unplugged and plugged in again or a
+    // handheld switched off and on: Unplug stops serving and closes the pseudo-terminal (the PC's open
+    // port hangs up; SlavePath() leads nowhere meanwhile); Replug opens a new one under the same
+    // SlavePath() and serves again from the handheld's start (start folder; files, plan and records
+    // stay).  Restart is both.  The line only: a USB handheld has UsbUnplug.
+    void Unplug();
+    bool Replug(std::string* error = nullptr);
+    bool Restart(std::string* error = nullptr);
 
     // Observations.  Copies, safe to take while the handheld serves.
     std::vector<FrameRecord> Frames() const;

@@ -75,9 +75,11 @@ Line::~Line() {
 }
 
 bool Line::Open(unsigned rate, std::string* error) {
+    // A line opened again keeps its name through a failure, for the next try.
+    const bool again = !link_dir_.empty();
     auto fail = [&](const char* what) {
         if (error) *error = std::string(what) + ": " + std::strerror(errno);
-        Close();
+        Close(again);
         return false;
     };
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
@@ -90,11 +92,15 @@ bool Line::Open(unsigned rate, std::string* error) {
     // The PC is pointed at a name of this line's own, gone when the line closes.  The slave's own name
     // (/dev/pts/N) is handed to the next pseudo-terminal opened on the machine, maybe another
     // process's: a PC still holding the old name must find nothing there, not a stranger's handheld.
-    const char* tmp = std::getenv("TMPDIR");
-    std::string dir_template =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/hhsim-line-XXXXXX";
-    if (::mkdtemp(dir_template.data()) == nullptr) return fail("mkdtemp");
-    link_dir_ = dir_template;
+    // A line opened again after a close that kept its folder takes the same name (a handheld restarted
+    // on the same port), now leading to this pseudo-terminal.
+    if (link_dir_.empty()) {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string dir_template =
+            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/hhsim-line-XXXXXX";
+        if (::mkdtemp(dir_template.data()) == nullptr) return fail("mkdtemp");
+        link_dir_ = dir_template;
+    }
     slave_path_ = link_dir_ + "/tty";
     if (::symlink(name, slave_path_.c_str()) != 0) return fail("symlink");
     // Raw 8N1 at the handheld's own rate, so that a test talking raw bytes on the slave needs no set-up;
@@ -119,16 +125,21 @@ bool Line::Open(unsigned rate, std::string* error) {
     return true;
 }
 
-void Line::Close() {
+void Line::Close(bool keep_name) {
+    // The name goes first: from here on it leads nowhere until this line opens again.
     if (!link_dir_.empty()) {
         ::unlink(slave_path_.c_str());
-        ::rmdir(link_dir_.c_str());
-        link_dir_.clear();
+        if (!keep_name) {
+            ::rmdir(link_dir_.c_str());
+            link_dir_.clear();
+        }
     }
     for (int* fd : {&master_, &slave_, &wake_[0], &wake_[1], &notify_}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
     }
+    // Bytes of the closed pseudo-terminal are no part of the next one.
+    pending_.clear();
 }
 
 void Line::Wake() {

@@ -1,6 +1,8 @@
 // hhsim: the simulated handheld as a program, for demos and for tests that run it as a process.
 // It prints "device: <slave path>", links the path when asked, prints "hhsim ready" and serves until
-// SIGINT or SIGTERM.  SIGUSR1 releases the pause point named "pause".
+// SIGINT or SIGTERM.  SIGUSR1 releases the pause point named "pause"; SIGUSR2 restarts the handheld on
+// its line (the PC's open port hangs up, the same path leads to the new line) and prints
+// "hhsim restarted".
 #include <signal.h>
 #include <unistd.h>
 
@@ -221,6 +223,7 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     hhsim::Simulator sim(config);
@@ -249,6 +252,14 @@ int main(int argc, char** argv) {
         if (sigwait(&signals, &sig) != 0) break;
         if (sig == SIGUSR1) {
             sim.Release("pause");
+            continue;
+        }
+        if (sig == SIGUSR2) {
+            if (!sim.Restart(&error)) {
+                std::cerr << "hhsim: restart: " << error << "\n";
+                break;
+            }
+            std::cout << "hhsim restarted" << std::endl;
             continue;
         }
         break;

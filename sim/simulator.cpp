@@ -155,6 +155,7 @@ Simulator::~Simulator() {
 
 bool Simulator::Start(std::string* error) {
     if (core_->running) return true;
+    if (core_->unplugged) return Replug(error);
     Core& c = *core_;
     std::error_code ec;
     if (c.config.store.empty()) {
@@ -185,35 +186,73 @@ bool Simulator::Start(std::string* error) {
     if (!c.line.Open(c.config.baud, error)) return false;
     if (c.config.usb != 0 && !c.StartUsb(error)) return false;
     SetPlan(c.plan);
-    c.running = true;
-    c.worker = std::thread([&c] {
-        if (c.config.usb != 0) {
-            c.ServeUsb();
-        } else if (c.config.family == Family::TextFrame) {
-            c.ServeTextFrame();
+    c.StartServing();
+    return true;
+}
+
+void Simulator::Core::StartServing() {
+    running = true;
+    worker = std::thread([this] {
+        if (config.usb != 0) {
+            ServeUsb();
+        } else if (config.family == Family::TextFrame) {
+            ServeTextFrame();
         } else {
-            c.ServeByteFrame();
+            ServeByteFrame();
         }
     });
-    return true;
+}
+
+void Simulator::Core::StopServing() {
+    line.Wake();
+    {
+        std::lock_guard lock(mutex);
+        changed.notify_all();
+    }
+    if (config.usb != 0) StopUsb();
+    if (worker.joinable()) worker.join();
+    running = false;
 }
 
 void Simulator::Stop() {
     Core& c = *core_;
-    if (!c.running) return;
-    c.line.Wake();
-    {
-        std::lock_guard lock(c.mutex);
-        c.changed.notify_all();
-    }
-    if (c.config.usb != 0) c.StopUsb();
-    if (c.worker.joinable()) c.worker.join();
+    if (!c.running && !c.unplugged) return;
+    if (c.running) c.StopServing();
     c.line.Close();
-    c.running = false;
+    c.unplugged = false;
     if (c.temp_store && !c.config.keep_store) {
         std::error_code ec;
         fs::remove_all(c.store_path, ec);
     }
+}
+
+void Simulator::Unplug() {
+    Core& c = *core_;
+    if (!c.running || c.config.usb != 0) return;
+    c.StopServing();
+    c.line.Close(/*keep_name=*/true);
+    c.unplugged = true;
+}
+
+bool Simulator::Replug(std::string* error) {
+    Core& c = *core_;
+    if (!c.unplugged) {
+        if (error) *error = c.running ? "the handheld is on its line" : "the handheld was not unplugged";
+        return c.running;
+    }
+    // A handheld that starts again begins in its start folder, at the rate it answers at now.
+    c.store.current = c.store.Absolute(c.config.start_folder);
+    if (c.store.current.empty() || !c.store.IsFolder(c.store.current)) c.store.current = "\\";
+    c.line.stop = false;
+    if (!c.line.Open(c.line.baud.load(), error)) return false;  // still unplugged, name kept
+    c.unplugged = false;
+    c.StartServing();
+    return true;
+}
+
+bool Simulator::Restart(std::string* error) {
+    Unplug();
+    return Replug(error);
 }
 
 bool Simulator::Running() const {

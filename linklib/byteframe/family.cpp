@@ -26,6 +26,26 @@ WorkerGate& Gate() {
 
 std::atomic<bool> g_fail_next_start{false};
 
+// A raw call on the serial port that the caller opened with ComInit and keeps open from call to call.
+// Its device may have gone away meanwhile (an adapter pulled and plugged in again, a handheld
+// restarted), which leaves the port hung up for good: the same device is opened again at the same
+// rate, once per call, before the call when the port shows it.  A command block whose send failed
+// that way goes once more after the reopen, to the device that is there now; data sent or awaited
+// belonged to an exchange with the device that went away, so such a call's failure stands, and the
+// next call finds the fresh port.
+enum class AfterFailure { Stands, SendAgain };
+
+template <typename Call>
+int32_t OnKeptPort(AfterFailure after, Call&& call) {
+    Line& line = P().line();
+    const int32_t before = line.ReopenIfHungUp();
+    int32_t result = call();
+    if (after == AfterFailure::SendAgain && before == 0 && result != kDone && line.ReopenIfHungUp() == 1) {
+        result = call();
+    }
+    return result;
+}
+
 }  // namespace
 
 bool LaunchWorker(std::function<void()> body) {
@@ -72,11 +92,11 @@ bool OnWorkerThread() {
 
 int32_t ByteFrame::ReceiveByte(uint8_t* byte) {
     if (byte == nullptr) return 1;
-    return P().line().ReceiveByte(byte);
+    return OnKeptPort(AfterFailure::Stands, [&] { return P().line().ReceiveByte(byte); });
 }
 
 int32_t ByteFrame::SendByte(uint8_t byte) {
-    return P().line().SendByte(byte);
+    return OnKeptPort(AfterFailure::Stands, [&] { return P().line().SendByte(byte); });
 }
 
 int32_t ByteFrame::ComInit(int32_t port, int32_t rate) {
@@ -102,7 +122,7 @@ int32_t ByteFrame::SendData(const uint8_t* data, uint32_t length) {
         SetErrorCode(ErrBadLength);
         return kNoAnswer;
     }
-    return P().SendData(data, length);
+    return OnKeptPort(AfterFailure::Stands, [&] { return P().SendData(data, length); });
 }
 
 int32_t ByteFrame::ReceiveData(uint8_t* buffer, uint32_t size, int32_t* received) {
@@ -113,7 +133,7 @@ int32_t ByteFrame::ReceiveData(uint8_t* buffer, uint32_t size, int32_t* received
         SetErrorCode(ErrBadParam);
         return kNoAnswer;
     }
-    return P().ReceiveData(buffer, size, received);
+    return OnKeptPort(AfterFailure::Stands, [&] { return P().ReceiveData(buffer, size, received); });
 }
 
 int32_t ByteFrame::HcSetExitTime(uint32_t answer_ms, uint32_t byte_ms) {
@@ -121,7 +141,8 @@ int32_t ByteFrame::HcSetExitTime(uint32_t answer_ms, uint32_t byte_ms) {
 }
 
 int32_t ByteFrame::SendCommandBlock(uint8_t command, uint8_t sub_command, uint8_t value) {
-    return P().SendCommandBlock(command, sub_command, value);
+    return OnKeptPort(AfterFailure::SendAgain,
+                      [&] { return P().SendCommandBlock(command, sub_command, value); });
 }
 
 int32_t ByteFrame::SendUsbCommand(uint8_t command, uint8_t sub_command, const uint8_t* data,

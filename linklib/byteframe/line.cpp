@@ -48,11 +48,21 @@ int32_t Line::ComInit(int32_t port, int32_t rate) {
     if (SerialOpen()) port_->Close();
     // A byte left from an earlier session would be taken as the next frame's answer.
     read_ = end_ = 0;
+    device_.clear();
     const std::string device = platform::ComDevicePath(number, IniPath());
     if (device.empty()) return -1;
     if (port_ == nullptr) port_ = platform::MakeSerialPort(kReceiveBufferSize);
     if (port_ == nullptr || !port_->Open(device, ChooseRate(rate))) return -1;
+    device_ = device;
+    rate_ = ChooseRate(rate);
     return number;  // any value but -1 tells the caller the port is open
+}
+
+int32_t Line::ReopenIfHungUp() {
+    if (usb_mode_.load() || !SerialOpen() || !port_->HungUp()) return 0;
+    port_->Close();
+    read_ = end_ = 0;  // bytes of the device that went away
+    return port_->Open(device_, rate_) ? 1 : -1;
 }
 
 int32_t Line::ComRelease() {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/files.h"
 #include "platform/serial.h"
@@ -22,6 +23,10 @@ class Line {
     int32_t IsComInited();
     bool UsbMode() const { return usb_mode_.load(); }
     bool SerialOpen();
+    // The serial port kept open whose device is gone (the line hung up, or the device failed) is
+    // closed and its device opened again at the same rate: 1 done, -1 it did not open (the port is
+    // closed then), 0 nothing to do (no serial port in use, or its device is there).
+    int32_t ReopenIfHungUp();
 
     int32_t ReceiveByte(uint8_t* byte);  // 0 a byte, 1 none; never waits
     // Waits up to `timeout_ms` for a byte; false on time-out or when *stop turns true.
@@ -37,6 +42,8 @@ class Line {
     bool Refill();
 
     std::unique_ptr<platform::SerialPort> port_;
+    std::string device_;  // device and rate of the last serial open that succeeded
+    uint32_t rate_ = 0;
     std::atomic<bool> usb_mode_{false};
     uint8_t buffer_[kReceiveBufferSize]{};
     size_t read_ = 0;

@@ -32,9 +32,11 @@ class SerialPort {
     // True (and cleared) when the line reported framing, parity or overrun errors or a break since
     // the last call.  A break arrives as a 0x00 byte, which must never pass for data.
     virtual bool TakeLineErrors() = 0;
-    // True when the far end is gone (the line hung up: an unplugged adapter, a closed
-    // pseudo-terminal): nothing more will come until the port is opened again, and a wait for
-    // input ends at once.
+    // True when the device is gone: the line hung up (an unplugged adapter, a closed pseudo-terminal)
+    // or the device failed a read, a write or a status query in a way that only a new open can mend.
+    // Nothing more will come until the port is opened again, and a wait for input ends at once.  The
+    // port's own calls note it as they meet it, and this call looks for it afresh (without reading);
+    // once seen it stays until the next Open.  A time-out is no failure of the device.
     virtual bool HungUp() { return false; }
     // Discards unread input (written output is never taken back).
     virtual void Purge() = 0;

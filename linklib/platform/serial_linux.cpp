@@ -137,8 +137,12 @@ class LinuxSerialPort final : public SerialPort {
 
     size_t QueuedBytes() override {
         int count = 0;
-        if (fd_ < 0 || ioctl(fd_, FIONREAD, &count) != 0 || count < 0) return 0;
-        return static_cast<size_t>(count);
+        if (fd_ < 0) return 0;
+        if (ioctl(fd_, FIONREAD, &count) != 0) {
+            NoteFailure(errno);
+            return 0;
+        }
+        return count > 0 ? static_cast<size_t>(count) : 0;
     }
 
     bool TakeLineErrors() override {
@@ -160,11 +164,18 @@ class LinuxSerialPort final : public SerialPort {
         if (fd_ < 0 || size == 0) return 0;
         ssize_t n = read(fd_, buffer, size);
         // A line that hung up answers reads with an I/O error from then on.
-        if (n < 0 && errno == EIO) hung_up_.store(true);
+        if (n < 0) NoteFailure(errno);
         return n > 0 ? static_cast<size_t>(n) : 0;
     }
 
-    bool HungUp() override { return hung_up_.load(); }
+    bool HungUp() override {
+        if (fd_ < 0 || hung_up_.load()) return hung_up_.load();
+        // A line whose far end went away says so at once and for good: poll() reports the hang-up
+        // without waiting, and nothing needs to be read for it.
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, 0) > 0) NoteEvents(p.revents);
+        return hung_up_.load();
+    }
 
     bool WaitReadable(uint32_t timeout_ms, const std::atomic<bool>* stop) override {
         if (fd_ < 0 || hung_up_.load()) return false;
@@ -178,12 +189,8 @@ class LinuxSerialPort final : public SerialPort {
             int r = poll(&p, 1, slice);
             if (r > 0) {
                 // The other end is gone (a pseudo-terminal whose master closed, an unplugged adapter):
-                // poll() reports it at once and for good, and reads give nothing.  Bytes that came
-                // before the hang-up are still read.
-                if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && QueuedBytes() == 0) {
-                    hung_up_.store(true);
-                    return false;
-                }
+                // poll() reports it at once and for good, and reads give nothing.
+                if (NoteEvents(p.revents)) return false;
                 if (p.revents & POLLIN) return true;
             } else if (r < 0 && errno != EINTR) {
                 return false;
@@ -202,7 +209,10 @@ class LinuxSerialPort final : public SerialPort {
                 written += static_cast<size_t>(n);
                 continue;
             }
-            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) break;
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                NoteFailure(errno);  // a line that hung up answers writes with an I/O error
+                break;
+            }
             const uint64_t now = NowMs();
             if (now >= deadline) break;
             pollfd p{fd_, POLLOUT, 0};
@@ -212,6 +222,20 @@ class LinuxSerialPort final : public SerialPort {
     }
 
   private:
+    // Errors of a device that is gone: the line hung up (EIO), the device was removed (ENXIO, ENODEV)
+    // or the descriptor no longer names it (EBADF).
+    void NoteFailure(int error) {
+        if (error == EIO || error == ENXIO || error == ENODEV || error == EBADF) hung_up_.store(true);
+    }
+
+    // The hang-up in poll()'s report, noted; true when it is there.  Bytes that came before the
+    // hang-up are still read first.
+    bool NoteEvents(short revents) {
+        if ((revents & (POLLHUP | POLLERR | POLLNVAL)) == 0 || QueuedBytes() != 0) return false;
+        hung_up_.store(true);
+        return true;
+    }
+
     bool ReadErrorCounters(serial_icounter_struct* counters) {
         return fd_ >= 0 && ioctl(fd_, TIOCGICOUNT, counters) == 0;
     }

@@ -32,6 +32,32 @@ bool SupportedRate(uint32_t baud) {
     }
 }
 
+// Errors of a port whose device is gone: a USB-serial adapter pulled out answers its open handle
+// with one of these (which one depends on the driver) until the handle is closed; a handle that no
+// longer names a device, or a virtual port whose other end closed, says so the same way.  A write
+// that timed out (ERROR_SEM_TIMEOUT, ERROR_COUNTER_TIMEOUT) is not among them: the device is there,
+// only slow.
+constexpr DWORD kErrorNoSuchDevice = 433;  // ERROR_NO_SUCH_DEVICE, which not every SDK's headers name
+
+bool DeviceGone(DWORD error) {
+    switch (error) {
+        case ERROR_BAD_COMMAND:
+        case ERROR_ACCESS_DENIED:
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_INVALID_HANDLE:
+        case ERROR_GEN_FAILURE:
+        case ERROR_NOT_READY:
+        case ERROR_DEV_NOT_EXIST:
+        case kErrorNoSuchDevice:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_BROKEN_PIPE:
+            return true;
+        default:
+            return false;
+    }
+}
+
 void BuildDcb(DCB* dcb, uint32_t baud) {
     *dcb = DCB{};
     dcb->DCBlength = sizeof(DCB);
@@ -88,7 +114,14 @@ class WindowsSerialPort final : public SerialPort {
 
     bool IsOpen() const override { return handle_ != INVALID_HANDLE_VALUE; }
 
-    bool HungUp() override { return hung_up_.load(); }
+    bool HungUp() override {
+        // A status query finds a device that went away without reading anything.
+        if (IsOpen() && !hung_up_.load()) {
+            COMSTAT stat{};
+            Status(&stat);
+        }
+        return hung_up_.load();
+    }
 
     bool SetBaudRate(uint32_t baud_rate) override {
         DCB dcb{};
@@ -125,7 +158,7 @@ class WindowsSerialPort final : public SerialPort {
         DWORD read = 0;
         const DWORD wanted = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
         if (!ReadFile(handle_, buffer, wanted, &read, nullptr)) {
-            hung_up_.store(true);  // a port that cannot be read any more is gone
+            NoteFailure(GetLastError());
             return 0;
         }
         return read;
@@ -165,7 +198,10 @@ class WindowsSerialPort final : public SerialPort {
             DWORD n = 0;
             const size_t left = size - written;
             const DWORD chunk = left > 0x10000 ? 0x10000 : static_cast<DWORD>(left);
-            if (!WriteFile(handle_, data + written, chunk, &n, nullptr)) break;
+            if (!WriteFile(handle_, data + written, chunk, &n, nullptr)) {
+                NoteFailure(GetLastError());
+                break;
+            }
             written += n;
             if (n == 0 && GetTickCount() - start >= timeout_ms) break;
             if (n == 0) Sleep(kPollMs);
@@ -179,11 +215,15 @@ class WindowsSerialPort final : public SerialPort {
         DWORD errors = 0;
         if (!IsOpen()) return false;
         if (!ClearCommError(handle_, &errors, stat)) {
-            hung_up_.store(true);  // the driver no longer knows the port: unplugged or gone
+            NoteFailure(GetLastError());  // the driver no longer knows the port: unplugged or gone
             return false;
         }
         if (errors & kLineErrors) line_errors_ = true;
         return true;
+    }
+
+    void NoteFailure(DWORD error) {
+        if (DeviceGone(error)) hung_up_.store(true);
     }
 
     const DWORD queue_bytes_;  // input and output queue asked of the driver

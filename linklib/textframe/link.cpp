@@ -17,13 +17,40 @@ namespace {
 constexpr uint32_t kRates[] = {115200, 57600, 38400, 9600};
 constexpr char kModelCode[] = "R9M";
 
+// True when ComInit on this pair keeps the serial link open from before as it is.
+bool KeptSerialLink(int32_t port, int32_t rate) {
+    const LinkStatus& s = Status();
+    const int32_t number = static_cast<int16_t>(port);
+    return number != 0 && s.open.load() != 0 && s.port.load() == number && s.baud_rate.load() == rate &&
+           Line().IsOpen();
+}
+
 // 0 answered, 1 no answer, 2 the link did not open.
 int ProbeLink(TextFrame& tf, int32_t port, int32_t rate) {
+    // The serial link kept open since the last call may have lost its device meanwhile (an adapter
+    // pulled and plugged in again, a handheld restarted): that port stays hung up for good, so the same
+    // device is opened again at the same rate, once, when the port shows it before the link test or
+    // after a link test that failed.
+    bool may_reopen = KeptSerialLink(port, rate);
     if (tf.ComInit(port, rate) == 0) return 2;
     const LinkTimeouts timeouts = LinkTestTimeouts();
-    const bool answered = HcCommand(CmdLinkTest, 0, nullptr, 0, nullptr, &timeouts);
+    int outcome = 1;
+    for (;;) {
+        if (may_reopen && Line().HungUp()) {
+            may_reopen = false;
+            if (!Line().Reopen()) {
+                outcome = 2;
+                break;
+            }
+        }
+        if (HcCommand(CmdLinkTest, 0, nullptr, 0, nullptr, &timeouts)) {
+            outcome = 0;
+            break;
+        }
+        if (!may_reopen || !Line().HungUp()) break;
+    }
     tf.ComRelease();
-    return answered ? 0 : 1;
+    return outcome;
 }
 
 // 0 the handheld gave the model code of the variant 4, 1 it did not, 2 the link did not open.

@@ -30,6 +30,7 @@ bool IsSupportedRate(uint32_t baud_rate) {
 
 bool SerialLine::Open(int port, uint32_t baud_rate) {
     Close();
+    device_.clear();
     const int number = port & 0xFFFF;
     if (number < 1) return false;
     const std::string device = platform::ComDevicePath(number, IniPath());
@@ -41,7 +42,14 @@ bool SerialLine::Open(int port, uint32_t baud_rate) {
         return false;
     }
     baud_rate_ = baud_rate;
+    device_ = device;
     return true;
+}
+
+bool SerialLine::Reopen() {
+    Close();
+    if (port_ == nullptr || device_.empty()) return false;
+    return port_->Open(device_, baud_rate_);
 }
 
 void SerialLine::UsePort(std::unique_ptr<platform::SerialPort> port) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/serial.h"
 
@@ -25,6 +26,12 @@ class SerialLine {
     bool IsOpen() const { return port_ != nullptr && port_->IsOpen(); }
     // The rate the port was last opened at (the time a frame takes on the line follows from it).
     uint32_t BaudRate() const { return baud_rate_; }
+    // True when the open port's device is gone (the line hung up, or the device failed): only a new
+    // open reaches what is on that port now.
+    bool HungUp() { return IsOpen() && port_->HungUp(); }
+    // Closes the port and opens the device of the last Open again at the same rate (a device that went
+    // away and came back under the same name).  False when it does not open; the port is closed then.
+    bool Reopen();
 
     // True when every byte went out before the write deadline.
     bool Write(const uint8_t* data, size_t size);
@@ -47,6 +54,7 @@ class SerialLine {
     void Refill();
 
     std::unique_ptr<platform::SerialPort> port_;
+    std::string device_;  // of the last open that succeeded
     std::array<uint8_t, 1024> buffer_{};
     size_t read_ = 0;
     size_t fill_ = 0;

@@ -1,6 +1,7 @@
 // The public exports with a byte-frame handheld attached: the library linked in, its extern "C"
 // functions called directly, COM1 to COM4 on the simulated handheld or on devices that do not exist.
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "api/link_state.h"
@@ -203,6 +204,103 @@ TEST_F(Exports, HandheldThatDiesMidWaitEndsTheReceiveAtOnce) {
     const auto again = std::chrono::steady_clock::now();
     EXPECT_NE(SendCmd(bf::CmdLinkTest, 0, 0), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - again, std::chrono::seconds(10));
+}
+
+// The handheld goes away and comes back on the same port between two calls (an adapter pulled and
+// plugged in again).  Each handheld operation opens the port itself, so the first call after it works.
+TEST_F(Exports, TheFirstCallAfterTheHandheldCameBackWorks) {
+    Attach();
+    const Bytes content = PlainBytes(700, 21);
+    Spill("in.bin", content);
+    char number[16] = {};
+    struct Case {
+        const char* name;
+        std::function<int32_t()> call;
+    };
+    const Case cases[] = {
+        {"number", [&] { return thrdGetHcNum(0, 0, number); }},
+        {"upload", [] { return SendFileToHc(0, 0, "\\DATA.BIN", ".\\in.bin", 0, 1); }},
+        {"download", [] { return GetHcFile(0, 0, "\\DATA.BIN", ".\\out.bin", 1); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string error;
+        ASSERT_TRUE(sim_->Restart(&error)) << error;
+        EXPECT_EQ(c.call(), ResultOk);
+        EXPECT_EQ(LinkPort, 1);
+        EXPECT_EQ(LinkMode, 2);
+    }
+    EXPECT_STREQ(number, "BF0000042");
+    EXPECT_EQ(Slurp(Store("DATA.BIN")), content);
+    EXPECT_EQ(Slurp("out.bin"), content);
+}
+
+// The port a caller opened with ComInit and keeps open between raw calls: after the handheld came
+// back on it, the first command reaches it (the port is opened again once); when it does not come
+// back, the call fails after one failed reopen and the port counts as closed.
+TEST_F(Exports, AKeptPortIsOpenedAgainOnceAfterAHangUp) {
+    Attach();
+    ASSERT_NE(ComInit(1, 38400), -1);
+    ASSERT_EQ(SendCmd(bf::CmdLinkTest, 0, 0), 0);
+    std::string error;
+    ASSERT_TRUE(sim_->Restart(&error)) << error;
+    sim_->ClearRecords();
+    EXPECT_EQ(SendCmd(bf::CmdFile, bf::SubDeviceNumber, 0), 0);
+    char number[32]{};
+    int32_t received = -1;
+    EXPECT_EQ(Receive_Data(number, sizeof number - 1, &received), 0);
+    EXPECT_STREQ(number, "BF0000042");
+    EXPECT_EQ(CommandsOf(bf::CmdFile, bf::SubDeviceNumber), 1);
+
+    sim_->Unplug();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_NE(SendCmd(bf::CmdLinkTest, 0, 0), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(IsComInited(), 0);
+    ASSERT_TRUE(sim_->Replug(&error)) << error;
+    EXPECT_NE(ComInit(1, 38400), -1);
+    EXPECT_EQ(SendCmd(bf::CmdLinkTest, 0, 0), 0);
+}
+
+TEST_F(Exports, AHangUpSeenOnlyByTheWriteReopensTheKeptPort) {
+    // A device failure that no status shows before a write: the command goes once more on the
+    // reopened port; data the write could not send stay a failure, and the next call reopens the port.
+    // Either way the port is opened again once.
+    bf::Proto().HcSetExitTime(60, 60);
+    bf::Proto().SetAttempts(2);
+    bf::Tune().retry_pause_ms.store(1);
+    struct Case {
+        const char* name;
+        bool command;
+        bool seen_at_once;
+        int32_t result;
+        int opens;  // after the call: ComInit's and the reopen, if it came
+    } cases[] = {
+        {"command, hang-up seen at once", true, true, bf::kDone, 2},
+        {"command, hang-up met by the write", true, false, bf::kDone, 2},
+        {"data, hang-up seen at once", false, true, bf::kDone, 2},
+        {"data, hang-up met by the write", false, false, bf::kNoAnswer, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto script = std::make_shared<tarvix::fakes::FakeSerialPort::Script>();
+        script->answer = {0x00};
+        auto owned = std::make_unique<tarvix::fakes::FakeSerialPort>(script);
+        tarvix::fakes::FakeSerialPort* port = owned.get();
+        bf::Proto().line().UsePort(std::move(owned));
+        ASSERT_EQ(bf_.ComInit(1, 115200), 1);
+        port->HangUp(c.seen_at_once);
+        const Bytes data(10, 0x41);
+        const auto call = [&] {
+            return c.command ? bf_.SendCommandBlock(bf::CmdLinkTest, 0, 0) : bf_.SendData(data.data(), 10);
+        };
+        EXPECT_EQ(call(), c.result);
+        EXPECT_EQ(port->opens(), c.opens);
+        EXPECT_EQ(call(), bf::kDone);
+        EXPECT_EQ(port->opens(), 2);
+        bf_.ComRelease();
+        bf::Proto().line().UsePort(nullptr);
+    }
 }
 
 TEST_F(Exports, BreakIsNoAnswer) {

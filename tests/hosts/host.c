@@ -18,6 +18,9 @@
  *   bad-table      GetHcFile of the handheld's malformed table \BAD.DBF to .\downa.dbf: the host
  *                  leaves while the library's ".DBF file format error" box is up (WAY box-*)
  *   bad-table-side the same through thrdGetHcFile, which fetches the handheld's \BAD.DBI with it
+ *   replug         the link of a file query left open, then the handheld restarted on its port (the
+ *                  host prints "replug" and waits for a line on its input): the first number query,
+ *                  download and upload after it succeed
  * WAY (how the host leaves):
  *   return         return from main
  *   exit           exit() from the main thread
@@ -310,6 +313,22 @@ static void reach_state(const char* state) {
         if (started != 0) fail("download start", started);
         wait_background(30000);
         fail("the malformed table's download ended without its box", tv.GetLastErrCode());
+    } else if (strcmp(state, "replug") == 0) {
+        reach_state("link");
+        printf("replug\n");
+        fflush(stdout);
+        char line[16];
+        if (fgets(line, sizeof line, stdin) == NULL) fail("no word that the handheld is back", 0);
+        char number[16] = {0};
+        int32_t result = tv.thrdGetHcNum(0, 0, number);
+        if (result != 0 || number[0] == 0) fail("number query after the restart", result);
+        result = tv.GetHcFile(0, 0, DOWNLOAD_NAME, env_path("TARVIX_HOST_DOWNLOAD"), 1);
+        if (result != 0 || !holds_download(env_path("TARVIX_HOST_DOWNLOAD")))
+            fail("download after the restart", result);
+        result = tv.SendFileToHc(0, 0, UPLOAD_NAME, env_path("TARVIX_HOST_UPLOAD"), 0, 1);
+        if (result != 0) fail("upload after the restart", result);
+        if (handheld_size(UPLOAD_NAME) != file_size(env_path("TARVIX_HOST_UPLOAD")))
+            fail("the upload did not arrive whole", handheld_size(UPLOAD_NAME));
     } else {
         fail("unknown state", 0);
     }

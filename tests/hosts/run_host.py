@@ -25,6 +25,7 @@ import os
 import select
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -122,10 +123,29 @@ def map_ports(how, link, env):
             os.symlink(target, name)
 
 
-def run_host(command, env, cwd, limit):
-    """Runs the host; returns (status, output, seconds from "leaving" to the end or None)."""
-    process = subprocess.Popen(command, env=env, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+def restart_handheld(handheld):
+    """Restarts the handheld on its line (SIGUSR2); True once it says so."""
+    handheld.send_signal(signal.SIGUSR2)
+    seen = b""
+    end = time.monotonic() + 10
+    while b"hhsim restarted\n" not in seen:
+        left = end - time.monotonic()
+        if left <= 0 or not select.select([handheld.stdout], [], [], left)[0]:
+            return False
+        chunk = os.read(handheld.stdout.fileno(), 4096)
+        if not chunk:
+            return False
+        seen += chunk
+    return True
+
+
+def run_host(command, env, cwd, limit, handheld=None):
+    """Runs the host; returns (status, output, seconds from "leaving" to the end or None).  A host that
+    prints "replug" has the handheld restarted and is then told so by a line on its input."""
+    process = subprocess.Popen(command, env=env, cwd=cwd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                               stderr=subprocess.STDOUT)
     output = b""
+    replugged = False
     left_at = None
     setup_end = time.monotonic() + 90
     while True:
@@ -143,7 +163,15 @@ def run_host(command, env, cwd, limit):
             break
         output += chunk
         # A Windows host under Wine ends its lines with CR LF.
-        if left_at is None and b"leaving\n" in output.replace(b"\r\n", b"\n"):
+        lines = output.replace(b"\r\n", b"\n")
+        if not replugged and b"replug\n" in lines:
+            replugged = True
+            if handheld is None or not restart_handheld(handheld):
+                output += b"\n[the handheld did not restart]"
+                break
+            process.stdin.write(b"back\n")
+            process.stdin.flush()
+        if left_at is None and b"leaving\n" in lines:
             left_at = time.monotonic()
     status = process.wait()
     ended = time.monotonic()
@@ -221,7 +249,7 @@ def main():
         # The host runs in the scenario's folder: paths given relative to the caller's folder are made whole.
         host = [os.path.abspath(word) if os.path.exists(word) else word for word in shlex.split(args.host)]
         command = shlex.split(args.runner) + host + [entry["state"], entry["way"]]
-        status, output, after_leaving = run_host(command, env, work, entry["limit"])
+        status, output, after_leaving = run_host(command, env, work, entry["limit"], handheld)
         problems = []
         if status != entry["status"]:
             problems.append(f"exit status {status}, expected {entry['status']}")

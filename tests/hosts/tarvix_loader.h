@@ -26,6 +26,7 @@
     X(GetHcFileInfo)               \
     X(SendFileToHc)                \
     X(GetHcFile)                   \
+    X(thrdGetHcNum)                \
     X(thrdSendFileToHc)            \
     X(thrdGetHcFile)               \
     X(thrdQueryStatus)             \

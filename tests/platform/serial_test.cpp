@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -137,6 +138,51 @@ TEST(SerialPort, AHungUpLineEndsEveryWaitAtOnce) {
     EXPECT_FALSE(port->HungUp());
     EXPECT_FALSE(port->WaitReadable(30, nullptr));
     EXPECT_FALSE(port->HungUp());
+}
+
+TEST(SerialPort, AGoneDeviceIsReportedByWhicheverCallMeetsItFirst) {
+    // Whatever the port is asked first after its far end went away, that call ends at once without
+    // data, and from then on the port reports the hang-up, until it is opened again.
+    struct Case {
+        const char* first;
+        std::function<bool(SerialPort&)> call;  // true when the call ended as on a gone device
+    };
+    const uint8_t bytes[64] = {};
+    const Case cases[] = {
+        {"nothing", [](SerialPort&) { return true; }},
+        {"write", [&](SerialPort& p) { return p.Write(bytes, sizeof bytes, 30000) < sizeof bytes; }},
+        {"read",
+         [](SerialPort& p) {
+             uint8_t in[8];
+             return p.ReadAvailable(in, sizeof in) == 0;
+         }},
+        {"queue", [](SerialPort& p) { return p.QueuedBytes() == 0; }},
+        {"wait", [](SerialPort& p) { return !p.WaitReadable(30000, nullptr); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.first);
+        Pty pty;
+        auto port = MakeSerialPort();
+        ASSERT_TRUE(port->Open(pty.path(), 115200));
+        // A live line is no hang-up, idle or with bytes waiting.
+        EXPECT_FALSE(port->HungUp());
+        ASSERT_EQ(write(pty.master(), "ab", 2), 2);
+        ASSERT_TRUE(port->WaitReadable(2000, nullptr));
+        EXPECT_FALSE(port->HungUp());
+        port->Purge();
+        pty.CloseMaster();
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(c.call(*port));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        EXPECT_TRUE(port->HungUp());
+        EXPECT_TRUE(port->HungUp());  // and it stays
+        // The same port object on a fresh line starts clean.
+        Pty other;
+        ASSERT_TRUE(port->Open(other.path(), 115200));
+        EXPECT_FALSE(port->HungUp());
+        EXPECT_EQ(port->Write(bytes, 4, 1000), 4u);
+        EXPECT_FALSE(port->HungUp());
+    }
 }
 
 TEST(SerialPort, ComNamesMapToDevices) {

@@ -36,6 +36,7 @@ class PtyClient {
         if (fd_ >= 0) ::close(fd_);
     }
     bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
 
     void Write(const Bytes& bytes) {
         std::size_t done = 0;

@@ -223,6 +223,40 @@ TEST_F(TextFrameSim, IgnoresAPcAtAnotherRate) {
     EXPECT_EQ(sim_->CommandCount(), 0u);
 }
 
+TEST_F(TextFrameSim, RestartedOnTheSameName) {
+    // Pulled off the line: the PC's open port hangs up and the name leads nowhere, so that it never
+    // reaches the pseudo-terminal that next gets the old number.  Put back: the same name leads to a
+    // new line with the handheld serving from its start; its files stay.
+    Upload("KEEP.TXT", B("kept"));
+    const std::string name = sim_->SlavePath();
+    sim_->Unplug();
+    EXPECT_FALSE(sim_->Running());
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(name)));
+    const Bytes frame = hhsim::tf::BuildFrame(0xFFFFFFFF, Packet(15, 0).data(), 24);
+    EXPECT_LT(::write(pc_->fd(), frame.data(), frame.size()), 0);
+    pollfd p{pc_->fd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 0), 1);
+    EXPECT_NE(p.revents & POLLHUP, 0);
+
+    std::string error;
+    ASSERT_TRUE(sim_->Replug(&error)) << error;
+    EXPECT_TRUE(sim_->Running());
+    EXPECT_EQ(sim_->SlavePath(), name);
+    EXPECT_TRUE(std::filesystem::is_symlink(name));
+    pc_ = std::make_unique<simtest::PtyClient>(name);
+    ASSERT_TRUE(pc_->ok());
+    Command(15, 0);
+    EXPECT_TRUE(std::filesystem::exists(sim_->StorePath() / "KEEP.TXT"));
+    // A restart is both; a second Replug without an Unplug changes nothing.
+    ASSERT_TRUE(sim_->Restart(&error)) << error;
+    EXPECT_TRUE(sim_->Replug(&error));
+    pc_ = std::make_unique<simtest::PtyClient>(name);
+    Command(15, 0);
+    sim_->Unplug();
+    sim_->Stop();  // from unplugged: the private folder goes too
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(name).parent_path()));
+}
+
 TEST_F(TextFrameSim, PortReopensAfterAnExclusiveOpen) {
     // The PC side opens its port exclusively and closes it between operations; the next open must work
     // also for an unprivileged user.

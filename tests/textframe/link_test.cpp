@@ -1,6 +1,7 @@
 // Finding the handheld, its number, the link test and the raw exports, against the simulated
 // handheld on a pseudo-terminal.
 #include <cstring>
+#include <functional>
 
 #include "platform/fake_serial_port.h"
 #include "sim_fixture.h"
@@ -227,6 +228,118 @@ TEST_F(LinkTest, HandheldThatDiesMidWaitEndsTheReceiveAtOnce) {
     EXPECT_EQ(Send_Data(data.data(), 10), 1);
     EXPECT_EQ(TestHcLink(), 1);  // open, but nothing answers
     EXPECT_LT(std::chrono::steady_clock::now() - again, std::chrono::seconds(10));
+}
+
+// The handheld goes away and comes back on the same port between two calls (an adapter pulled and
+// plugged in again): the port the link kept open is hung up, and the first call after it works, on
+// the saved pair, at the cost of one more open of the port.  A call while the handheld stays is not
+// made to open again.
+class ReplugTest : public LinkTest {
+  protected:
+    void SetUp() override {
+        LinkTest::SetUp();
+        StartSim(1);
+        fs::create_directories(Store() / "KELVANHB");
+        // Every open of a port from here on is recorded.
+        opens_ = std::make_shared<fakes::RecordingSerialPort::Record>();
+        tf::Line().UsePort(std::make_unique<fakes::RecordingSerialPort>(opens_));
+    }
+    void TearDown() override {
+        LinkTest::TearDown();
+        tf::Line().UsePort(nullptr);
+    }
+    // Opens of ports since the last look: the handheld's port at its rate (a failed open as the
+    // negative rate), any other port as 0.
+    std::vector<int64_t> TakeOpens() {
+        std::vector<int64_t> opens;
+        for (const auto& open : *opens_) {
+            const int64_t rate = open.opened ? int64_t{open.rate} : -int64_t{open.rate};
+            opens.push_back(open.device == sim().SlavePath() ? rate : 0);
+        }
+        opens_->clear();
+        return opens;
+    }
+    std::shared_ptr<fakes::RecordingSerialPort::Record> opens_;
+};
+
+TEST_F(ReplugTest, TheFirstCallAfterTheHandheldCameBackWorks) {
+    const Bytes table = RandomBytes(700, 11);
+    WriteFile(work_ / "A.DBF", table);
+    char number[16] = {};
+    ASSERT_EQ(thrdGetHcNum(0, 0, number), 0);  // the link stays open on COM1 at 115200
+    EXPECT_EQ(TakeOpens(), (std::vector<int64_t>{115200, 115200}));
+    struct Case {
+        const char* name;
+        bool restart;
+        std::function<int32_t()> call;
+    };
+    const Case cases[] = {
+        {"number", true, [&] { return thrdGetHcNum(0, 0, number); }},
+        {"upload", true, [] { return SendFileToHc(0, 0, "\\KELVANHB\\A.DBF", ".\\A.DBF", 0, 1); }},
+        {"download", true, [] { return GetHcFile(0, 0, "\\KELVANHB\\A.DBF", ".\\downa.dbf", 1); }},
+        {"number again", false, [&] { return thrdGetHcNum(0, 0, number); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.restart) {
+            std::string error;
+            ASSERT_TRUE(sim().Restart(&error)) << error;
+        }
+        sim().ClearRecords();
+        ASSERT_EQ(c.call(), 0);
+        EXPECT_EQ(LinkPort, 1);
+        EXPECT_EQ(LinkRate, 115200);
+        // The saved pair answered after the reopen of its hung-up port, so nothing else was probed;
+        // then the detected link was opened.  Without a restart the kept port serves the probe.
+        const std::vector<int64_t> opens =
+            c.restart ? std::vector<int64_t>{115200, 115200} : std::vector<int64_t>{115200};
+        EXPECT_EQ(TakeOpens(), opens);
+    }
+    EXPECT_STREQ(number, sim().config().number.c_str());
+    EXPECT_EQ(ReadFile(Store() / "KELVANHB" / "A.DBF"), table);
+    EXPECT_EQ(ReadFile(work_ / "downa.dbf"), table);
+}
+
+TEST_F(ReplugTest, APortWhoseDeviceDidNotComeBackCostsOneReopen) {
+    char number[16] = {};
+    ASSERT_EQ(thrdGetHcNum(0, 0, number), 0);
+    TakeOpens();
+    sim().Unplug();
+    EXPECT_EQ(thrdGetHcNum(0, 0, number), 1);
+    EXPECT_EQ(GetLastErrCode(), static_cast<int32_t>(ErrNoLink));
+    // The reopen at the saved rate fails; the scan then leaves the port at its first failed open and
+    // tries COM2 to COM4 (not there).
+    EXPECT_EQ(TakeOpens(), (std::vector<int64_t>{-115200, -57600, 0, 0, 0}));
+    EXPECT_EQ(LinkPort, 1);
+    EXPECT_EQ(LinkRate, 115200);
+    // Once the handheld is back, the next call finds it with a plain open of the saved pair.
+    std::string error;
+    ASSERT_TRUE(sim().Replug(&error)) << error;
+    sim().ClearRecords();
+    EXPECT_EQ(thrdGetHcNum(0, 0, number), 0);
+    EXPECT_EQ(TakeOpens(), (std::vector<int64_t>{115200, 115200}));
+}
+
+TEST_F(LinkTest, AHangUpSeenOnlyByTheLinkTestStillReopensOnce) {
+    // Whether the kept port shows the hang-up before the link test or only when its write fails, the
+    // probe of the saved pair opens the device once more and tests again there.
+    for (const bool seen_at_once : {true, false}) {
+        SCOPED_TRACE(seen_at_once);
+        auto script = std::make_shared<fakes::FakeSerialPort::Script>();
+        script->answer = {0x00};
+        auto owned = std::make_unique<fakes::FakeSerialPort>(script);
+        fakes::FakeSerialPort* port = owned.get();
+        tf::Line().UsePort(std::move(owned));
+        ASSERT_EQ(ComInit(1, 115200), 1);
+        port->HangUp(seen_at_once);
+        EXPECT_EQ(AdPortAndRate(nullptr, nullptr), 0);
+        EXPECT_EQ(LinkPort, 1);
+        // ComInit, the reopen, and the open of the detected link.
+        EXPECT_EQ(port->opens(), 3);
+        EXPECT_EQ(port->writes(), seen_at_once ? 1 : 2);
+        ComRelease();
+        tf::Line().UsePort(nullptr);
+    }
 }
 
 TEST_F(LinkTest, BreakIsNoAcknowledgement) {

@@ -140,8 +140,10 @@ typedef struct HcSysInfoBf {
 int32_t TARVIX_CALL Receive_Byte(uint8_t* byte);
 /* Writes the low byte on the open byte-frame link: 1 written, 0 failed.  Text-frame: 1, nothing sent. */
 int32_t TARVIX_CALL Send_Byte(int32_t byte);
-/* Opens port (0 USB, 1-4 COM1-COM4) at baud_rate for the family of the last detection without recording
- * it.  Text-frame: 1 open, 0 failed.  Byte-frame: 1 for USB, -1 when the serial port did not open. */
+/* Opens port (the low 16 bits: 0 USB, 1 to 65535 COMn) at baud_rate for the family of the last detection
+ * without recording it; the detection itself scans only COM1 to COM4.  Text-frame: 1 open, 0 failed.
+ * Byte-frame: 1 for USB, -1 when the serial port did not open; when the device of the port went away
+ * and came back (a USB-serial adapter plugged in again), the next raw call opens it again once. */
 int32_t TARVIX_CALL ComInit(int32_t port, int32_t baud_rate);
 /* Closes the link opened by ComInit or left open by a detection; non-zero. */
 int32_t TARVIX_CALL ComRelease(void);
@@ -166,9 +168,10 @@ int32_t TARVIX_CALL TestHcLink(void);
 /* AdPortAndRateAndMode without the mode. */
 int32_t TARVIX_CALL AdPortAndRate(int32_t* port, int32_t* baud_rate);
 /* The link detection: the family of the last detection first, then the other, each on the last port
- * and rate, then USB, then COM1-COM4 at the family's rates.  0 when a handheld answered: the non-null
- * outputs receive port (0 USB), rate and mode (3 text-frame, 1 or 2 byte-frame).  1 when none did (or a
- * background transfer owns the link): the outputs are not written. */
+ * and rate (a text-frame port kept open whose device went away is opened again once there), then USB,
+ * then COM1-COM4 at the family's rates.  0 when a handheld answered: the non-null outputs receive port
+ * (0 USB), rate and mode (3 text-frame, 1 or 2 byte-frame).  1 when none did (or a background transfer
+ * owns the link): the outputs are not written. */
 int32_t TARVIX_CALL AdPortAndRateAndMode(int32_t* port, int32_t* baud_rate, uint8_t* mode);
 
 /* Files and folders on the handheld. */
