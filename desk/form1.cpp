@@ -22,6 +22,8 @@
 #include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <QWindow>
+#include <algorithm>
 #include <atomic>
 #include <exception>
 
@@ -188,7 +190,24 @@ void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!shown_once_) {
         shown_once_ = true;
-        if (QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
+        if (QScreen* screen = this->screen()) {
+            // The window opens centred in the screen's free area (without panels and docks) and, where
+            // that area is smaller than the layout, shrunk to fit it, so that its frame, menus and close
+            // button can all be reached.
+            const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+            const QRect area = screen->availableGeometry();
+            const QSize room(area.width() - frame.left() - frame.right(),
+                             area.height() - frame.top() - frame.bottom());
+            if (size().width() > room.width() || size().height() > room.height())
+                resize(size().boundedTo(room).expandedTo(minimumSize()));
+            QRect outer(QPoint(), size().grownBy(frame));
+            outer.moveCenter(area.center());
+            // A window still larger than the area (its layout cannot shrink further) keeps its top-left
+            // corner, with the menus, on screen.
+            outer.moveLeft(std::max(outer.left(), area.left()));
+            outer.moveTop(std::max(outer.top(), area.top()));
+            move(outer.topLeft());  // the position of a window is that of its frame
+        }
         FormShow();
     }
 }
