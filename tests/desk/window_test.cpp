@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTabWidget>
@@ -18,6 +19,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QWindow>
+#include <cstdio>
 
 #include "helpers.h"
 #include "processes.h"
@@ -154,51 +156,64 @@ TEST(Connect, FailureAfterSuccessKeepsThePortAndAnErrorEndsTheProbe) {
     EXPECT_EQ(d.form->HandheldPort, 2);
 }
 
-// Run on a screen of its own by the test below: shows the window and prints where it is.
+// Run on a screen of its own by the test below: shows the window, prints where it is and keeps it
+// on the screen until its standard input ends.
 TEST(WindowOnScreen, DISABLED_PrintGeometry) {
     Desk d(false, false);
     desk::TForm1& f = *d.form;
     QElapsedTimer waited;
     waited.start();
-    while (waited.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    while (!(f.windowHandle() && f.windowHandle()->isExposed()) && waited.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    waited.restart();
+    while (waited.elapsed() < 100) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     const QRect area = f.screen()->availableGeometry();
-    const QRect frame = f.frameGeometry();
     const QRect menus(f.menuBar()->mapToGlobal(QPoint(0, 0)), f.menuBar()->size());
     const QRect data_menu = f.menuBar()->actionGeometry(f.Data1->menuAction());
     auto text = [](const QRect& r) {
         return QStringLiteral("%1 %2 %3 %4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
     };
-    std::printf("area %s frame %s window %s menus %s data-menu-right %d\n", qPrintable(text(area)),
-                qPrintable(text(frame)), qPrintable(text(f.geometry())), qPrintable(text(menus)),
-                menus.x() + data_menu.right());
+    std::printf("area %s frame %s menus %s data-menu-right %d\n", qPrintable(text(area)),
+                qPrintable(text(f.frameGeometry())), qPrintable(text(menus)), menus.x() + data_menu.right());
+    std::fflush(stdout);
+    while (std::getchar() != EOF) {
+    }
 }
 
 // The window on screens of several sizes: inside the available area with its frame, centred, shrunk
 // only where the area is smaller than the designed 1178 x 635.  The offscreen platform draws a frame of
-// 2 pixels around each window; under Xvfb no window manager adds one.
+// 2 pixels around each window; under Xvfb no window manager adds one, and the X server itself is asked
+// where the window is.
 TEST(WindowOnScreen, OpensInsideTheScreenAndShrinksOnlyToFitIt) {
     struct Case {
         const char* what;
-        const char* platform;  // "offscreen" or "xcb" (an Xvfb screen of the size)
+        bool x;  // an Xvfb screen of the size, else the offscreen platform's
         int width, height;
         QRect frame;  // the window with its frame, as it must open
     };
     const Case cases[] = {
-        {"small display", "offscreen", 1024, 768, QRect(0, 64, 1024, 639)},
-        {"800 x 600", "offscreen", 800, 600, QRect(0, 0, 800, 600)},
-        {"large display keeps the designed size", "offscreen", 1920, 1080, QRect(369, 220, 1182, 639)},
-        {"small display under X", "xcb", 1024, 768, QRect(0, 66, 1024, 635)},
-        {"800 x 600 under X", "xcb", 800, 600, QRect(0, 0, 800, 600)},
+        {"small display", false, 1024, 768, QRect(0, 64, 1024, 639)},
+        {"800 x 600", false, 800, 600, QRect(0, 0, 800, 600)},
+        {"large display keeps the designed size", false, 1920, 1080, QRect(369, 220, 1182, 639)},
+        {"small display under X", true, 1024, 768, QRect(0, 66, 1024, 635)},
+        {"800 x 600 under X", true, 800, 600, QRect(0, 0, 800, 600)},
+        {"large display under X", true, 1920, 1080, QRect(371, 222, 1178, 635)},
     };
+    const QString server = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         QTemporaryDir dir;
         QProcess xvfb;
-        if (QString::fromLatin1(c.platform) == QLatin1String("xcb")) {
-            const QString server = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-            if (server.isEmpty()) {
-                ADD_FAILURE() << "Xvfb is needed (apt-get install xvfb)";
+        auto end_server = qScopeGuard([&xvfb] {
+            if (xvfb.state() == QProcess::NotRunning) return;
+            xvfb.terminate();
+            xvfb.waitForFinished();
+        });
+        if (c.x) {
+            if (server.isEmpty() || xdotool.isEmpty()) {
+                ADD_FAILURE() << "Xvfb and xdotool are needed (apt-get install xvfb xdotool)";
                 continue;
             }
             // The server names its display on standard output once it takes clients.
@@ -233,17 +248,46 @@ TEST(WindowOnScreen, OpensInsideTheScreenAndShrinksOnlyToFitIt) {
         probe.start(QCoreApplication::applicationFilePath(),
                     {QStringLiteral("--gtest_also_run_disabled_tests"),
                      QStringLiteral("--gtest_filter=WindowOnScreen.DISABLED_PrintGeometry")});
-        ASSERT_TRUE(probe.waitForFinished(30000));
-        const QString out = QString::fromLocal8Bit(probe.readAllStandardOutput());
-        if (xvfb.state() != QProcess::NotRunning) {
-            xvfb.terminate();
-            xvfb.waitForFinished();
+        ASSERT_TRUE(probe.waitForStarted());
+        auto end_probe = qScopeGuard([&probe] {
+            if (probe.state() == QProcess::NotRunning) return;
+            probe.kill();
+            probe.waitForFinished();
+        });
+        QString out;
+        QElapsedTimer waited;
+        waited.start();
+        while (!out.contains(QLatin1String("data-menu-right")) && waited.elapsed() < 30000 &&
+               probe.state() == QProcess::Running) {
+            probe.waitForReadyRead(500);
+            out += QString::fromLocal8Bit(probe.readAllStandardOutput());
         }
+        // Where the X server has the window, while it is on the screen.
+        QRect on_x;
+        if (c.x) {
+            QProcess ask;
+            ask.setProcessEnvironment(env);
+            ask.start(xdotool,
+                      {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                       QString::number(probe.processId()), QStringLiteral("."),
+                       QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), QStringLiteral("%@")});
+            ASSERT_TRUE(ask.waitForFinished(10000));
+            const QString said = QString::fromLatin1(ask.readAllStandardOutput());
+            const QRegularExpressionMatch g =
+                QRegularExpression(QStringLiteral(R"(X=(-?\d+)\nY=(-?\d+)\nWIDTH=(\d+)\nHEIGHT=(\d+))"))
+                    .match(said);
+            ASSERT_TRUE(g.hasMatch()) << said.toStdString() << ask.readAllStandardError().toStdString();
+            on_x = QRect(g.captured(1).toInt(), g.captured(2).toInt(), g.captured(3).toInt(),
+                         g.captured(4).toInt());
+        }
+        probe.closeWriteChannel();
+        ASSERT_TRUE(probe.waitForFinished(30000));
+        out += QString::fromLocal8Bit(probe.readAllStandardOutput());
         ASSERT_EQ(probe.exitCode(), 0) << out.toStdString() << probe.readAllStandardError().toStdString();
         const QRegularExpressionMatch m =
             QRegularExpression(
                 QStringLiteral(
-                    R"(area (-?\d+) (-?\d+) (\d+) (\d+) frame (-?\d+) (-?\d+) (\d+) (\d+) window .* menus (-?\d+) (-?\d+) (\d+) (\d+) data-menu-right (-?\d+))"))
+                    R"(area (-?\d+) (-?\d+) (\d+) (\d+) frame (-?\d+) (-?\d+) (\d+) (\d+) menus (-?\d+) (-?\d+) (\d+) (\d+) data-menu-right (-?\d+))"))
                 .match(out);
         ASSERT_TRUE(m.hasMatch()) << out.toStdString();
         auto rect = [&m](int first) {
@@ -253,6 +297,9 @@ TEST(WindowOnScreen, OpensInsideTheScreenAndShrinksOnlyToFitIt) {
         const QRect area = rect(1), frame = rect(5), menus = rect(9);
         EXPECT_EQ(area, QRect(0, 0, c.width, c.height));
         EXPECT_EQ(frame, c.frame);
+        if (c.x) {
+            EXPECT_EQ(on_x, c.frame) << "the X server has the window where the desk put it";
+        }
         EXPECT_TRUE(area.contains(frame)) << "the frame with its close button lies on the screen";
         EXPECT_TRUE(area.contains(menus.topLeft()));
         EXPECT_LE(m.captured(13).toInt(), area.right()) << "the Data menu is in reach";
