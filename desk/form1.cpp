@@ -22,6 +22,8 @@
 #include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <QWindow>
+#include <algorithm>
 #include <atomic>
 #include <exception>
 
@@ -188,7 +190,24 @@ void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!shown_once_) {
         shown_once_ = true;
-        if (QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
+        if (QScreen* screen = this->screen()) {
+            // The window opens centred in the screen's free area (without panels and docks) and, where
+            // that area is smaller than the layout, shrunk to fit it, so that its frame, menus and close
+            // button can all be reached.
+            const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+            const QRect area = screen->availableGeometry();
+            const QSize room(area.width() - frame.left() - frame.right(),
+                             area.height() - frame.top() - frame.bottom());
+            if (size().width() > room.width() || size().height() > room.height())
+                resize(size().boundedTo(room).expandedTo(minimumSize()));
+            QRect outer(QPoint(), size().grownBy(frame));
+            outer.moveCenter(area.center());
+            // A window still larger than the area (its layout cannot shrink further) keeps its top-left
+            // corner, with the menus, on screen.
+            outer.moveLeft(std::max(outer.left(), area.left()));
+            outer.moveTop(std::max(outer.top(), area.top()));
+            move(outer.topLeft());  // the position of a window is that of its frame
+        }
         FormShow();
     }
 }
@@ -398,10 +417,12 @@ void TForm1::ddfs1Click() {
         ui_.plain(QStringLiteral("(B.dbf)File association missing!"));
         return;
     }
-    // A fresh copy of the template replaces any earlier table, so records never pile up across runs.
+    // The new table is built beside A.DBF from a fresh copy of the template (so records never pile up
+    // across runs) and takes its place only once it is complete and is to be sent: a cancelled or
+    // failed upload leaves the earlier table, which a later download's texts are read by, as it was.
     const QString table_path = QDir(data_dir_).filePath(QStringLiteral("A.DBF"));
+    const QString temp = QDir(data_dir_).filePath(QStringLiteral(".A.DBF.part"));
     {
-        const QString temp = QDir(data_dir_).filePath(QStringLiteral(".A.DBF.part"));
         QFile::remove(temp);
         // The copy records the code page its texts are written in, so that the table reads the same
         // under any operator's language.
@@ -411,8 +432,8 @@ void TForm1::ddfs1Click() {
         } catch (const DeskError&) {
             copied = false;
         }
-        copied = copied && ::rename(QFile::encodeName(temp).constData(),
-                                    QFile::encodeName(table_path).constData()) == 0;
+        // A name that no table can take (a folder) is found before any work.
+        copied = copied && (!QFileInfo::exists(table_path) || QFileInfo(table_path).isFile());
         if (!copied) {
             QFile::remove(temp);
             ui_.plain(QStringLiteral("Send the file failed, please try again!"));
@@ -462,21 +483,29 @@ void TForm1::ddfs1Click() {
         // The grid's current record ends on the last row, as after a walk through every record.
         if (count > 0)
             DBGrid2->setCurrentIndex(model_->index(count - 1, std::max(0, DBGrid2->currentIndex().column())));
-        // Texts that would arrive changed are shown before anything is written or sent.
-        changes = FindTextChanges(table_path, records, operator_language_);
+        // Texts that would arrive changed are shown before anything is written or sent; they are judged
+        // by the code page the new table records.
+        changes = FindTextChanges(temp, records, operator_language_);
         if (changes.records > 0) {
             pump.flush();
             if (!ui_.confirm(ChangedTextsQuestion(changes))) {
+                QFile::remove(temp);
                 reset_bar();
                 return;
             }
         }
-        AppendTaskRecords(table_path, records, operator_language_,
-                          [&pump, count](int k) { pump.set(count + k); });
+        AppendTaskRecords(temp, records, operator_language_, [&pump, count](int k) { pump.set(count + k); });
         pump.flush();
     } catch (const std::exception& e) {
+        QFile::remove(temp);
         reset_bar();
         ui_.errorReport(ExceptionText(e));
+        return;
+    }
+    if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(table_path).constData()) != 0) {
+        QFile::remove(temp);
+        reset_bar();
+        ui_.plain(QStringLiteral("Send the file failed, please try again!"));
         return;
     }
     // The bar follows the transfer from here.

@@ -7,7 +7,10 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <atomic>
+#include <cstdio>
+#include <vector>
 
+#include "linklib/tables/dbf.h"
 #include "processes.h"
 
 namespace desk {
@@ -31,6 +34,67 @@ const QRegularExpression& ReportPart() {
 
 std::atomic<unsigned> g_report_parts{0};
 
+// The version bytes of dBase tables (dBase II to 7, FoxBase, FoxPro, Visual FoxPro, with and without
+// memo files).  A packed table starts with the year of its date, which is none of them.
+bool IsTableVersion(uint8_t version) {
+    switch (version) {
+        case 0x02:
+        case 0x03:
+        case 0x04:
+        case 0x05:
+        case 0x07:
+        case 0x30:
+        case 0x31:
+        case 0x32:
+        case 0x43:
+        case 0x63:
+        case 0x7B:
+        case 0x83:
+        case 0x87:
+        case 0x8B:
+        case 0x8E:
+        case 0xCB:
+        case 0xE5:
+        case 0xF5:
+        case 0xFB:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The file of the folder under name, matched without regard to case; empty when there is none.
+QString ExistingNoCase(const QDir& dir, const QString& name) {
+    if (QFileInfo::exists(dir.filePath(name))) return dir.filePath(name);
+    const QStringList entries =
+        dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& e : entries)
+        if (e.compare(name, Qt::CaseInsensitive) == 0) return dir.filePath(e);
+    return {};
+}
+
+bool IsTableName(const QString& name) {
+    return name.endsWith(QLatin1String(".dbf"), Qt::CaseInsensitive);
+}
+
+// Puts the earlier file held aside at `previous` back under `target`.  True when the aside file is
+// gone (put back, or dropped for a complete table in its place).
+bool SettleHeldAside(const QDir& dir, const QString& previous, const QString& target_name) {
+    const QString target = ExistingNoCase(dir, target_name);
+    if (target.isEmpty()) return QFile::rename(previous, dir.filePath(target_name));
+    const QFileInfo info(target);
+    // Something the desk never writes holds the name: both stay as they are.
+    if (info.isSymLink() || !info.isFile()) return false;
+    if (IsCompleteTable(target)) return QFile::remove(previous);
+    if (IsTableName(target_name)) {
+        // A download not yet unpacked, or one unpacking refused: kept where a failed unpacking keeps it.
+        const QString aside_name = target_name.left(target_name.size() - 1) + QLatin1Char('$');
+        if (ExistingNoCase(dir, aside_name).isEmpty()) QFile::rename(target, dir.filePath(aside_name));
+    }
+    // Replaces whatever still holds the name in one step.
+    return std::rename(QFile::encodeName(previous).constData(), QFile::encodeName(target).constData()) == 0;
+}
+
 }  // namespace
 
 std::optional<long long> TemporaryFileOwner(const QString& file_name) {
@@ -50,10 +114,34 @@ QString ReportTemporaryName(const QString& target_file_name) {
         .arg(g_report_parts.fetch_add(1));
 }
 
+bool IsCompleteTable(const QString& path) {
+    namespace dbf = tarvix::dbf;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    const QByteArray fixed = f.read(static_cast<qint64>(dbf::kTableHeaderSize));
+    const auto* fixed_bytes = reinterpret_cast<const uint8_t*>(fixed.constData());
+    if (fixed.size() < static_cast<qsizetype>(dbf::kTableHeaderSize) || !IsTableVersion(fixed_bytes[0]))
+        return false;
+    const uint16_t header_length = dbf::StoredHeaderLength({fixed_bytes, static_cast<size_t>(fixed.size())});
+    if (!f.seek(0)) return false;
+    const QByteArray head = f.read(header_length);
+    if (head.size() != header_length) return false;
+    dbf::Header header;
+    if (!dbf::ParseHeader(
+            {reinterpret_cast<const uint8_t*>(head.constData()), static_cast<size_t>(head.size())}, header))
+        return false;
+    const quint64 needed =
+        quint64{header.header_length} + quint64{header.record_count} * header.record_length;
+    return static_cast<quint64>(f.size()) >= needed;
+}
+
 int RemoveStaleTemporaries(const QString& folder) {
     const QDir dir(folder);
     int removed = 0;
     const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    // Part files go before the earlier files are settled, so a name is judged with no leftovers of its
+    // own beside it.
+    std::vector<std::pair<QString, QString>> held;  // (aside file, the name it was held aside from)
     for (const QString& name : names) {
         const std::optional<long long> pid = TemporaryFileOwner(name);
         if (!pid) continue;
@@ -61,17 +149,15 @@ int RemoveStaleTemporaries(const QString& folder) {
         const QFileInfo info(path);
         if (info.isSymLink() || !info.isFile() || !OwnedByThisUser(info.ownerId())) continue;
         if (!ProcessGone(*pid, info.lastModified())) continue;
-        const QRegularExpressionMatch held = LibraryPart().match(name);
-        if (held.hasMatch() && !held.captured(3).isEmpty()) {
-            // The table a download held aside: it is the operator's earlier table.
-            const QString target = dir.filePath(held.captured(1));
-            if (!QFileInfo::exists(target) && QFile::rename(path, target)) {
-                ++removed;
-                continue;
-            }
+        const QRegularExpressionMatch m = LibraryPart().match(name);
+        if (m.hasMatch() && !m.captured(3).isEmpty()) {
+            held.emplace_back(path, m.captured(1));
+            continue;
         }
         if (QFile::remove(path)) ++removed;
     }
+    for (const auto& [previous, target_name] : held)
+        if (SettleHeldAside(dir, previous, target_name)) ++removed;
     return removed;
 }
 

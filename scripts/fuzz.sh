@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the fuzz preset (clang-14 with libFuzzer, ASan and UBSan) and runs every fuzz target for a while.
+# Builds the fuzz preset (clang-14 with libFuzzer, ASan and UBSan) and runs every fuzz target for a while;
+# installs clang-14 and its runtimes first where they are missing.
 # Usage: scripts/fuzz.sh [-j runs at once, default 1] [seconds per target, default 60] [target ...]
 # Each target keeps its own corpus, log (build/fuzz/runs/<target>.log) and crash inputs
 # (build/fuzz/runs/<target>-crash-*), so that several runs go on side by side (-j), and so can
@@ -19,6 +20,29 @@ if [ ${#targets[@]} -eq 0 ]; then
     targets=(fuzz_dbf_reader fuzz_pack fuzz_unpack fuzz_mif
         fuzz_tf_frame fuzz_tf_file_info fuzz_tf_command fuzz_tf_usb_block
         fuzz_bf_frame fuzz_bf_replies fuzz_bf_usb_packets fuzz_sysinfo)
+fi
+
+# What the fuzz build needs beyond the machine scripts/demo.sh sets up: clang-14 and its libFuzzer and
+# sanitizer runtimes (a package clang-14 only recommends).  Installed here when missing, as root on
+# Debian, the way scripts/demo.sh installs its packages.
+needed=(cmake ninja-build clang-14 libclang-rt-14-dev)
+missing=()
+if command -v dpkg-query >/dev/null 2>&1; then
+    for p in "${needed[@]}"; do
+        dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
+    done
+elif ! command -v clang++-14 >/dev/null 2>&1; then
+    missing=(clang-14)
+fi
+if [ ${#missing[@]} -gt 0 ]; then
+    if command -v apt-get >/dev/null 2>&1 && [ "$(id -u)" = 0 ]; then
+        echo "== installing ${missing[*]}"
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    else
+        echo "fuzz.sh: ${missing[*]} needed: apt-get install ${missing[*]} (as root)" >&2
+        exit 1
+    fi
 fi
 
 cmake --preset fuzz >/dev/null

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QProgressBar>
 #include <QTableWidget>
@@ -193,6 +194,72 @@ TEST(CodePage, UploadAsksBeforeTextsArriveChanged) {
                                               "(\"?\" for a character the code page CP1252 lacks, or a text "
                                               "cut to its field)."));
     }
+}
+
+// A table sent under zh_CN, then an upload under a Western language whose question is cancelled: the
+// sent table stays byte for byte, so a byte-frame handheld's table (which records no code page) still
+// reads as Chinese; choosing to send replaces it with the new one.
+TEST(CodePage, CancelledUploadLeavesTheSentTableAsItWas) {
+    const QString name = QString::fromUtf8("张三"), street = QString::fromUtf8("张三街道一号");
+    Desk d;
+    d.form->setOperatorLanguage(QStringLiteral("zh_CN.UTF-8"));
+    QTemporaryDir books;
+    const QString book = books.filePath(QStringLiteral("m.xlsx"));
+    desktest::WriteXlsx(book, {{"NID", "clientid", "address", "meterid", "ROTER", "lx"},
+                               {1, name, street, "7", "R1", "T1"},
+                               {2, "C2", "Calle 2", "8", "R1", "T1"}});
+    d.import(book);
+    d.form->ddfs1->trigger();
+    ASSERT_EQ(d.ui.last(), QStringLiteral("File upload success!"));
+    const QString table = d.data.file(QStringLiteral("A.DBF"));
+    ASSERT_EQ(StoredDriver(table), 0x7A);
+    QFile sent_file(table);
+    ASSERT_TRUE(sent_file.open(QIODevice::ReadOnly));
+    const QByteArray sent = sent_file.readAll();
+    sent_file.close();
+
+    d.form->setOperatorLanguage(QStringLiteral("C.UTF-8"));
+    d.ui.confirm_answers.push_back(false);
+    const size_t before = d.ui.messages.size();
+    d.form->ddfs1->trigger();
+    ASSERT_EQ(d.ui.messages.size(), before + 1);
+    EXPECT_EQ(d.ui.lastKind(), "confirm");
+    EXPECT_TRUE(d.ui.last().contains(QStringLiteral("code page CP1252"))) << d.ui.last().toStdString();
+    EXPECT_EQ(d.hc.count("send"), 1);
+    ASSERT_TRUE(sent_file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(sent_file.readAll(), sent) << "Cancel changes no byte of the table sent before";
+    sent_file.close();
+    for (const QString& file : QDir(d.data.path()).entryList(QDir::Files | QDir::Hidden))
+        EXPECT_FALSE(file.contains(QStringLiteral(".part"))) << file.toStdString();
+
+    // The handheld gives the table back rebuilt, without the mark: read by the table it came from.
+    d.hc.on_get = [&d] {
+        const QString down = d.data.file(QStringLiteral("downa.dbf"));
+        QFile::remove(down);
+        ASSERT_TRUE(QFile::copy(d.data.file(QStringLiteral("A.DBF")), down));
+        MarkTemplate(down, 0);
+    };
+    d.form->DownloadfromHHU1Click();
+    ASSERT_EQ(d.form->ListView2->rowCount(), 2);
+    EXPECT_EQ(d.form->ListView2->item(0, 1)->text(), name);
+    EXPECT_EQ(d.form->ListView2->item(0, 2)->text(), street);
+
+    // Sent as it would arrive: the new table, in the code page it records, replaces the earlier one.
+    std::vector<std::map<std::string, std::string>> received;
+    uint8_t received_driver = 0;
+    d.hc.on_send = [&] {
+        received = desktest::ReadTable(table);
+        received_driver = StoredDriver(table);
+    };
+    d.ui.confirm_answers.push_back(true);
+    d.form->ddfs1->trigger();
+    ASSERT_EQ(d.hc.count("send"), 2);
+    EXPECT_TRUE(d.ui.last().startsWith(QStringLiteral("File upload success!\n1 of the meters")))
+        << d.ui.last().toStdString();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received_driver, 0x03);
+    EXPECT_EQ(received[0].at("cid"), "??");
+    EXPECT_EQ(received[1].at("addres"), "Calle 2");
 }
 
 TEST(CodePage, ChoiceOfCodePage) {

@@ -1,4 +1,5 @@
-// The desk's tests run with a real (offscreen) Qt application.
+// The desk's tests run with a real (offscreen) Qt application, on a screen large enough for the
+// window's designed size (the offscreen platform's own screen is 800 x 600).
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -14,7 +15,8 @@ void Filter(QtMsgType type, const QMessageLogContext& context, const QString& me
 
 int main(int argc, char** argv) {
     g_default = qInstallMessageHandler(Filter);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" TARVIX_SOURCE_DIR "/tests/desk/screen.json");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

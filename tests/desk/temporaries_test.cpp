@@ -1,5 +1,5 @@
 // Part files left by a desk that ended mid-write: removed once their process no longer runs, kept
-// while it does, and no other file touched.
+// while it does, and no other file touched; an earlier table held aside is never lost.
 #include "temporaries.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include "helpers.h"
+#include "linklib/tables/dbf.h"
 #include "processes.h"
 
 namespace {
@@ -151,21 +152,118 @@ TEST(Temporaries, StaleFilesGoLiveOnesAndOthersStay) {
     running.waitForFinished();
 }
 
-// The earlier table a download held aside comes back when the download never put a new one in place.
-TEST(Temporaries, TableHeldAsideComesBack) {
+// Table files as a download may leave them under downa.dbf.
+struct TableFiles {
+    QByteArray complete, packed, malformed, cut;
+};
+TableFiles MakeTableFiles(const QDir& scratch) {
+    TableFiles t;
+    const QString table = scratch.filePath(QStringLiteral("table.dbf"));
+    desktest::WriteTaskTable(table, {{{"nid", "1"}}, {{"nid", "2"}}, {{"nid", "3"}}});
+    t.complete = Bytes(table);
+    // A packed table as the handheld sends it: date, blanks, 1 record of 2 bytes, 1 field "nid" N(3).
+    t.packed = QByteArray("\x7E\x0C\x0B", 3) + QByteArray(8, ' ') + QByteArray("\x01\x00\x02\x00\x01", 5) +
+               QByteArray("nid\0\0\0\0\0\0\0N\x02\x03\x00\x00\x00", 16) + QByteArray("\xD1\x23", 2);
+    // A table header whose record length disagrees with its fields.
+    t.malformed = t.complete.left(static_cast<qsizetype>(
+        tarvix::dbf::StoredHeaderLength({reinterpret_cast<const uint8_t*>(t.complete.constData()), 32})));
+    t.malformed[10] = '\x05';
+    t.malformed[11] = '\x00';
+    // The table cut after its first record: the header counts three.
+    const qsizetype record =
+        static_cast<uint8_t>(t.complete[10]) | (static_cast<uint8_t>(t.complete[11]) << 8);
+    t.cut = t.complete.left(t.complete.size() - 1 - 2 * record);
+    return t;
+}
+
+TEST(Temporaries, CompleteTablesAreToldFromPackedCutAndMalformedOnes) {
     QTemporaryDir dir;
     const QDir folder(dir.path());
-    const long long dead = EndedProcess();
-    const QString aside = QStringLiteral("downa.dbf.part%1-0.previous").arg(dead);
-    Touch(folder.filePath(aside), "earlier table");
-    EXPECT_EQ(desk::RemoveStaleTemporaries(dir.path()), 1);
-    EXPECT_EQ(Bytes(folder.filePath(QStringLiteral("downa.dbf"))), "earlier table");
-    EXPECT_FALSE(folder.exists(aside));
-    // With a table in place, what was held aside is older than it and goes.
-    Touch(folder.filePath(aside), "older table");
-    EXPECT_EQ(desk::RemoveStaleTemporaries(dir.path()), 1);
-    EXPECT_EQ(Bytes(folder.filePath(QStringLiteral("downa.dbf"))), "earlier table");
-    EXPECT_FALSE(folder.exists(aside));
+    const TableFiles t = MakeTableFiles(folder);
+    const std::pair<const char*, QByteArray> cases[] = {
+        {"complete", t.complete},
+        {"complete without its end marker", t.complete.chopped(1)},
+        {"packed", t.packed},
+        {"malformed", t.malformed},
+        {"cut", t.cut},
+        {"empty", QByteArray()},
+        {"text", "not a table at all"},
+        {"header only", t.complete.left(32)},
+    };
+    for (const auto& [what, bytes] : cases) {
+        const QString path = folder.filePath(QString::fromUtf8(what));
+        Touch(path, bytes);
+        EXPECT_EQ(desk::IsCompleteTable(path), std::string(what).starts_with("complete")) << what;
+    }
+    EXPECT_FALSE(desk::IsCompleteTable(folder.filePath(QStringLiteral("none"))));
+}
+
+// The earlier file a download held aside is never lost: it comes back unless a complete new table
+// took its place, and a download that was not yet (or could not be) unpacked goes to downa.db$.
+TEST(Temporaries, EarlierFileHeldAsideComesBackUnlessACompleteTableTookItsPlace) {
+    QTemporaryDir scratch;
+    const TableFiles t = MakeTableFiles(QDir(scratch.path()));
+    const QByteArray earlier = t.complete + "earlier";  // the operator's earlier table, byte for byte
+    const QByteArray older_packed = "packed table of an earlier failed download";
+    const QByteArray none;  // no such file
+    struct Case {
+        const char* what;
+        const char* target;  // the name the file was held aside from
+        QByteArray under_target;
+        QByteArray aside_before;  // under downa.db$
+        bool live;                // the process that held it aside still runs
+        QByteArray target_after, aside_after;
+        bool held_gone;
+    };
+    const Case cases[] = {
+        {"nothing took its place", "downa.dbf", none, none, false, earlier, none, true},
+        {"packed download renamed in place", "downa.dbf", t.packed, none, false, earlier, t.packed, true},
+        {"malformed download left in place", "downa.dbf", t.malformed, none, false, earlier, t.malformed,
+         true},
+        {"table cut short", "downa.dbf", t.cut, none, false, earlier, t.cut, true},
+        {"downa.db$ taken", "downa.dbf", t.packed, older_packed, false, earlier, older_packed, true},
+        {"complete new table in place", "downa.dbf", t.complete, none, false, t.complete, none, true},
+        {"side file", "downa.dbi", "side file of the new table", none, false, earlier, none, true},
+        {"process still running", "downa.dbf", t.packed, none, true, t.packed, none, false},
+    };
+    QProcess running;
+    running.start(QStringLiteral("/bin/sleep"), {QStringLiteral("60")});
+    ASSERT_TRUE(running.waitForStarted());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const QDir folder(dir.path());
+        const QString target = folder.filePath(QString::fromLatin1(c.target));
+        const QString aside = folder.filePath(QStringLiteral("downa.db$"));
+        const QString held =
+            target + QStringLiteral(".part%1-0.previous").arg(c.live ? running.processId() : EndedProcess());
+        Touch(held, earlier);
+        if (!c.under_target.isNull()) Touch(target, c.under_target);
+        if (!c.aside_before.isNull()) Touch(aside, c.aside_before);
+
+        EXPECT_EQ(desk::RemoveStaleTemporaries(dir.path()), c.held_gone ? 1 : 0);
+        EXPECT_EQ(QFileInfo::exists(held), !c.held_gone);
+        EXPECT_EQ(QFileInfo::exists(target), !c.target_after.isNull());
+        EXPECT_EQ(Bytes(target), c.target_after);
+        EXPECT_EQ(QFileInfo::exists(aside), !c.aside_after.isNull());
+        EXPECT_EQ(Bytes(aside), c.aside_after);
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(),
+                  !c.held_gone + !c.target_after.isNull() + !c.aside_after.isNull());
+    }
+    running.kill();
+    running.waitForFinished();
+}
+
+// A folder under the table's name is nothing the desk wrote: it and the earlier table stay.
+TEST(Temporaries, EarlierTableStaysWhenSomethingElseHoldsItsName) {
+    QTemporaryDir dir;
+    const QDir folder(dir.path());
+    ASSERT_TRUE(folder.mkdir(QStringLiteral("downa.dbf")));
+    const QString held = folder.filePath(QStringLiteral("downa.dbf.part%1-0.previous").arg(EndedProcess()));
+    Touch(held, "earlier table");
+    EXPECT_EQ(desk::RemoveStaleTemporaries(dir.path()), 0);
+    EXPECT_EQ(Bytes(held), "earlier table");
+    EXPECT_TRUE(QFileInfo(folder.filePath(QStringLiteral("downa.dbf"))).isDir());
 }
 
 // The download clears the data folder before its transfer, the export the report's folder.

@@ -169,6 +169,19 @@ TEST(Upload, TemplateAndCopyChecks) {
     }
 }
 
+// Names in the data folder that an upload's own table under construction would leave.
+QStringList PartFiles(const QString& folder) {
+    QStringList parts;
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+        if (name.contains(QStringLiteral(".part"))) parts << name;
+    return parts;
+}
+
+QByteArray Bytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 TEST(Upload, BeforeAnyImportTheClosedGridIsReported) {
     Desk d;
     d.form->ddfs1Click();
@@ -176,12 +189,17 @@ TEST(Upload, BeforeAnyImportTheClosedGridIsReported) {
     EXPECT_EQ(d.ui.last(), QStringLiteral("Cannot perform this operation on a closed dataset"));
     EXPECT_EQ(d.hc.count("send"), 0);
     EXPECT_FALSE(d.form->ProgressBar3->isVisible());
-    EXPECT_TRUE(desktest::ReadTable(d.data.file(QStringLiteral("A.DBF"))).empty())
-        << "the template copy was made";
+    // The table was being built beside its place: nothing of it stays.
+    EXPECT_FALSE(QFile::exists(d.data.file(QStringLiteral("A.DBF"))));
+    EXPECT_TRUE(PartFiles(d.data.path()).isEmpty()) << PartFiles(d.data.path()).join(' ').toStdString();
 }
 
-TEST(Upload, ATemplateWithoutAFieldIsReportedAndTheTableClosed) {
+TEST(Upload, ATemplateWithoutAFieldIsReportedAndTheEarlierTableKept) {
     Imported d(Meters(2));
+    d.form->ddfs1Click();
+    ASSERT_EQ(d.ui.last(), QStringLiteral("File upload success!"));
+    const QByteArray earlier = Bytes(d.table());
+    ASSERT_EQ(desktest::ReadTable(d.table()).size(), 2u);
     // A template that lacks "reset".
     QFile::remove(d.data.file(QStringLiteral("B.DBF")));
     tarvix::dbf::Writer w;
@@ -197,10 +215,11 @@ TEST(Upload, ATemplateWithoutAFieldIsReportedAndTheTableClosed) {
     EXPECT_EQ(d.ui.lastKind(), "error");
     EXPECT_TRUE(d.ui.last().contains(QStringLiteral("reset"), Qt::CaseInsensitive))
         << d.ui.last().toStdString();
-    EXPECT_EQ(d.hc.count("send"), 0);
+    EXPECT_EQ(d.hc.count("send"), 1);
     EXPECT_FALSE(d.form->ProgressBar3->isVisible());
-    // Closed on the error path: the table reads back whole, without half-written records.
-    EXPECT_TRUE(desktest::ReadTable(d.table()).empty());
+    // The table under construction is dropped on the error path; the one sent before stays whole.
+    EXPECT_EQ(Bytes(d.table()), earlier);
+    EXPECT_TRUE(PartFiles(d.data.path()).isEmpty()) << PartFiles(d.data.path()).join(' ').toStdString();
 }
 
 TEST(Upload, ShippedTemplateFitsTheHandheld) {

@@ -2,17 +2,34 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QProgressBar>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QScreen>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
+#include <QTemporaryDir>
+#include <QWindow>
+#include <cstdio>
 
 #include "helpers.h"
 #include "processes.h"
 
 using desktest::Desk;
+
+// Readable failure output for rectangles.
+inline void PrintTo(const QRect& r, std::ostream* os) {
+    *os << r.x() << "," << r.y() << " " << r.width() << "x" << r.height();
+}
 
 namespace {
 
@@ -26,7 +43,8 @@ TEST(Window, StartsEmptyWithItsMenusAndNoPage) {
     Desk d(/*with_db=*/false, /*with_template=*/false);
     desk::TForm1& f = *d.form;
     EXPECT_EQ(f.windowTitle(), QString());
-    EXPECT_EQ(f.size(), QSize(1178, 635));
+    EXPECT_EQ(f.size(), QSize(1178, 635))
+        << "the tests' screen must hold the designed size (tests/desk/main.cpp)";
     EXPECT_EQ(Captions(f.menuBar()->actions()), (QStringList{"File", "Data"}));
     EXPECT_EQ(Captions(f.t2->actions()), (QStringList{"Connect to HHU", "Exit"}));
     EXPECT_EQ(Captions(f.Data1->actions()), (QStringList{"Import data from excel", "Download from HHU"}));
@@ -136,6 +154,167 @@ TEST(Connect, FailureAfterSuccessKeepsThePortAndAnErrorEndsTheProbe) {
     EXPECT_EQ(d.ui.last(), QStringLiteral("Connect fail\uFF01"));
     EXPECT_EQ(d.form->windowTitle(), QStringLiteral("Not connect!"));
     EXPECT_EQ(d.form->HandheldPort, 2);
+}
+
+// Run on a screen of its own by the test below: shows the window, prints where it is and keeps it
+// on the screen until its standard input ends.
+TEST(WindowOnScreen, DISABLED_PrintGeometry) {
+    Desk d(false, false);
+    desk::TForm1& f = *d.form;
+    QElapsedTimer waited;
+    waited.start();
+    while (!(f.windowHandle() && f.windowHandle()->isExposed()) && waited.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    waited.restart();
+    while (waited.elapsed() < 100) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    const QRect area = f.screen()->availableGeometry();
+    const QRect menus(f.menuBar()->mapToGlobal(QPoint(0, 0)), f.menuBar()->size());
+    const QRect data_menu = f.menuBar()->actionGeometry(f.Data1->menuAction());
+    auto text = [](const QRect& r) {
+        return QStringLiteral("%1 %2 %3 %4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+    };
+    std::printf("area %s frame %s menus %s data-menu-right %d\n", qPrintable(text(area)),
+                qPrintable(text(f.frameGeometry())), qPrintable(text(menus)), menus.x() + data_menu.right());
+    std::fflush(stdout);
+    while (std::getchar() != EOF) {
+    }
+}
+
+// The window on screens of several sizes: inside the available area with its frame, centred, shrunk
+// only where the area is smaller than the designed 1178 x 635.  The offscreen platform draws a frame of
+// 2 pixels around each window; under Xvfb no window manager adds one, and the X server itself is asked
+// where the window is.
+TEST(WindowOnScreen, OpensInsideTheScreenAndShrinksOnlyToFitIt) {
+    struct Case {
+        const char* what;
+        bool x;  // an Xvfb screen of the size, else the offscreen platform's
+        int width, height;
+        QRect frame;  // the window with its frame, as it must open
+    };
+    const Case cases[] = {
+        {"small display", false, 1024, 768, QRect(0, 64, 1024, 639)},
+        {"800 x 600", false, 800, 600, QRect(0, 0, 800, 600)},
+        {"large display keeps the designed size", false, 1920, 1080, QRect(369, 220, 1182, 639)},
+        {"small display under X", true, 1024, 768, QRect(0, 66, 1024, 635)},
+        {"800 x 600 under X", true, 800, 600, QRect(0, 0, 800, 600)},
+        {"large display under X", true, 1920, 1080, QRect(371, 222, 1178, 635)},
+    };
+    const QString server = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QTemporaryDir dir;
+        QProcess xvfb;
+        auto end_server = qScopeGuard([&xvfb] {
+            if (xvfb.state() == QProcess::NotRunning) return;
+            xvfb.terminate();
+            xvfb.waitForFinished();
+        });
+        if (c.x) {
+            if (server.isEmpty() || xdotool.isEmpty()) {
+                ADD_FAILURE() << "Xvfb and xdotool are needed (apt-get install xvfb xdotool)";
+                continue;
+            }
+            // The server names its display on standard output once it takes clients.
+            xvfb.start(server, {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-screen"),
+                                QStringLiteral("0"), QStringLiteral("%1x%2x24").arg(c.width).arg(c.height)});
+            ASSERT_TRUE(xvfb.waitForStarted());
+            QByteArray display;
+            QElapsedTimer waited;
+            waited.start();
+            while (!display.endsWith('\n') && waited.elapsed() < 10000 && xvfb.waitForReadyRead(10000))
+                display += xvfb.readAllStandardOutput();
+            ASSERT_TRUE(display.endsWith('\n')) << "Xvfb named no display";
+            env.insert(QStringLiteral("DISPLAY"),
+                       QStringLiteral(":") + QString::fromLatin1(display.trimmed()));
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+            // Under the sanitizers: Qt's X platform leaves an allocation of the system's D-Bus library
+            // behind, which is none of the desk's.
+            const QString suppressions = dir.filePath(QStringLiteral("lsan.supp"));
+            QFile supp(suppressions);
+            ASSERT_TRUE(supp.open(QIODevice::WriteOnly));
+            supp.write("leak:libdbus-1.so\n");
+            supp.close();
+            const QString lsan = env.value(QStringLiteral("LSAN_OPTIONS"));
+            env.insert(QStringLiteral("LSAN_OPTIONS"),
+                       (lsan.isEmpty() ? QString() : lsan + QLatin1Char(':')) +
+                           QStringLiteral("suppressions=") + suppressions);
+        } else {
+            const QString config = dir.filePath(QStringLiteral("screen.json"));
+            QFile f(config);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(
+                QStringLiteral(R"({"screens": [{"name": "probe", "x": 0, "y": 0, "width": %1, "height": %2,
+                                       "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})")
+                    .arg(c.width)
+                    .arg(c.height)
+                    .toUtf8());
+            f.close();
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + config);
+        }
+        QProcess probe;
+        probe.setProcessEnvironment(env);
+        probe.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--gtest_also_run_disabled_tests"),
+                     QStringLiteral("--gtest_filter=WindowOnScreen.DISABLED_PrintGeometry")});
+        ASSERT_TRUE(probe.waitForStarted());
+        auto end_probe = qScopeGuard([&probe] {
+            if (probe.state() == QProcess::NotRunning) return;
+            probe.kill();
+            probe.waitForFinished();
+        });
+        QString out;
+        QElapsedTimer waited;
+        waited.start();
+        while (!out.contains(QLatin1String("data-menu-right")) && waited.elapsed() < 30000 &&
+               probe.state() == QProcess::Running) {
+            probe.waitForReadyRead(500);
+            out += QString::fromLocal8Bit(probe.readAllStandardOutput());
+        }
+        // Where the X server has the window, while it is on the screen.
+        QRect on_x;
+        if (c.x) {
+            QProcess ask;
+            ask.setProcessEnvironment(env);
+            ask.start(xdotool,
+                      {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                       QString::number(probe.processId()), QStringLiteral("."),
+                       QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), QStringLiteral("%@")});
+            ASSERT_TRUE(ask.waitForFinished(10000));
+            const QString said = QString::fromLatin1(ask.readAllStandardOutput());
+            const QRegularExpressionMatch g =
+                QRegularExpression(QStringLiteral(R"(X=(-?\d+)\nY=(-?\d+)\nWIDTH=(\d+)\nHEIGHT=(\d+))"))
+                    .match(said);
+            ASSERT_TRUE(g.hasMatch()) << said.toStdString() << ask.readAllStandardError().toStdString();
+            on_x = QRect(g.captured(1).toInt(), g.captured(2).toInt(), g.captured(3).toInt(),
+                         g.captured(4).toInt());
+        }
+        probe.closeWriteChannel();
+        ASSERT_TRUE(probe.waitForFinished(30000));
+        out += QString::fromLocal8Bit(probe.readAllStandardOutput());
+        ASSERT_EQ(probe.exitCode(), 0) << out.toStdString() << probe.readAllStandardError().toStdString();
+        const QRegularExpressionMatch m =
+            QRegularExpression(
+                QStringLiteral(
+                    R"(area (-?\d+) (-?\d+) (\d+) (\d+) frame (-?\d+) (-?\d+) (\d+) (\d+) menus (-?\d+) (-?\d+) (\d+) (\d+) data-menu-right (-?\d+))"))
+                .match(out);
+        ASSERT_TRUE(m.hasMatch()) << out.toStdString();
+        auto rect = [&m](int first) {
+            return QRect(m.captured(first).toInt(), m.captured(first + 1).toInt(),
+                         m.captured(first + 2).toInt(), m.captured(first + 3).toInt());
+        };
+        const QRect area = rect(1), frame = rect(5), menus = rect(9);
+        EXPECT_EQ(area, QRect(0, 0, c.width, c.height));
+        EXPECT_EQ(frame, c.frame);
+        if (c.x) {
+            EXPECT_EQ(on_x, c.frame) << "the X server has the window where the desk put it";
+        }
+        EXPECT_TRUE(area.contains(frame)) << "the frame with its close button lies on the screen";
+        EXPECT_TRUE(area.contains(menus.topLeft()));
+        EXPECT_LE(m.captured(13).toInt(), area.right()) << "the Data menu is in reach";
+    }
 }
 
 TEST(Window, ApplicationTitleAndProcessNames) {
