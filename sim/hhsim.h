@@ -71,6 +71,19 @@ struct Fault {
         // text-frame: it reads as the negative answer; byte-frame: the answer byte XOR `value`.  Copies
         // sent after a byte-frame handheld is back at its commands meet it there.
         DamageLastAnswer,
+        // Text-frame: an upload whose data all came stores nothing, and its upload end answers 0 all
+        // the same (a handheld that lost what it took).
+        DropUpload,
+        // Text-frame: an upload stores its data, but the entry keeps the date and time that the older
+        // file of its name had (a handheld whose clock stands still).
+        KeepTime,
+        // Text-frame: from the matching inbound command or data frame on, the handheld takes and answers
+        // nothing for `value` ms, that frame included (a handheld switched off a while).
+        Mute,
+        // Text-frame line: from the matching inbound command or data frame on, for as long as the
+        // handheld runs, each answer byte and each frame it sends waits `value` ms first (a handheld
+        // that answers every wait of the PC just inside it, when `value` is a little below that wait).
+        LateAnswers,
     };
     Kind kind = Kind::Nak;
     int at = 1;
