@@ -58,19 +58,6 @@ struct Fault {
         RepeatEntry,
         // A find-first or find-next answer that announces `value` bytes as the entry's size.
         LyingSize,
-        // Text-frame: take an inbound command and act on it, but its answer is lost (`value` 0) or reads
-        // as the negative answer (any other `value`): the PC sends the command again.  (Byte-frame:
-        // SpoilAnswer with `value` 0 or the bits to flip.)
-        DamageAnswer,
-        // A command packet arriving where the data of the command in hand are awaited is taken as
-        // those data, as a handheld that cannot tell a resent command from data does (byte-frame: a
-        // copy of the command block taken as the name, the folder or the file, with the sum check).
-        ResentAsData,
-        // Take the last data frame of an inbound transfer (byte-frame: 0xFFFF) and act on it, but its
-        // answer (text-frame: and the answers to its repeats) is lost (`value` 0) or spoiled:
-        // text-frame: it reads as the negative answer; byte-frame: the answer byte XOR `value`.  Copies
-        // sent after a byte-frame handheld is back at its commands meet it there.
-        DamageLastAnswer,
         // Text-frame: an upload whose data all came stores nothing, and its upload end answers 0 all
         // the same (a handheld that lost what it took).
         DropUpload,
@@ -84,6 +71,19 @@ struct Fault {
         // handheld runs, each answer byte and each frame it sends waits `value` ms first (a handheld
         // that answers every wait of the PC just inside it, when `value` is a little below that wait).
         LateAnswers,
+        // Text-frame: take an inbound command and act on it, but its answer is lost (`value` 0) or reads
+        // as the negative answer (any other `value`): the PC sends the command again.  (Byte-frame:
+        // SpoilAnswer with `value` 0 or the bits to flip.)
+        DamageAnswer,
+        // A command packet arriving where the data of the command in hand are awaited is taken as
+        // those data, as a handheld that cannot tell a resent command from data does (byte-frame: a
+        // copy of the command block taken as the name, the folder or the file, with the sum check).
+        ResentAsData,
+        // Take the last data frame of an inbound transfer (byte-frame: 0xFFFF) and act on it, but its
+        // answer (text-frame: and the answers to its repeats) is lost (`value` 0) or spoiled:
+        // text-frame: it reads as the negative answer; byte-frame: the answer byte XOR `value`.  Copies
+        // sent after a byte-frame handheld is back at its commands meet it there.
+        DamageLastAnswer,
     };
     Kind kind = Kind::Nak;
     int at = 1;
