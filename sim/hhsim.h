@@ -58,6 +58,19 @@ struct Fault {
         RepeatEntry,
         // A find-first or find-next answer that announces `value` bytes as the entry's size.
         LyingSize,
+        // Text-frame: an upload whose data all came stores nothing, and its upload end answers 0 all
+        // the same (a handheld that lost what it took).
+        DropUpload,
+        // Text-frame: an upload stores its data, but the entry keeps the date and time that the older
+        // file of its name had (a handheld whose clock stands still).
+        KeepTime,
+        // Text-frame: from the matching inbound command or data frame on, the handheld takes and answers
+        // nothing for `value` ms, that frame included (a handheld switched off a while).
+        Mute,
+        // Text-frame line: from the matching inbound command or data frame on, for as long as the
+        // handheld runs, each answer byte and each frame it sends waits `value` ms first (a handheld
+        // that answers every wait of the PC just inside it, when `value` is a little below that wait).
+        LateAnswers,
         // Text-frame: take an inbound command and act on it, but its answer is lost (`value` 0) or reads
         // as the negative answer (any other `value`): the PC sends the command again.  (Byte-frame:
         // SpoilAnswer with `value` 0 or the bits to flip.)

@@ -43,6 +43,7 @@ void Usage() {
            "        KIND: nak silence corrupt-check repeat-frame skip-number early-last abort-frame\n"
            "              wrong-status wrong-echo short-status pause add-byte spoil-answer usb-short-block "
            "usb-oversize\n"
+           "              drop-upload keep-time mute late-answers\n"
            "              babble dribble endless-listing repeat-entry lying-size\n"
            "              damage-answer resent-as-data damage-last-answer wrong-kind go-silent\n"
            "  --noise RATE             line noise rate (flip, drop, insert), e.g. 1e-3\n"
@@ -76,6 +77,10 @@ bool ParseFault(const std::string& text, hhsim::Fault& f) {
         {"endless-listing", K::EndlessListing},
         {"repeat-entry", K::RepeatEntry},
         {"lying-size", K::LyingSize},
+        {"drop-upload", K::DropUpload},
+        {"keep-time", K::KeepTime},
+        {"mute", K::Mute},
+        {"late-answers", K::LateAnswers},
         {"damage-answer", K::DamageAnswer},
         {"resent-as-data", K::ResentAsData},
         {"damage-last-answer", K::DamageLastAnswer},

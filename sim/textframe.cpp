@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 #include "sim/core.h"
 
@@ -80,7 +81,18 @@ class TextFrameHandheld {
     void Stream(const Bytes& pattern, int gap_ms);
     // The find-first / find-next answer: the next entry of the search, or the end marker.
     Bytes FindAnswer(bool first);
-    void Answer(std::uint8_t byte) { line_.Write(Bytes{byte}); }
+    void Answer(std::uint8_t byte) {
+        Delay();
+        line_.Write(Bytes{byte});
+    }
+    // The wait of LateAnswers before each answer byte and each frame sent.
+    void Delay() const {
+        if (late_ms_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(late_ms_));
+    }
+    // Whether a Mute fault keeps the handheld from taking anything now.
+    bool Muted() const { return std::chrono::steady_clock::now() < muted_until_; }
+    // Runs the Mute and LateAnswers faults for the inbound frame in hand; true when it is muted.
+    bool MutedFrom(const char* what);
     // The answer to the last frame of an inbound transfer (and, by `raw`, to its repeats).
     void AnswerLast(const Bytes& raw);
     // The answer of a DamageAnswer or DamageLastAnswer fault.
@@ -109,7 +121,23 @@ class TextFrameHandheld {
     // meets the same DamageLastAnswer fault.
     Bytes last_raw_;
     int last_command_ = -1, last_sub_ = -1;
+    // Mute and LateAnswers, once fired.
+    std::chrono::steady_clock::time_point muted_until_{};
+    int late_ms_ = 0;
 };
+
+bool TextFrameHandheld::MutedFrom(const char* what) {
+    Fault f;
+    if (c_.Fire({Fault::Kind::LateAnswers}, &f)) {
+        late_ms_ = std::max(0, f.value);
+        c_.Event(std::string("late-from:") + what);
+    }
+    if (c_.Fire({Fault::Kind::Mute}, &f)) {
+        muted_until_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, f.value));
+        c_.Event(std::string("muted-from:") + what);
+    }
+    return Muted();
+}
 
 void TextFrameHandheld::AnswerLast(const Bytes& raw) {
     {
@@ -208,6 +236,7 @@ bool TextFrameHandheld::SendFrame(const Bytes& frame, bool corrupt_first, int da
         rec.raw = out;
         tf::ParseHexLowFirst(out.data() + 1, 8, rec.number);
         c_.Record(std::move(rec));
+        Delay();
         if (!line_.Write(out)) return false;
         std::uint8_t answer = 0;
         auto r = line_.ReadByte(answer, c_.config.ack_timeout_ms, true);
@@ -305,6 +334,7 @@ bool TextFrameHandheld::ReceiveData(Bytes& out, std::int64_t expected_size) {
             c_.Event("data-timeout");
             return false;
         }
+        if (Muted()) continue;
         if (r == Rx::Garbled || r == Rx::Overlong) {
             // A frame that lost or gained bytes on the line: asked for again at once rather than
             // after the PC's whole answer wait.
@@ -332,6 +362,7 @@ bool TextFrameHandheld::ReceiveData(Bytes& out, std::int64_t expected_size) {
             c_.Event("abort");
             return false;
         }
+        if (MutedFrom("data")) continue;
         Fault fault;
         if (c_.Fire({Fault::Kind::Nak, Fault::Kind::Silence}, &fault)) {
             if (fault.kind == Fault::Kind::Nak) Answer(kNak);
@@ -503,8 +534,20 @@ void TextFrameHandheld::Handle(int command, int sub, const Bytes& data) {
             if (!ok) return;
             upload_done_ = false;
             if (!ReceiveData(in, announced_size_)) return;
+            Fault f;
+            if (c_.Fire({Fault::Kind::DropUpload}, &f)) {
+                upload_done_ = true;  // and says so
+                c_.Event("dropped:" + s.Absolute(s.name));
+                return;
+            }
             std::filesystem::path stored;
+            std::filesystem::file_time_type old_time{};
+            std::error_code ec;
+            const bool had_file = s.Resolve(s.name, stored) && std::filesystem::is_regular_file(stored, ec);
+            if (had_file) old_time = std::filesystem::last_write_time(stored, ec);
+            const bool keep_time = c_.Fire({Fault::Kind::KeepTime}, &f) && had_file && !ec;
             if (s.Write(s.name, in, &stored)) {
+                if (keep_time) std::filesystem::last_write_time(stored, old_time, ec);
                 upload_done_ = true;
                 c_.Event("stored:" + s.Absolute(s.name));
                 c_.AfterStore(stored);
@@ -614,6 +657,7 @@ void TextFrameHandheld::Serve() {
         RxFrame f;
         Rx r = ReceiveFrame(f, -1);
         if (r == Rx::Stopped) return;
+        if (Muted()) continue;
         {
             std::lock_guard lock(c_.mutex);
             c_.ctx_command = c_.ctx_sub = -1;
@@ -653,6 +697,7 @@ void TextFrameHandheld::Serve() {
             c_.ctx_command = cmd.command;
             c_.ctx_sub = cmd.sub;
         }
+        if (MutedFrom("command")) continue;
         Fault fault;
         if (c_.Fire({Fault::Kind::Nak, Fault::Kind::Silence}, &fault)) {
             if (fault.kind == Fault::Kind::Nak) Answer(kNak);
@@ -680,7 +725,10 @@ void TextFrameHandheld::Serve() {
 class TextFrameUsbHandler final : public CommandHandler {
   public:
     TextFrameUsbHandler(Simulator::Core& core, UsbDataPath& path) : handheld_(core, &path) {}
-    void Handle(const CommandRecord& cmd) override { handheld_.Handle(cmd.command, cmd.sub, cmd.data); }
+    void Handle(const CommandRecord& cmd) override {
+        if (handheld_.MutedFrom("command")) return;
+        handheld_.Handle(cmd.command, cmd.sub, cmd.data);
+    }
 
   private:
     TextFrameHandheld handheld_;

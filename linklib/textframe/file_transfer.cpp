@@ -16,6 +16,7 @@
 #include "textframe/link_status.h"
 #include "textframe/short_name.h"
 #include "textframe/textframe.h"
+#include "textframe/timing.h"
 #include "textframe/workers.h"
 
 namespace tarvix::tf {
@@ -90,24 +91,117 @@ int32_t FindUploaded(const std::string& name, bool name_in_doubt, HcFileRecord* 
     return LookUpClaimed(name, record);
 }
 
-// An upload is reported as done only when the handheld holds a file of its size under its name.
-// `before` is the entry of that name found before the upload, when there was one: where the
-// handheld's own verdict is missing, an entry that still has that size and time is no proof of the
-// new data.
-int32_t CheckUploaded(const std::string& name, uint64_t length, bool name_in_doubt,
-                      const HcFileRecord* before, uint32_t failure_code) {
-    HcFileRecord entry{};
-    const int32_t found = FindUploaded(name, name_in_doubt, &entry);
-    if (found == ResultFailed) return ResultFailed;
-    if (found == ResultNotFound || !IsEntryOf(entry, name)) return Fail(ErrFileNotFound);
-    if (LoadField<uint32_t>(&entry.size) != length) return Fail(ErrSendFail);
-    if (before != nullptr && LoadField<uint32_t>(&before->size) == length &&
-        LoadField<uint16_t>(&before->date) == LoadField<uint16_t>(&entry.date) &&
-        LoadField<uint16_t>(&before->time) == LoadField<uint16_t>(&entry.time)) {
-        return Fail(failure_code);
-    }
-    return Finish();
+uint32_t UploadFlags() {
+    return Status().autopak.load() != 0 ? kAutopakFlag : 0;
 }
+
+// Whether two entries of one name tell the same file: the same size, date and time (the time in the
+// handheld's 2-second steps).
+bool SameEntry(const HcFileRecord& a, const HcFileRecord& b) {
+    return LoadField<uint32_t>(&a.size) == LoadField<uint32_t>(&b.size) &&
+           LoadField<uint16_t>(&a.date) == LoadField<uint16_t>(&b.date) &&
+           LoadField<uint16_t>(&a.time) == LoadField<uint16_t>(&b.time);
+}
+
+// What settles an upload once its data went out.  The handheld's verdict after data whose every frame
+// it took is its word: the upload is done when its entry then holds a file of the upload's size.
+// Where that word is missing (the verdict lost, or the answer to the last frame, so the verdict may
+// speak of an upload the handheld gave up), only the entry can tell: it must hold the file and differ
+// from the entry found before the upload in size, date or time.  An entry that did not change may be
+// the old file or the new one stored within the old one's time step; the file is then sent once more
+// and taken as stored when that send goes through whole and is answered 0.  Whatever the handheld
+// sends, all of this ends within the upload check's time (the second send's data aside).
+class UploadCheck {
+  public:
+    UploadCheck(const std::string& name, platform::File& file, uint32_t length, const HcFileRecord* before)
+        : name_(name),
+          file_(file),
+          length_(length),
+          before_(before),
+          deadline_(GetTiming().upload_check_ms) {}
+
+    // Every frame of the data was taken.  A refused upload end or an unconfirmed one is the upload
+    // end's failure.
+    int32_t AfterDelivered() {
+        uint8_t status = 0;
+        const bool answered = HcCommand(CmdUploadEnd, 0, &status);
+        if (answered && status != 0) return Fail(ErrOperation);
+        if (answered) return HoldsTheFile(false);
+        return Confirm(ErrOperation);
+    }
+
+    // Every frame but the last was taken, and the last went out without an answer: the handheld may
+    // hold the whole file or may still wait for its end.  The abort frame ends an upload it still
+    // waits on (the upload end would otherwise arrive as a last block).  However the old entry looked,
+    // a file not confirmed is a failed send.
+    int32_t AfterLastFrameUnanswered() {
+        ComSendAbortFrame();
+        uint8_t status = 0;
+        const bool answered = HcCommand(CmdUploadEnd, 0, &status);
+        if (answered && status != 0) return Fail(ErrSendFail);
+        return Confirm(ErrSendFail);
+    }
+
+  private:
+    // After a verdict of 0 that followed a complete send: the handheld must hold a file of the
+    // upload's size under its name (a handheld that claims a file it could not store is caught here).
+    int32_t HoldsTheFile(bool name_in_doubt) {
+        HcFileRecord entry{};
+        const int32_t found = FindUploaded(name_, name_in_doubt, &entry);
+        if (found == ResultFailed) return ResultFailed;
+        if (found == ResultNotFound || !IsEntryOf(entry, name_)) return Fail(ErrFileNotFound);
+        if (LoadField<uint32_t>(&entry.size) != length_) return Fail(ErrSendFail);
+        return Finish();
+    }
+
+    // Whether the handheld's entry under the name is a file of the upload's size.
+    bool FindsTheFile(bool name_in_doubt, HcFileRecord* entry) {
+        return FindUploaded(name_, name_in_doubt, entry) == ResultOk && IsEntryOf(*entry, name_) &&
+               LoadField<uint32_t>(&entry->size) == length_;
+    }
+
+    // Without the handheld's word: its entry, or a second send.  `code` is the one failure this
+    // upload reports when the file was not confirmed, whatever step found it out.
+    int32_t Confirm(uint32_t code) {
+        HcFileRecord entry{};
+        // The name goes again: the exchange whose answer was lost may have left the handheld anywhere.
+        if (!FindsTheFile(true, &entry)) return Fail(code);
+        if (before_ == nullptr || !SameEntry(*before_, entry)) return Finish();
+        return SendAgain(code);
+    }
+
+    // The one further send (never more): the size, the upload command and the data, each taken, and
+    // a verdict of 0; then the file must be there as after any complete send.
+    int32_t SendAgain(uint32_t code) {
+        if (StopPending()) return Fail(code);
+        if (!CommandWithNumber(SubFileSize, length_)) return Fail(code);
+        uint8_t flags[4];
+        PutLe32(flags, UploadFlags());
+        uint8_t upload_status = 0;
+        if (!UploadCommand(SubUpload, sizeof flags, flags, &upload_status) || upload_status != 0)
+            return Fail(code);
+        if (!file_.Seek(0)) return Fail(code);
+        uint32_t sent = 0;
+        deadline_.Hold();
+        const bool delivered = LinkSendStream(file_, length_, &sent) && sent == length_;
+        deadline_.Resume();
+        if (!delivered) {
+            // A handheld left waiting for the last block is brought back to its commands.
+            if (!OverUsb() && LastFrameUnanswered() && !StopPending()) ComSendAbortFrame();
+            return Fail(code);
+        }
+        uint8_t status = 0;
+        if (!HcCommand(CmdUploadEnd, 0, &status) || status != 0) return Fail(code);
+        HcFileRecord entry{};
+        return FindsTheFile(false, &entry) ? Finish() : Fail(code);
+    }
+
+    const std::string& name_;
+    platform::File& file_;
+    const uint32_t length_;
+    const HcFileRecord* const before_;
+    ExchangeDeadline deadline_;
+};
 
 int32_t SendFileBody(const WorkerArgs& a) {
     return TextFrame().SendFileToHc(a.name.c_str(), a.path.c_str(), a.mode);
@@ -165,28 +259,17 @@ int32_t TextFrame::SendFileToHc(const char* hc_name, const char* pc_path, int32_
         return Fail(ErrDiskFull);
     }
     uint8_t flags[4];
-    PutLe32(flags, Status().autopak.load() != 0 ? kAutopakFlag : 0);
+    PutLe32(flags, UploadFlags());
     uint8_t upload_status = 0;
     if (!UploadCommand(SubUpload, sizeof flags, flags, &upload_status) || upload_status != 0)
         return Fail(ErrOperation);
     if (!file.Seek(0)) return Fail(ErrSendFail);
     uint32_t sent = 0;
-    if (!LinkSendStream(file, static_cast<uint32_t>(length), &sent) || sent != length) {
-        // Every frame but the last was taken and only the answer to the last one is missing: the
-        // handheld may hold the whole file.  The abort frame ends an upload it still waits on (the
-        // upload end would otherwise arrive as a last block); its verdict and its entry then tell.
-        if (OverUsb() || !LastFrameUnanswered() || StopPending()) return Fail(ErrSendFail);
-        ComSendAbortFrame();
-        uint8_t status = 0;
-        const bool answered = HcCommand(CmdUploadEnd, 0, &status);
-        if (answered && status != 0) return Fail(ErrSendFail);
-        return CheckUploaded(name, length, true, answered || !exists ? nullptr : &entry, ErrSendFail);
-    }
-    uint8_t status = 0;
-    const bool answered = HcCommand(CmdUploadEnd, 0, &status);
-    if (answered && status != 0) return Fail(ErrOperation);
-    // A lost or damaged verdict after data that all went through: the handheld's entry tells.
-    return CheckUploaded(name, length, !answered, answered || !exists ? nullptr : &entry, ErrOperation);
+    const bool delivered = LinkSendStream(file, static_cast<uint32_t>(length), &sent) && sent == length;
+    // Only a send whose last frame alone went unanswered may have left the whole file behind.
+    if (!delivered && (OverUsb() || !LastFrameUnanswered() || StopPending())) return Fail(ErrSendFail);
+    UploadCheck check(name, file, static_cast<uint32_t>(length), exists ? &entry : nullptr);
+    return delivered ? check.AfterDelivered() : check.AfterLastFrameUnanswered();
 }
 
 int32_t TextFrame::GetHcFile(const char* hc_path, const char* pc_path, int32_t overwrite) {

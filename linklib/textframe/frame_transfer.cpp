@@ -94,6 +94,9 @@ void SetResult(int result) {
 
 int SendFrameOnce(size_t length) {
     Transfer& t = g_transfer;
+    // Past the limit of the exchanges in hand nothing more goes out: the handheld's answer could no
+    // longer be awaited.
+    if (DeadlinePassed()) return SentNoAnswer;
     SerialLine& line = Line();
     line.Purge();
     const bool abort = !t.memory && g_stop.load();
@@ -106,7 +109,7 @@ int SendFrameOnce(size_t length) {
     // A background operation's command or small data frame gives up its answer wait at a stop; a
     // file frame's answer (and the abort frame's) is awaited, so the handheld learns of the stop.
     const bool stoppable = t.memory && OnWorkerThread();
-    const int read = line.ReadByte(&answer, t.timeouts.timeout_ms, stoppable);
+    const int read = line.ReadByte(&answer, WaitWithinDeadline(t.timeouts.timeout_ms), stoppable);
     if (read == ReadStopped) return SentNoAnswer;
     if (read == ReadByteOk && answer != codec::kAck) return SentNak;
     if (abort) return SentAbort;
@@ -121,6 +124,7 @@ int SendFrame(size_t length) {
         if (outcome == SentAck || outcome == SentAbort) return outcome;
         // A stopped background operation repeats no unanswered frame.
         if (OnWorkerThread() && g_stop.load()) break;
+        if (DeadlinePassed()) break;
     }
     return SendFailed;
 }
@@ -138,7 +142,8 @@ int ReceiveFrame() {
     uint32_t timeout = g_transfer.timeouts.timeout_ms;
     for (size_t fed = 0; fed < kMaxBytesPerFrameWait; ++fed) {
         uint8_t byte = 0;
-        const int read = line.ReadByte(&byte, timeout, true);
+        if (timeout != kNoWait && DeadlinePassed()) return decoder.Finish();
+        const int read = line.ReadByte(&byte, WaitWithinDeadline(timeout), true);
         if (read == ReadStopped) return 8;
         if (read != ReadByteOk) return decoder.Finish();
         if (fed == 0) first_byte_at = clock.TickMs();
@@ -160,7 +165,7 @@ int ReceiveDataFrame() {
     const codec::FrameDecoder& decoder = g_buffers->decoder;
     SerialLine& line = Line();
     const uint32_t attempts = std::max<uint32_t>(1, GetTiming().receive_attempts);
-    for (uint32_t attempt = 0; attempt < attempts; ++attempt) {
+    for (uint32_t attempt = 0; attempt < attempts && !DeadlinePassed(); ++attempt) {
         const int outcome = ReceiveFrame();
         if (outcome == 8) return ReceiveStopped;
         if (outcome == codec::FrameDecoder::BadCheck) {
@@ -406,13 +411,14 @@ bool LastFrameUnanswered() {
 }
 
 bool ComSendAbortFrame(const LinkTimeouts* timeouts) {
-    if (g_buffers == nullptr || !Line().IsOpen()) return false;
+    if (g_buffers == nullptr || !Line().IsOpen() || DeadlinePassed()) return false;
     SerialLine& line = Line();
     line.Purge();
     if (!line.Write(codec::kAbortFrame.data(), codec::kAbortFrame.size())) return false;
     const LinkTimeouts t = timeouts != nullptr ? *timeouts : DefaultTimeouts();
     uint8_t answer = 0;
-    return line.ReadByte(&answer, t.timeout_ms, false) == ReadByteOk && answer == codec::kAck;
+    return line.ReadByte(&answer, WaitWithinDeadline(t.timeout_ms), false) == ReadByteOk &&
+           answer == codec::kAck;
 }
 
 void AddUpdateCount() {

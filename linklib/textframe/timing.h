@@ -25,6 +25,9 @@ struct Timing {
     uint32_t link_test_timeout_ms = 0;
     // Entries a listing takes before it gives a handheld that never ends its search up.
     uint32_t listing_cap = 100000;
+    // What an upload may spend on making sure of the file once its data went out: the verdict, the
+    // look-up of the entry, and a second send's commands and verdict (its data have their own waits).
+    uint32_t upload_check_ms = 20000;
 };
 
 const Timing& GetTiming();
@@ -36,5 +39,28 @@ void ResetTiming();
 LinkTimeouts DefaultTimeouts();
 // The link test's record {adapttime, 1 attempt}.
 LinkTimeouts LinkTestTimeouts();
+
+// A limit on the time a run of exchanges takes as a whole, however the handheld answers: while one is
+// in force, every wait of the serial frames and of the USB replies on the thread that set it ends by
+// it, and no frame is sent after it passed.  One at a time, set by the operation that holds the link.
+class ExchangeDeadline {
+  public:
+    explicit ExchangeDeadline(uint32_t budget_ms);
+    ~ExchangeDeadline();
+    ExchangeDeadline(const ExchangeDeadline&) = delete;
+    ExchangeDeadline& operator=(const ExchangeDeadline&) = delete;
+    // Lifts the limit while data move that have waits of their own, and puts back what was left of it.
+    void Hold();
+    void Resume();
+
+  private:
+    uint32_t left_ms_ = 0;
+};
+
+// True when a limit is in force and has passed.
+bool DeadlinePassed();
+// A wait of `timeout_ms` (0: without a time-out) cut to what is left of the limit in force, at least
+// 1 ms; 0xFFFFFFFF (take only what already came) stays as it is.
+uint32_t WaitWithinDeadline(uint32_t timeout_ms);
 
 }  // namespace tarvix::tf

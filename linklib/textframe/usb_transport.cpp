@@ -13,6 +13,7 @@
 #include "platform/usb.h"
 #include "textframe/frame_transfer.h"
 #include "textframe/textframe.h"
+#include "textframe/timing.h"
 #include "textframe/workers.h"
 
 namespace tarvix::tf {
@@ -175,10 +176,13 @@ class BlockTransport final : public UsbTransport {
         }
         // One block's wait is bounded in bytes (the read asks for one 4096-byte block, a longer reply
         // fails it) and in time (the driver's reply time-out of the USB layer: the handheld's driver
-        // has no time-out of its own that the library could go by).  What bounds a whole reply or
-        // file is its size: no block beyond it is taken.
+        // has no time-out of its own that the library could go by; and the limit of the exchanges in
+        // hand, when one is set).  What bounds a whole reply or file is its size: no block beyond it
+        // is taken.
+        if (DeadlinePassed()) return kStepRead;
+        const uint32_t wait = WaitWithinDeadline(usb::ReplyTimeoutMs());
         size_t read = 0;
-        if (!device_->Read(buffer_.get(), kUsbBlockSize, &read, 0, watch_stop ? &stop_ : nullptr)) {
+        if (!device_->Read(buffer_.get(), kUsbBlockSize, &read, wait, watch_stop ? &stop_ : nullptr)) {
             if (watch_stop && stop_.load()) {
                 Abort();
                 return kStepStopped;
