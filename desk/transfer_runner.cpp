@@ -144,6 +144,15 @@ int32_t Transfer::run(const std::function<int32_t()>& call, const std::function<
     running_ = true;
     outer_ = g_current;
     g_current = this;
+    // Given back however run ends, also when the call's thread cannot be started.
+    struct Over {
+        Transfer* transfer;
+        ~Over() {
+            transfer->endStopper();
+            transfer->running_ = false;
+            g_current = transfer->outer_;
+        }
+    } over{this};
     std::thread worker([&] {
         try {
             result = call();
@@ -173,9 +182,6 @@ int32_t Transfer::run(const std::function<int32_t()>& call, const std::function<
     }
     worker.join();
     tick.stop();
-    endStopper();
-    running_ = false;
-    g_current = outer_;
     if (error) std::rethrow_exception(error);
     return result;
 }
