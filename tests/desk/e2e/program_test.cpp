@@ -261,6 +261,8 @@ TEST_F(ProgramUnderX, ClicksDuringADownloadAndClosingTheWindow) {
     run.insert(QStringLiteral("TARVIX_SHM_NAME"),
                QStringLiteral("tarvix-desk-xvfb-%1").arg(QCoreApplication::applicationPid()));
     run.insert(QStringLiteral("TARVIX_LOCALE"), QStringLiteral("00000409"));
+    run.insert(QStringLiteral("LSAN_OPTIONS"),
+               QStringLiteral("suppressions=" TARVIX_SOURCE_DIR "/tests/desk/e2e/program_leaks.supp"));
     program.setProcessEnvironment(run);
     program.setWorkingDirectory(data.path());
     program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
