@@ -244,7 +244,8 @@ class ProgramUnderX : public ::testing::Test {
 
     XServer x;
     QProcessEnvironment env;
-    QTemporaryDir store, data;
+    QTemporaryDir store;
+    desktest::DataFolder data;  // db.mdb and B.DBF, as the operator's data folder holds them
     std::unique_ptr<hhsim::Simulator> sim;
     Spots spots;
     QProcess program;
