@@ -29,6 +29,7 @@ class ScriptUi final : public desk::DeskUi {
     void box(const QString& t, const QString&, desk::BoxIcon) override { said << t; }
     void errorReport(const QString& t) override { said << QStringLiteral("error: ") + t; }
     bool confirm(const QString&) override { return false; }
+    bool askYesNo(const QString&) override { return false; }
     std::optional<QString> openFile(const QString&, const QString&) override { return book; }
     std::optional<desk::SaveChoice> saveFile(const QString&, const QString&) override {
         return desk::SaveChoice{report, 2};
@@ -50,6 +51,7 @@ class InstantHandheld final : public desk::HandheldLink {
         return QFile::copy(QDir(data_).filePath(QStringLiteral("A.DBF")), target) ? 0 : 1;
     }
     int32_t thrdQueryPercent() override { return -1; }
+    int32_t thrdStop(int32_t) override { return 0; }  // its calls end at once
 
   private:
     QString data_;

@@ -52,6 +52,12 @@ bool QtDeskUi::confirm(const QString& text) {
     return box.exec() == QMessageBox::Ok;
 }
 
+bool QtDeskUi::askYesNo(const QString& text) {
+    QMessageBox box(QMessageBox::Question, title_, text, QMessageBox::Yes | QMessageBox::No, owner_);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 std::optional<QString> QtDeskUi::openFile(const QString& filter, const QString& initial_dir) {
     QFileDialog dialog(owner_, QString(), initial_dir, filter);
     dialog.setFileMode(QFileDialog::ExistingFile);

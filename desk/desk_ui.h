@@ -30,6 +30,9 @@ class DeskUi {
     virtual void errorReport(const QString& text) = 0;
     // A question with OK and Cancel, the question icon and the caption "Confirm"; true for OK.
     virtual bool confirm(const QString& text) = 0;
+    // A question with Yes and No (No the default), the question icon and the application's title as
+    // its caption; true for Yes.
+    virtual bool askYesNo(const QString& text) = 0;
     // Open dialog; nullopt when cancelled.
     virtual std::optional<QString> openFile(const QString& filter, const QString& initial_dir) = 0;
     // Save dialog; nullopt when cancelled.
@@ -50,6 +53,7 @@ class QtDeskUi final : public DeskUi {
     void box(const QString& text, const QString& caption, BoxIcon icon) override;
     void errorReport(const QString& text) override;
     bool confirm(const QString& text) override;
+    bool askYesNo(const QString& text) override;
     std::optional<QString> openFile(const QString& filter, const QString& initial_dir) override;
     std::optional<SaveChoice> saveFile(const QString& title, const QString& filter) override;
 

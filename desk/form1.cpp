@@ -21,6 +21,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 #include <algorithm>
@@ -69,6 +70,13 @@ QString ChangedTextsQuestion(const TextChanges& c) {
         .arg(c.cut)
         .arg(meters);
 }
+
+// thrdStop's stop request: the byte-frame family takes it back by itself after half a second, so
+// nothing of it is left for the next call; the text-frame family does not read the value.
+constexpr int32_t kStopRequest = 1;
+
+constexpr const char* kStopQuestion =
+    "A transfer with the handheld is running. Stop it and close the window?";
 
 // The right-hand gap the download's progress bar keeps to the edge of its panel as the window grows.
 constexpr int kProgressBar2Left = 240;
@@ -213,6 +221,14 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    // While a transfer runs the window stays: the operator is asked whether to stop the transfer, and
+    // on Yes the window closes once the call has ended.  When the application quits the transfer is
+    // stopped already, and the window goes as at any other time.
+    if (busy_ != nullptr && busy_->running() && !busy_->quitting()) {
+        event->ignore();
+        askToStopForClose();
+        return;
+    }
     // A cell still being edited is written before the window goes; a value its field cannot take keeps
     // the window open, so the operator sees why and can correct or cancel it.
     if (!DBGrid2->commitPendingEdit()) {
@@ -274,6 +290,56 @@ void TForm1::Quit1Click() {
 
 void TForm1::setCaption(const QString& caption) {
     setWindowTitle(caption);
+}
+
+// ---- transfers ---------------------------------------------------------------------------------
+
+std::vector<QAction*> TForm1::commandActions() const {
+    return {t2->menuAction(),      Data1->menuAction(), ConnecttoHHU1, Quit1,
+            Meterdatamaintenance1, DownloadfromHHU1,    ddfs1,         Exportdatatoexcel2};
+}
+
+std::function<void()> TForm1::stopCall() {
+    return [this] { link_.thrdStop(kStopRequest); };
+}
+
+std::optional<int32_t> TForm1::transferCall(Transfer& busy, const std::function<int32_t()>& call,
+                                            QProgressBar* bar) {
+    busy_ = &busy;
+    struct Forget {
+        TForm1* form;
+        ~Forget() { form->busy_ = nullptr; }
+    } forget{this};
+    int32_t result = 1;
+    std::exception_ptr error;
+    try {
+        result = busy.run(
+            call, [this] { return link_.thrdQueryPercent(); }, bar);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (busy.stopped()) {
+        if (close_after_transfer_) {
+            close_after_transfer_ = false;
+            // Once the command has ended (a grid edit that cannot be written may still keep it open).
+            QTimer::singleShot(0, this, [this] { close(); });
+        }
+        return std::nullopt;
+    }
+    if (error) std::rethrow_exception(error);
+    return result;
+}
+
+void TForm1::askToStopForClose() {
+    if (asking_stop_ || busy_->stopped()) return;
+    asking_stop_ = true;
+    const bool stop = ui_.askYesNo(QString::fromLatin1(kStopQuestion));
+    asking_stop_ = false;
+    // The question waits inside the transfer's call, which may have ended meanwhile: the window then
+    // closes all the same.
+    if (!stop || busy_ == nullptr) return;
+    close_after_transfer_ = true;
+    busy_->stop();
 }
 
 // ---- connection --------------------------------------------------------------------------------
@@ -513,17 +579,23 @@ void TForm1::ddfs1Click() {
     ProgressBar3->setValue(0);
     ProgressPump::pumpWindow();
 
-    int32_t result = 1;
+    Transfer busy(this, commandActions(), stopCall());
+    std::optional<int32_t> result;
     try {
-        result = RunWhilePainting(
+        result = transferCall(
+            busy,
             [this, port] { return link_.SendFileToHc(port, kBaudRate, kHcTaskTable, kPcTaskTable, 1, 1); },
-            [this] { return link_.thrdQueryPercent(); }, ProgressBar3);
+            ProgressBar3);
     } catch (const std::exception&) {
         ui_.plain(QStringLiteral("Send the file failed"));
         reset_bar();
         return;
     }
-    if (result != 0) {
+    if (!result) {
+        reset_bar();
+        return;
+    }
+    if (*result != 0) {
         ui_.information(QStringLiteral("Send the file failed!"));
         reset_bar();
     } else {
@@ -568,17 +640,22 @@ void TForm1::DownloadfromHHU1Click() {
     };
 
     // Page 1, its columns and the bar are on view before the transfer starts; the bar then follows it.
+    Transfer busy(this, commandActions(), stopCall());
     ProgressPump::pumpWindow();
-    int32_t result = 1;
+    std::optional<int32_t> result;
     try {
         const int port = HandheldPort;
-        result = RunWhilePainting(
-            [this, port] { return link_.GetHcFile(port, kBaudRate, kHcTaskTable, kPcDownloaded, 1); },
-            [this] { return link_.thrdQueryPercent(); }, ProgressBar2);
+        result = transferCall(
+            busy, [this, port] { return link_.GetHcFile(port, kBaudRate, kHcTaskTable, kPcDownloaded, 1); },
+            ProgressBar2);
     } catch (const std::exception&) {
         result = 1;
     }
-    if (result != 0) {
+    if (!result) {
+        reset_bar();
+        return;
+    }
+    if (*result != 0) {
         ui_.information(QStringLiteral("Receive file failed!"));
         reset_bar();
         return;

@@ -4,7 +4,10 @@
 #include <QMainWindow>
 #include <QSqlDatabase>
 #include <QString>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "desk_ui.h"
 #include "handheld.h"
@@ -19,6 +22,8 @@ class QTabWidget;
 class QTableWidget;
 
 namespace desk {
+
+class Transfer;
 
 // A column of the meter grid: the field it shows, its title (empty: the field name) and its width
 // (0: the grid's default).  The upload reads the grid's fields by these indexes.
@@ -134,6 +139,15 @@ class TForm1 : public QMainWindow {
     void buildGridColumns();
     void closeGridQuery();
     void setCaption(const QString& caption);
+    // The commands a transfer disables while it runs.
+    std::vector<QAction*> commandActions() const;
+    std::function<void()> stopCall();
+    // Runs a command's library call as its transfer (see Transfer).  nullopt: the transfer was stopped
+    // because the window closes or the application quits, and the command ends without a message.
+    std::optional<int32_t> transferCall(Transfer& busy, const std::function<int32_t()>& call,
+                                        QProgressBar* bar);
+    // A close while a transfer runs: asks whether to stop it.
+    void askToStopForClose();
 
     HandheldLink& link_;
     DeskUi& ui_;
@@ -145,6 +159,10 @@ class TForm1 : public QMainWindow {
     std::unique_ptr<MeterGridModel> model_;
     bool query_open_ = false;
     bool shown_once_ = false;
+    // The transfer whose call runs now, the stop question on view, and a Yes to it.
+    Transfer* busy_ = nullptr;
+    bool asking_stop_ = false;
+    bool close_after_transfer_ = false;
 };
 
 }  // namespace desk

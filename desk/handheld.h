@@ -1,5 +1,5 @@
-// The library operations the desk uses: three that do the work and the percent of a running transfer.  The
-// program binds them to libtarvix; tests put a scripted handheld in their place.
+// The library operations the desk uses: three that do the work, and the percent and the stop of a running
+// transfer.  The program binds them to libtarvix; tests put a scripted handheld in their place.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,9 @@ class HandheldLink {
     // Percent of the transfer that one of the two calls above is running, asked from another thread
     // while that call blocks; outside 0 to 100 when the library cannot tell.
     virtual int32_t thrdQueryPercent() = 0;
+    // Asks the call in hand to end (how 1: a stop request that the library takes back by itself after
+    // half a second); called from a thread other than the call's.
+    virtual int32_t thrdStop(int32_t how) = 0;
 };
 
 // The library itself (defined in the program, which links libtarvix).

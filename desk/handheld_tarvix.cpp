@@ -18,6 +18,7 @@ class Tarvix final : public HandheldLink {
         return ::GetHcFile(port, baud_rate, hc_path, pc_path, overwrite);
     }
     int32_t thrdQueryPercent() override { return ::thrdQueryPercent(); }
+    int32_t thrdStop(int32_t how) override { return ::thrdStop(how); }
 };
 
 }  // namespace

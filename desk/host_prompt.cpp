@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "tarvix.h"
+#include "transfer_runner.h"
 
 namespace desk {
 
@@ -57,7 +58,10 @@ int32_t ShowLibraryPrompt(const char* text, const char* caption, uint32_t style)
         }
         QMessageBox box(icon, c, t, yes_no ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
                         QApplication::activeWindow());
-        const int pressed = box.exec();
+        // A box nobody answers (the window closes, the application quits) takes the answer that
+        // changes nothing.
+        const QMessageBox::StandardButton pressed =
+            RunLibraryBox(box, yes_no ? QMessageBox::No : QMessageBox::Ok);
         if (yes_no) return pressed == QMessageBox::Yes ? TARVIX_ID_YES : TARVIX_ID_NO;
         return TARVIX_ID_OK;
     };

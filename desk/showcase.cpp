@@ -43,6 +43,11 @@ class ConsoleUi final : public desk::DeskUi {
         say("question", t);
         return false;
     }
+    // Nobody is there to close the window during a transfer.
+    bool askYesNo(const QString& t) override {
+        say("question", t);
+        return false;
+    }
     std::optional<QString> openFile(const QString&, const QString&) override {
         return std::exchange(next_open, {});
     }
@@ -78,6 +83,7 @@ class StandInHandheld final : public desk::HandheldLink {
         return QFile::copy(Stored(), target) ? 0 : 1;
     }
     int32_t thrdQueryPercent() override { return -1; }  // the stand-in's copies take no time
+    int32_t thrdStop(int32_t) override { return 0; }
 
   private:
     static QString Pc(const char* path) { return QString::fromLatin1(path).replace('\\', '/'); }

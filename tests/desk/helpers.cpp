@@ -13,8 +13,10 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 #include "linklib/tables/dbf.h"
 #include "task_table.h"
@@ -53,6 +55,12 @@ int32_t FakeHandheld::GetHcFile(int32_t port, int32_t rate, const char* hc, cons
     return get_result;
 }
 
+int32_t FakeHandheld::thrdStop(int32_t how) {
+    stop_how = how;
+    ++stops;
+    return 0;
+}
+
 int FakeHandheld::count(const std::string& what) const {
     int n = 0;
     for (const Call& c : calls) n += c.what == what;
@@ -84,6 +92,16 @@ bool ScriptedUi::confirm(const QString& text) {
     confirm_answers.pop_front();
     return answer;
 }
+bool ScriptedUi::askYesNo(const QString& text) {
+    messages.push_back(
+        {"ask", text, desk::ApplicationTitle(QStringLiteral("KELVANORMProgram")), desk::BoxIcon::None});
+    if (on_message) on_message();
+    if (ask_answers.empty()) return false;
+    const bool answer = ask_answers.front();
+    ask_answers.pop_front();
+    return answer;
+}
+
 std::optional<QString> ScriptedUi::openFile(const QString& filter, const QString& initial_dir) {
     open_filters << filter;
     open_dirs << initial_dir;
@@ -99,6 +117,15 @@ std::optional<desk::SaveChoice> ScriptedUi::saveFile(const QString& title, const
     auto a = save_answers.front();
     save_answers.pop_front();
     return a;
+}
+
+bool WaitUntil(const std::function<bool()>& condition) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 QString TemplatePath() {

@@ -57,6 +57,12 @@ class FakeHandheld : public desk::HandheldLink {
                          int32_t overwrite) override;
     int32_t GetHcFile(int32_t port, int32_t rate, const char* hc, const char* pc, int32_t overwrite) override;
     int32_t thrdQueryPercent() override { return percent.load(); }
+    // A stop asks the call in hand to end: the script's calls look at stopped() (asked from a thread
+    // of the window's own, so counted atomically).
+    std::atomic<int> stops{0};
+    std::atomic<int32_t> stop_how{-1};
+    int32_t thrdStop(int32_t how) override;
+    bool stopped() const { return stops.load() > 0; }
     int count(const std::string& what) const;
 };
 
@@ -64,7 +70,7 @@ class FakeHandheld : public desk::HandheldLink {
 class ScriptedUi : public desk::DeskUi {
   public:
     struct Message {
-        std::string kind;  // "information", "plain", "box", "error", "confirm"
+        std::string kind;  // "information", "plain", "box", "error", "confirm", "ask"
         QString text, caption;
         desk::BoxIcon icon = desk::BoxIcon::None;
     };
@@ -72,6 +78,7 @@ class ScriptedUi : public desk::DeskUi {
     std::deque<std::optional<QString>> open_answers;
     std::deque<std::optional<desk::SaveChoice>> save_answers;
     std::deque<bool> confirm_answers;  // false when run out
+    std::deque<bool> ask_answers;      // Yes/No questions; No when run out
     QStringList open_filters, open_dirs, save_titles, save_filters;
     std::function<void()> on_message;  // e.g. to look at the window while a message shows
 
@@ -80,6 +87,7 @@ class ScriptedUi : public desk::DeskUi {
     void box(const QString& text, const QString& caption, desk::BoxIcon icon) override;
     void errorReport(const QString& text) override;
     bool confirm(const QString& text) override;
+    bool askYesNo(const QString& text) override;
     std::optional<QString> openFile(const QString& filter, const QString& initial_dir) override;
     std::optional<desk::SaveChoice> saveFile(const QString& title, const QString& filter) override;
 
@@ -132,5 +140,8 @@ void WriteTaskTable(const QString& path, const std::vector<std::map<std::string,
                     const QString& template_path = QString());
 
 QString TemplatePath();
+
+// Waits, bounded (20 s), for a condition that another thread makes true; false when it never did.
+bool WaitUntil(const std::function<bool()>& condition);
 
 }  // namespace desktest

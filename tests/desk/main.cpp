@@ -6,9 +6,12 @@
 
 namespace {
 QtMessageHandler g_default = nullptr;
-// The offscreen platform says this for every top-level window; it tells nothing about the desk.
+// The offscreen platform says these for every top-level window and popup menu; they tell nothing about
+// the desk.
 void Filter(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (message.contains(QLatin1String("propagateSizeHints"))) return;
+    if (message.contains(QLatin1String("propagateSizeHints")) ||
+        message.contains(QLatin1String("This plugin does not support")))
+        return;
     if (g_default) g_default(type, context, message);
 }
 }  // namespace

@@ -1,6 +1,6 @@
 // A library call run while the window stays painted: the window thread keeps handling its events
-// during the call, the bar follows the percent the library can tell, and the call's result or error
-// comes back.
+// during the call, the bar follows the percent the library can tell, the call's result or error comes
+// back, and a stop is asked for until the call has returned.
 #include "transfer_runner.h"
 
 #include <gtest/gtest.h>
@@ -62,6 +62,36 @@ TEST(RunWhilePainting, ErrorOfTheCallComesBack) {
                      []() -> int32_t { throw std::runtime_error("the link library failed"); }, {}, nullptr),
                  std::runtime_error);
     EXPECT_EQ(desk::RunWhilePainting([] { return 3; }, [] { return 50; }, nullptr), 3);
+}
+
+// The text-frame family forgets a stop that falls between two of its transfers, so one request can be
+// lost: the stop is asked again until the call has returned, and no more once it has.
+TEST(RunWhilePainting, AStopIsAskedAgainUntilTheCallReturns) {
+    std::atomic<int> stops{0};
+    std::atomic<bool> started{false};
+    desk::Transfer transfer(nullptr, {}, [&] { ++stops; });
+    QTimer ask;
+    ask.setInterval(1);
+    QObject::connect(&ask, &QTimer::timeout, [&] {
+        if (!started) return;
+        transfer.stop();
+        ask.stop();
+    });
+    ask.start();
+    bool waited = true;
+    const int32_t result = transfer.run(
+        [&]() -> int32_t {
+            started = true;
+            waited = WaitFor([&] { return stops.load() >= 3; });
+            return 1;
+        },
+        {}, nullptr);
+    EXPECT_TRUE(waited) << "the stop was asked once only";
+    EXPECT_EQ(result, 1);
+    EXPECT_TRUE(transfer.stopped());
+    const int after = stops.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_EQ(stops.load(), after) << "a stop asked after the call had returned";
 }
 
 }  // namespace

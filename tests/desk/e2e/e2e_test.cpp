@@ -3,7 +3,9 @@
 // download into the list, export.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -278,6 +280,62 @@ TEST_P(DeskOnHandheld, ChineseNamesUnderEitherLanguage) {
     form->DownloadfromHHU1Click();
     ASSERT_EQ(form->ListView2->rowCount(), 3);
     EXPECT_EQ(form->ListView2->item(1, 2)->text(), QStringLiteral("??????")) << "as the operator was told";
+}
+
+// Closing the window while the handheld's download is held mid-way: Yes stops the transfer at once in
+// either family, the window closes without a message, the downa.dbf of the download before stays byte
+// for byte, and nothing of the stop is left for the library's next call.
+TEST_P(DeskOnHandheld, ClosingDuringTheDownloadStopsIt) {
+    ImportAndUpload(*form, ui, 40, [](int nid) { return QStringLiteral("Calle larga numero %1").arg(nid); });
+    if (HasFatalFailure()) return;
+    form->DownloadfromHHU1Click();
+    ASSERT_EQ(form->ListView2->rowCount(), 40) << ui.last().toStdString();
+    const QByteArray earlier = FileBytes(data.file(QStringLiteral("downa.dbf")));
+    ASSERT_FALSE(earlier.isEmpty());
+
+    hhsim::FaultPlan plan;
+    hhsim::Fault pause;
+    pause.kind = hhsim::Fault::Kind::Pause;
+    pause.at = 12;
+    plan.faults.push_back(pause);
+    sim->SetPlan(plan);
+    const size_t messages = ui.messages.size();
+    ui.ask_answers = {true};
+    bool closed = false;
+    QElapsedTimer since_close;
+    QTimer look;
+    look.setInterval(5);
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (closed) return;
+        bool paused = false;
+        for (const std::string& e : sim->Events()) paused = paused || e == "paused:pause";
+        if (!paused) return;
+        closed = true;
+        since_close.start();
+        form->close();
+    });
+    look.start();
+    form->DownloadfromHHU1Click();
+    const qint64 ended_after = since_close.elapsed();
+    look.stop();
+    sim->Release();
+    QCoreApplication::processEvents();
+
+    ASSERT_TRUE(closed) << "the handheld never held the download";
+    // The byte-frame stop request lasts half a second, which the desk waits out before it goes on.
+    EXPECT_LT(ended_after, 3000);
+    EXPECT_FALSE(form->isVisible());
+    ASSERT_EQ(ui.messages.size(), messages + 1) << ui.last().toStdString();
+    EXPECT_EQ(ui.lastKind(), "ask");
+    EXPECT_EQ(form->ListView2->rowCount(), 0);
+    EXPECT_EQ(FileBytes(data.file(QStringLiteral("downa.dbf"))), earlier);
+    // The handheld, released, may still be sending the frame it held when the next call comes: that
+    // call may fail once; one whose stop was left standing fails every time.
+    char number[16];
+    int32_t found = 1;
+    for (int attempt = 0; attempt < 2 && found != 0; ++attempt)
+        found = desk::TarvixLink().thrdGetHcNum(1, 115200, number);
+    EXPECT_EQ(found, 0) << "the next call is stopped as well";
 }
 
 INSTANTIATE_TEST_SUITE_P(TextFrame, DeskOnHandheld,
