@@ -184,10 +184,7 @@ TEST_P(DeskOnHandheld, WindowWhileTheDownloadRuns) {
     ASSERT_EQ(form->pageOnView(), 0);
 
     hhsim::FaultPlan plan;
-    hhsim::Fault pause;
-    pause.kind = hhsim::Fault::Kind::Pause;
-    pause.at = 12;
-    plan.faults.push_back(pause);
+    plan.faults.push_back(hhsim::MakeFault(hhsim::Fault::Kind::Pause, -1, -1, 12));
     sim->SetPlan(plan);
 
     // Looked at from the window thread while the command waits for the transfer.
@@ -294,10 +291,7 @@ TEST_P(DeskOnHandheld, ClosingDuringTheDownloadStopsIt) {
     ASSERT_FALSE(earlier.isEmpty());
 
     hhsim::FaultPlan plan;
-    hhsim::Fault pause;
-    pause.kind = hhsim::Fault::Kind::Pause;
-    pause.at = 12;
-    plan.faults.push_back(pause);
+    plan.faults.push_back(hhsim::MakeFault(hhsim::Fault::Kind::Pause, -1, -1, 12));
     sim->SetPlan(plan);
     const size_t messages = ui.messages.size();
     ui.ask_answers = {true};
