@@ -9,10 +9,10 @@ A scenario line is "name family state way [options]": family text, byte or - (no
 state and way are the host's two arguments; options are hhsim options (starting with --) or
 key=value settings: upload=BYTES (size of the PC file to upload, default 4096), status=N (expected
 exit status, default 0; -N: killed by signal N, which a Windows host gives as exit code N),
-limit=SECONDS (longest time from "leaving" to the end of the process, default 3), kind=python (a scenario of the Python host instead of the C hosts), check=table (an
-earlier downa.dbf and downa.dbi lie in the host's folder; after the host has ended, whatever way,
-they must be there byte for byte, the handheld's malformed \BAD.DBF under downa.db$, and no other
-file beside them).
+limit=SECONDS (longest time from "leaving" to the end of the process, default 3), kind=python (a
+scenario of the Python host instead of the C hosts), check=table (an earlier downa.dbf and downa.dbi
+lie in the host's folder; after the host has ended, whatever way, they must be there byte for byte,
+the handheld's malformed \BAD.DBF under downa.db$, and no other file beside them).
 
 The host's COM1 is the handheld's pseudo-terminal, COM2-COM4 lead nowhere.  --ports env maps them
 through TARVIX_COMn; --ports wine through the links com1..com4 in $WINEPREFIX/dosdevices.  --runner
