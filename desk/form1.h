@@ -144,8 +144,9 @@ class TForm1 : public QMainWindow {
     std::vector<QAction*> commandActions() const;
     std::function<void()> stopCall();
     // Runs a command's library call as its transfer (see Transfer); bar, when given, follows the
-    // library's percent.  nullopt: the transfer was stopped because the window closes or the
-    // application quits, and the command ends without a message.
+    // library's percent.  nullopt: the window is to close (the transfer was stopped for it, or the
+    // window was closed before the call began) or the application quits; the command ends without a
+    // message.
     std::optional<int32_t> transferCall(Transfer& busy, const std::function<int32_t()>& call,
                                         QProgressBar* bar);
     // A close while a transfer runs: asks whether to stop it.
