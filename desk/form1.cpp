@@ -28,6 +28,7 @@
 #include <atomic>
 #include <exception>
 
+#include "busy_window.h"
 #include "meter_db.h"
 #include "meter_grid.h"
 #include "processes.h"
@@ -221,12 +222,22 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    // While a transfer runs the window stays: the operator is asked whether to stop the transfer, and
-    // on Yes the window closes once the call has ended.  When the application quits the transfer is
-    // stopped already, and the window goes as at any other time.
-    if (busy_ != nullptr && busy_->running() && !busy_->quitting()) {
+    if (busy_ != nullptr && busy_->running()) {
+        // While a transfer runs the window stays: the operator is asked whether to stop the transfer,
+        // and on Yes the window closes once the command has ended.  When the application quits the
+        // transfer is stopped already, and the window goes as at any other time.
+        if (!busy_->quitting()) {
+            event->ignore();
+            askToStopForClose();
+            return;
+        }
+    } else if (working_ > 0) {
+        // A command's own long step (an import into db.mdb, a task table, the reading list, a report)
+        // takes seconds at most and cannot be stopped half-way without leaving its files half-done: the
+        // close is remembered and done once the step has ended and the command with it.  The message
+        // that tells how the step went still shows; no transfer with the handheld starts after it.
         event->ignore();
-        askToStopForClose();
+        close_pending_ = true;
         return;
     }
     // A cell still being edited is written before the window goes; a value its field cannot take keeps
@@ -292,6 +303,23 @@ void TForm1::setCaption(const QString& caption) {
     setWindowTitle(caption);
 }
 
+// ---- commands at work --------------------------------------------------------------------------
+
+TForm1::Working::Working(TForm1& form)
+    : form_(form), busy_(std::make_unique<BusyWindow>(&form, form.commandActions())) {
+    ++form_.working_;
+}
+
+TForm1::Working::~Working() {
+    // Input still queued goes to the guard first (a close among it is remembered), then the window is
+    // given back.
+    busy_.reset();
+    if (--form_.working_ > 0 || !form_.close_pending_) return;
+    form_.close_pending_ = false;
+    // Once the command has returned; a grid edit that cannot be written may still keep the window open.
+    QTimer::singleShot(0, &form_, [form = &form_] { form->close(); });
+}
+
 // ---- transfers ---------------------------------------------------------------------------------
 
 std::vector<QAction*> TForm1::commandActions() const {
@@ -305,29 +333,34 @@ std::function<void()> TForm1::stopCall() {
 
 std::optional<int32_t> TForm1::transferCall(Transfer& busy, const std::function<int32_t()>& call,
                                             QProgressBar* bar) {
-    busy_ = &busy;
-    struct Forget {
-        TForm1* form;
-        ~Forget() { form->busy_ = nullptr; }
-    } forget{this};
-    int32_t result = 1;
-    std::exception_ptr error;
-    try {
-        result = busy.run(
-            call, [this] { return link_.thrdQueryPercent(); }, bar);
-    } catch (...) {
-        error = std::current_exception();
-    }
-    if (busy.stopped()) {
-        if (close_after_transfer_) {
-            close_after_transfer_ = false;
-            // Once the command has ended (a grid edit that cannot be written may still keep it open).
-            QTimer::singleShot(0, this, [this] { close(); });
+    // A close asked during the command's own steps before the call: the window is to go, and the
+    // call is not made.
+    if (!close_pending_) {
+        busy_ = &busy;
+        struct Forget {
+            TForm1* form;
+            ~Forget() { form->busy_ = nullptr; }
+        } forget{this};
+        int32_t result = 1;
+        std::exception_ptr error;
+        std::function<int32_t()> percent;
+        if (bar != nullptr) percent = [this] { return link_.thrdQueryPercent(); };
+        try {
+            result = busy.run(call, percent, bar);
+        } catch (...) {
+            error = std::current_exception();
         }
-        return std::nullopt;
+        if (!busy.stopped()) {
+            if (error) std::rethrow_exception(error);
+            return result;
+        }
     }
-    if (error) std::rethrow_exception(error);
-    return result;
+    // Outside a command at work (Working does it then) the close is done here.
+    if (close_pending_ && working_ == 0) {
+        close_pending_ = false;
+        QTimer::singleShot(0, this, [this] { close(); });
+    }
+    return std::nullopt;
 }
 
 void TForm1::askToStopForClose() {
@@ -338,38 +371,59 @@ void TForm1::askToStopForClose() {
     // The question waits inside the transfer's call, which may have ended meanwhile: the window then
     // closes all the same.
     if (!stop || busy_ == nullptr) return;
-    close_after_transfer_ = true;
+    close_pending_ = true;
     busy_->stop();
 }
 
 // ---- connection --------------------------------------------------------------------------------
 
-bool TForm1::TryConnectHHU() {
+TForm1::Probe TForm1::probeHandheld() {
+    // A stop (the window closes) reaches the detection in hand through thrdStop, and no further
+    // attempt is made.
+    std::atomic<bool> halted{false};
+    Transfer busy(this, commandActions(), [this, &halted] {
+        halted = true;
+        link_.thrdStop(kStopRequest);
+    });
+    // Written by the call's thread, read here once it has returned.
     char number[16] = {};
+    std::optional<int32_t> found;
     try {
-        for (int attempt = 1; attempt <= 4; ++attempt) {
-            std::fill(std::begin(number), std::end(number), '\0');
-            if (link_.thrdGetHcNum(attempt, kBaudRate, number) == 0) {
-                HandheldPort = attempt;
-                // The number's text up to its NUL, never past the buffer, cut to 9 characters.
-                size_t length = 0;
-                while (length < 9 && length < sizeof number && number[length] != '\0') ++length;
-                setCaption(QString::fromLatin1(number, static_cast<qsizetype>(length)));
-                return true;
-            }
-        }
+        found = transferCall(
+            busy,
+            [this, &halted, &number]() -> int32_t {
+                for (int attempt = 1; attempt <= 4 && !halted.load(); ++attempt) {
+                    std::fill(std::begin(number), std::end(number), '\0');
+                    if (link_.thrdGetHcNum(attempt, kBaudRate, number) == 0) return attempt;
+                }
+                return 0;
+            },
+            nullptr);
     } catch (const std::exception&) {
-        return false;
+        return Probe::Failed;
     }
-    return false;
+    if (!found) return Probe::Stopped;
+    if (*found == 0) return Probe::Failed;
+    HandheldPort = *found;
+    // The number's text up to its NUL, never past the buffer, cut to 9 characters.
+    size_t length = 0;
+    while (length < 9 && length < sizeof number && number[length] != '\0') ++length;
+    setCaption(QString::fromLatin1(number, static_cast<qsizetype>(length)));
+    return Probe::Connected;
+}
+
+bool TForm1::TryConnectHHU() {
+    return probeHandheld() == Probe::Connected;
 }
 
 void TForm1::ConnecttoHHU1Click() {
+    Working working(*this);
     try {
+        // The search runs as a transfer, whose loop paints the caption while it lasts.
         setCaption(QStringLiteral("Connecting........."));
-        // The search blocks the window for seconds: let the caption be painted first.
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        if (TryConnectHHU()) {
+        const Probe probe = probeHandheld();
+        if (probe == Probe::Stopped) return;  // the window closes or the application quits
+        if (probe == Probe::Connected) {
             ui_.information(QStringLiteral("The connection is successful"));
         } else {
             ui_.information(QStringLiteral("Connect fail\uFF01"));
@@ -417,6 +471,7 @@ void TForm1::Meterdatamaintenance1Click() {
         ui_.box(QStringLiteral("You canceled the operation !"), QStringLiteral("ERROR!"), BoxIcon::Error);
         return;
     }
+    Working working(*this);
 
     // Read its first sheet (the caption shows the chosen file meanwhile).
     ProgressPump::pumpWindow();
@@ -477,6 +532,7 @@ void TForm1::ddfs1Click() {
     // An edit still open is written first, so the table carries what the grid shows; a refused value
     // ends the command with its report.
     if (!DBGrid2->commitPendingEdit()) return;
+    Working working(*this);
     const int port = HandheldPort;
     const QString template_path = FindFileNoCase(data_dir_, QStringLiteral("B.DBF"));
     if (template_path.isEmpty()) {
@@ -554,7 +610,8 @@ void TForm1::ddfs1Click() {
         changes = FindTextChanges(temp, records, operator_language_);
         if (changes.records > 0) {
             pump.flush();
-            if (!ui_.confirm(ChangedTextsQuestion(changes))) {
+            // Nothing is to be sent once the window is to close: no question then.
+            if (close_pending_ || !ui_.confirm(ChangedTextsQuestion(changes))) {
                 QFile::remove(temp);
                 reset_bar();
                 return;
@@ -627,6 +684,7 @@ void TForm1::SetupReadingColumns() {
 }
 
 void TForm1::DownloadfromHHU1Click() {
+    Working working(*this);
     // What a desk that ended during an earlier download left behind goes first.
     RemoveStaleTemporaries(data_dir_);
     showPage(1);
@@ -709,6 +767,7 @@ bool TForm1::ExportListViewToExcel(QTableWidget* list, const QString& title) {
     const std::optional<SaveChoice> choice =
         ui_.saveFile(QStringLiteral("Save to"), QStringLiteral("EXCEL (*.xls);;EXCEL2007 (*.xlsx)"));
     if (!choice) return false;
+    Working working(*this);
     const QString name = QDir::toNativeSeparators(
         QFileInfo(CompleteReportName(QDir::fromNativeSeparators(choice->path), choice->filter_index))
             .absoluteFilePath());

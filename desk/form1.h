@@ -23,6 +23,7 @@ class QTableWidget;
 
 namespace desk {
 
+class BusyWindow;
 class Transfer;
 
 // A column of the meter grid: the field it shows, its title (empty: the field name) and its width
@@ -139,15 +140,34 @@ class TForm1 : public QMainWindow {
     void buildGridColumns();
     void closeGridQuery();
     void setCaption(const QString& caption);
-    // The commands a transfer disables while it runs.
+    // The commands disabled while a command works.
     std::vector<QAction*> commandActions() const;
     std::function<void()> stopCall();
-    // Runs a command's library call as its transfer (see Transfer).  nullopt: the transfer was stopped
-    // because the window closes or the application quits, and the command ends without a message.
+    // Runs a command's library call as its transfer (see Transfer); bar, when given, follows the
+    // library's percent.  nullopt: the window is to close (the transfer was stopped for it, or the
+    // window was closed before the call began) or the application quits; the command ends without a
+    // message.
     std::optional<int32_t> transferCall(Transfer& busy, const std::function<int32_t()>& call,
                                         QProgressBar* bar);
     // A close while a transfer runs: asks whether to stop it.
     void askToStopForClose();
+    // The connect's search for the handheld, run as a transfer.
+    enum class Probe { Connected, Failed, Stopped };
+    Probe probeHandheld();
+
+    // A command at work, from construction to the command's end: the window is busy (see BusyWindow),
+    // and a close asked meanwhile is done once the command has ended.
+    class Working {
+      public:
+        explicit Working(TForm1& form);
+        ~Working();
+        Working(const Working&) = delete;
+        Working& operator=(const Working&) = delete;
+
+      private:
+        TForm1& form_;
+        std::unique_ptr<BusyWindow> busy_;
+    };
 
     HandheldLink& link_;
     DeskUi& ui_;
@@ -159,10 +179,12 @@ class TForm1 : public QMainWindow {
     std::unique_ptr<MeterGridModel> model_;
     bool query_open_ = false;
     bool shown_once_ = false;
-    // The transfer whose call runs now, the stop question on view, and a Yes to it.
+    // The transfer whose call runs now and the stop question on view.
     Transfer* busy_ = nullptr;
     bool asking_stop_ = false;
-    bool close_after_transfer_ = false;
+    // Commands at work now (Working), and a close to be done once they have ended.
+    int working_ = 0;
+    bool close_pending_ = false;
 };
 
 }  // namespace desk

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QProgressBar>
 
+#include "busy_window.h"
+
 namespace desk {
 
 ProgressPump::ProgressPump(QProgressBar* bar, Positions positions, int interval_ms)
@@ -25,7 +27,9 @@ void ProgressPump::flush() {
 }
 
 void ProgressPump::pumpWindow() {
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // Input left queued here would be carried out once the command has ended: a guard drops it now.
+    QCoreApplication::processEvents(BusyWindow::active() ? QEventLoop::AllEvents
+                                                         : QEventLoop::ExcludeUserInputEvents);
 }
 
 }  // namespace desk

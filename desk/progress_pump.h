@@ -1,7 +1,9 @@
 // A progress bar that stays painted while a command runs on the window thread: the position is taken
-// at every step, but the bar is repainted and the window's pending paint and timer events handled at
-// most once per interval, so a long step costs the repaint only a few times a second.  User input is
-// left queued, so no other command can start in the middle of this one.
+// at every step, but the bar is repainted and the window's pending events handled at most once per
+// interval, so a long step costs the repaint only a few times a second.  Inside a busy window's guard
+// (BusyWindow) every pending event is handled, so the operator's input aimed at the window goes to the
+// guard, which drops it; outside one, input is left queued.  Either way no other command starts in the
+// middle of this one.
 #pragma once
 
 #include <QElapsedTimer>
@@ -20,7 +22,7 @@ class ProgressPump {
     void set(int value);
     // Sets the position last given and repaints now.
     void flush();
-    // Paints what is pending in the window, between two blocking steps.
+    // Handles what is pending in the window between two blocking steps (see above).
     static void pumpWindow();
 
   private:

@@ -1,7 +1,6 @@
 #include "transfer_runner.h"
 
 #include <QAbstractButton>
-#include <QAction>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QEvent>
@@ -9,7 +8,6 @@
 #include <QMetaObject>
 #include <QProgressBar>
 #include <QTimer>
-#include <QWidget>
 #include <algorithm>
 #include <exception>
 
@@ -42,83 +40,17 @@ void Follow(QProgressBar* bar, int32_t percent) {
     if (bar->isVisible()) bar->repaint();
 }
 
-// What the operator does with mouse, keys, wheel, pen, touch or a drop; a move only points.
-bool IsOperatorInput(QEvent::Type type) {
-    switch (type) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::Wheel:
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
-        case QEvent::ShortcutOverride:
-        case QEvent::Shortcut:
-        case QEvent::ContextMenu:
-        case QEvent::InputMethod:
-        case QEvent::TouchBegin:
-        case QEvent::TouchUpdate:
-        case QEvent::TouchEnd:
-        case QEvent::TouchCancel:
-        case QEvent::TabletPress:
-        case QEvent::TabletRelease:
-        case QEvent::TabletMove:
-        case QEvent::NativeGesture:
-        case QEvent::Gesture:
-        case QEvent::DragEnter:
-        case QEvent::DragMove:
-        case QEvent::Drop:
-            return true;
-        default:
-            return false;
-    }
-}
-
-// Whether an event for receiver is aimed at window: the receiver is the window, one of its widgets, or
-// an action, menu or popup of it.  A dialog on the way (a library box, the stop question) takes its
-// own input.
-bool AimedAt(const QObject* receiver, const QWidget* window) {
-    for (const QObject* o = receiver; o != nullptr; o = o->parent()) {
-        if (o == window) return true;
-        if (qobject_cast<const QDialog*>(o) != nullptr) return false;
-    }
-    return false;
-}
-
 }  // namespace
 
 Transfer::Transfer(QWidget* window, std::vector<QAction*> commands, std::function<void()> stop)
-    : window_(window), stop_(std::move(stop)) {
-    for (QAction* action : commands) {
-        if (action == nullptr) continue;
-        commands_.emplace_back(action);
-        enabled_.push_back(action->isEnabled());
-        action->setEnabled(false);
-    }
-    if (window_) {
-        had_cursor_ = window_->testAttribute(Qt::WA_SetCursor);
-        cursor_ = window_->cursor();
-        window_->setCursor(Qt::BusyCursor);
-    }
-    // Sees every event of the application: the window's input and the application's quit.
+    : guard_(window, std::move(commands)), stop_(std::move(stop)) {
+    // Sees the application's quit.
     QCoreApplication::instance()->installEventFilter(this);
 }
 
 Transfer::~Transfer() {
     endStopper();
-    if (window_) {
-        // Input given during the command's own steps, which let only painting and timers through,
-        // still waits: it goes to the filter now rather than to the window once it is given back.
-        QCoreApplication::processEvents();
-    }
     QCoreApplication::instance()->removeEventFilter(this);
-    if (window_) {
-        if (had_cursor_)
-            window_->setCursor(cursor_);
-        else
-            window_->unsetCursor();
-    }
-    for (size_t i = 0; i < commands_.size(); ++i)
-        if (commands_[i]) commands_[i]->setEnabled(enabled_[i]);
 }
 
 Transfer* Transfer::current() {
@@ -216,7 +148,6 @@ void Transfer::endStopper() {
 }
 
 bool Transfer::eventFilter(QObject* watched, QEvent* event) {
-    if (window_ && IsOperatorInput(event->type()) && AimedAt(watched, window_)) return true;
     if (running_ && event->type() == QEvent::Quit && watched == QCoreApplication::instance()) {
         // The application is asked to quit (QCoreApplication::quit, the session's end): it closes
         // its windows next, which then go without a question, and ends its event loops.  The call is

@@ -7,10 +7,8 @@
 // when the application quits meanwhile, and then the call is asked to stop.
 #pragma once
 
-#include <QCursor>
 #include <QMessageBox>
 #include <QObject>
-#include <QPointer>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -20,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "busy_window.h"
+
 class QAction;
 class QProgressBar;
 class QWidget;
@@ -27,8 +27,8 @@ class QWidget;
 namespace desk {
 
 // One command's transfer with the handheld, from just before its library call to the command's end.
-// From construction on the window shows that it is busy (a busy cursor over it, its commands
-// disabled) and the operator's input aimed at it is dropped; all of it is undone when the object goes,
+// From construction on the window is busy (see BusyWindow: a busy cursor over it, its commands
+// disabled, the operator's input aimed at it dropped); all of it is undone when the object goes,
 // however the command ends.
 class Transfer final : public QObject {
   public:
@@ -67,11 +67,7 @@ class Transfer final : public QObject {
   private:
     void endStopper();
 
-    QPointer<QWidget> window_;
-    std::vector<QPointer<QAction>> commands_;
-    std::vector<bool> enabled_;
-    bool had_cursor_ = false;
-    QCursor cursor_;
+    BusyWindow guard_;
     std::function<void()> stop_;
     bool running_ = false;
     bool stopped_ = false;

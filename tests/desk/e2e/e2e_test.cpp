@@ -332,6 +332,52 @@ TEST_P(DeskOnHandheld, ClosingDuringTheDownloadStopsIt) {
     EXPECT_EQ(found, 0) << "the next call is stopped as well";
 }
 
+// Closing the window while the connect searches and nothing answers (the handheld holds its answers):
+// Yes ends the search with the attempt in hand, where four attempts would take seconds each; the window
+// closes without a message, and nothing of the stop is left for the library's next call.
+TEST_P(DeskOnHandheld, ClosingDuringTheConnectEndsTheSearch) {
+    hhsim::FaultPlan plan;
+    hhsim::Fault pause;
+    pause.kind = hhsim::Fault::Kind::Pause;
+    pause.at = 1;
+    plan.faults.push_back(pause);
+    sim->SetPlan(plan);
+    ui.ask_answers = {true};
+    bool closed = false;
+    QString caption;
+    QElapsedTimer since_close;
+    QTimer look;
+    look.setInterval(100);  // well inside the first attempt's search
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (closed) return;
+        closed = true;
+        caption = form->windowTitle();
+        since_close.start();
+        form->close();
+    });
+    look.start();
+    form->ConnecttoHHU1Click();
+    const qint64 ended_after = since_close.elapsed();
+    look.stop();
+    sim->SetPlan({});
+    sim->Release();
+    QCoreApplication::processEvents();
+
+    ASSERT_TRUE(closed) << "the search ended before the window was closed";
+    // The byte-frame stop request lasts half a second, which the desk waits out before it goes on.
+    EXPECT_LT(ended_after, 3000);
+    EXPECT_EQ(caption, QStringLiteral("Connecting........."));
+    EXPECT_FALSE(form->isVisible());
+    ASSERT_EQ(ui.messages.size(), 1u) << ui.last().toStdString();
+    EXPECT_EQ(ui.lastKind(), "ask");
+    EXPECT_EQ(form->HandheldPort, 0);
+    char number[16];
+    int32_t found = 1;
+    for (int attempt = 0; attempt < 2 && found != 0; ++attempt)
+        found = desk::TarvixLink().thrdGetHcNum(1, 115200, number);
+    EXPECT_EQ(found, 0) << "the next call is stopped as well";
+}
+
 INSTANTIATE_TEST_SUITE_P(TextFrame, DeskOnHandheld,
                          ::testing::Values(FamilyCase{"TextFrame", hhsim::Family::TextFrame,
                                                       "KV20260001234"}),
