@@ -240,6 +240,11 @@ void Simulator::Unplug() {
 
 bool Simulator::Replug(std::string* error) {
     Core& c = *core_;
+    if (c.config.usb != 0) {
+        // Nothing was unplugged: the handheld goes on serving as it was.
+        if (error) *error = "only the line can be restarted; USB has UsbUnplug";
+        return false;
+    }
     if (!c.unplugged) {
         if (error) *error = c.running ? "the handheld is on its line" : "the handheld was not unplugged";
         return c.running;
