@@ -68,11 +68,25 @@ command -v sqlite3 >/dev/null || { echo "$me: sqlite3 is needed (apt-get install
 # Written beside its place and renamed in when complete.
 tmp="$folder/.db.mdb.$$"
 rm -f "$tmp"
-if ! sqlite3 "$tmp" <"$schema" 2>/dev/null; then
+# sqlite3's own words for a failure follow the summary, the temporary named as the database it was to
+# become: the operator never sees a name of ours that was gone at once.
+named_as_target() {
+  rest=$1
+  said=
+  while :; do
+    case $rest in
+      *"$tmp"*) said=$said${rest%%"$tmp"*}$target; rest=${rest#*"$tmp"} ;;
+      *) break ;;
+    esac
+  done
+  printf '%s\n' "$said$rest"
+}
+if ! complaint=$(sqlite3 "$tmp" <"$schema" 2>&1 >&3); then
   rm -f "$tmp"
   echo "$me: cannot write db.mdb in $folder" >&2
+  [ -z "$complaint" ] || named_as_target "$complaint" >&2
   exit 1
-fi
+fi 3>&1
 if ! mv "$tmp" "$target"; then
   rm -f "$tmp"
   echo "$me: cannot put $target in place" >&2

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset (clang-14 with libFuzzer, ASan and UBSan) and runs every fuzz target for a while;
-# installs clang-14 and its runtimes first where they are missing.
+# installs the build tools, clang-14 and its runtimes first where they are missing.
 # Usage: scripts/fuzz.sh [-j runs at once, default 1] [seconds per target, default 60] [target ...]
 # Each target keeps its own corpus, log (build/fuzz/runs/<target>.log) and crash inputs
 # (build/fuzz/runs/<target>-crash-*), so that several runs go on side by side (-j), and so can
@@ -22,7 +22,7 @@ if [ ${#targets[@]} -eq 0 ]; then
         fuzz_bf_frame fuzz_bf_replies fuzz_bf_usb_packets fuzz_sysinfo)
 fi
 
-# What the fuzz build needs beyond the machine scripts/demo.sh sets up: clang-14 and its libFuzzer and
+# What the fuzz build needs: the build tools (cmake, ninja-build), clang-14 and its libFuzzer and
 # sanitizer runtimes (a package clang-14 only recommends).  Installed here when missing, as root on
 # Debian, the way scripts/demo.sh installs its packages.
 needed=(cmake ninja-build clang-14 libclang-rt-14-dev)

@@ -69,6 +69,16 @@ class ByteFrameHandheld {
     void Answer(std::uint8_t b) { line_.Write(Bytes{b}); }
     void SendAbort(bool crc);
     void Handle(const CommandRecord& cmd);
+    // Whether the command in hand finds the handheld silent: gone silent before, or from this one on
+    // by a GoSilent fault (event "silent").
+    bool GoesSilent() {
+        if (silent_) return true;
+        Fault fault;
+        if (!c_.Fire({Fault::Kind::GoSilent}, &fault)) return false;
+        silent_ = true;
+        c_.Event("silent");
+        return true;
+    }
     void HandleFile(int sub);
     void HandleFileOp(int sub);
     Bytes FindReply(bool first);
@@ -570,16 +580,8 @@ void ByteFrameHandheld::HandleFileOp(int sub) {
 }
 
 void ByteFrameHandheld::Handle(const CommandRecord& cmd) {
-    if (usb_ != nullptr) {
-        // Over USB the commands come here one by one; on the line Serve() goes silent.
-        Fault silence;
-        if (silent_) return;
-        if (c_.Fire({Fault::Kind::GoSilent}, &silence)) {
-            silent_ = true;
-            c_.Event("silent");
-            return;
-        }
-    }
+    // Over USB the commands come here one by one; on the line Serve() goes silent.
+    if (usb_ != nullptr && GoesSilent()) return;
     const std::uint8_t* arg = cmd.data.data();
     argument_ = cmd.data;
     // The completion byte is owed only to a deletion that follows the feature query (with its name);
@@ -699,12 +701,8 @@ void ByteFrameHandheld::Serve() {
             c_.ctx_command = cmd.command;
             c_.ctx_sub = cmd.sub;
         }
+        if (GoesSilent()) continue;
         Fault fault;
-        if (c_.Fire({Fault::Kind::GoSilent}, &fault)) {
-            silent_ = true;
-            c_.Event("silent");
-            continue;
-        }
         if (c_.Fire({Fault::Kind::Nak, Fault::Kind::Silence}, &fault)) {
             if (fault.kind == Fault::Kind::Nak) Answer(kBadCheck);
             continue;

@@ -202,6 +202,8 @@ struct Simulator::Core {
 
     void ServeTextFrame();
     void ServeByteFrame();
+    // What a handheld that starts, first or again, begins with: its start folder and a line not stopped.
+    void FromTheStart();
     // Starts and ends the serving thread of the line or the USB.
     void StartServing();
     void StopServing();

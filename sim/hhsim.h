@@ -229,7 +229,8 @@ class Simulator {
     // handheld switched off and on: Unplug stops serving and closes the pseudo-terminal (the PC's open
     // port hangs up; SlavePath() leads nowhere meanwhile); Replug opens a new one under the same
     // SlavePath() and serves again from the handheld's start (start folder; files, plan and records
-    // stay).  Restart is both.  The line only: a USB handheld has UsbUnplug.
+    // stay).  Restart is both.  The line only: a USB handheld has UsbUnplug, and there Replug and
+    // Restart do nothing and fail with an error that says so.
     void Unplug();
     bool Replug(std::string* error = nullptr);
     bool Restart(std::string* error = nullptr);

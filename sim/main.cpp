@@ -262,6 +262,8 @@ int main(int argc, char** argv) {
         if (sig == SIGUSR2) {
             if (!sim.Restart(&error)) {
                 std::cerr << "hhsim: restart: " << error << "\n";
+                // A handheld that was not restarted (on USB) serves on; one left off its line ends.
+                if (sim.Running()) continue;
                 break;
             }
             std::cout << "hhsim restarted" << std::endl;

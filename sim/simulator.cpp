@@ -178,16 +178,20 @@ bool Simulator::Start(std::string* error) {
     for (const auto& folder : c.config.initial_folders) {
         if (!c.store.IsFolder(folder)) c.store.MakeDir(folder);
     }
-    c.store.current = c.store.Absolute(c.config.start_folder);
-    if (c.store.current.empty() || !c.store.IsFolder(c.store.current)) c.store.current = "\\";
+    c.FromTheStart();
     c.free_space = c.config.free_space;
-    c.line.stop = false;
     c.line.pace = c.config.pace;
     if (!c.line.Open(c.config.baud, error)) return false;
     if (c.config.usb != 0 && !c.StartUsb(error)) return false;
     SetPlan(c.plan);
     c.StartServing();
     return true;
+}
+
+void Simulator::Core::FromTheStart() {
+    store.current = store.Absolute(config.start_folder);
+    if (store.current.empty() || !store.IsFolder(store.current)) store.current = "\\";
+    line.stop = false;
 }
 
 void Simulator::Core::StartServing() {
@@ -236,14 +240,17 @@ void Simulator::Unplug() {
 
 bool Simulator::Replug(std::string* error) {
     Core& c = *core_;
+    if (c.config.usb != 0) {
+        // Nothing was unplugged: the handheld goes on serving as it was.
+        if (error) *error = "only the line can be restarted; USB has UsbUnplug";
+        return false;
+    }
     if (!c.unplugged) {
         if (error) *error = c.running ? "the handheld is on its line" : "the handheld was not unplugged";
         return c.running;
     }
     // A handheld that starts again begins in its start folder, at the rate it answers at now.
-    c.store.current = c.store.Absolute(c.config.start_folder);
-    if (c.store.current.empty() || !c.store.IsFolder(c.store.current)) c.store.current = "\\";
-    c.line.stop = false;
+    c.FromTheStart();
     if (!c.line.Open(c.line.baud.load(), error)) return false;  // still unplugged, name kept
     c.unplugged = false;
     c.StartServing();

@@ -128,7 +128,8 @@ class TextFrameHandheld {
 
 bool TextFrameHandheld::MutedFrom(const char* what) {
     Fault f;
-    if (c_.Fire({Fault::Kind::LateAnswers}, &f)) {
+    // Its wait is the line's (Delay): over USB the fault neither fires nor counts.
+    if (usb_ == nullptr && c_.Fire({Fault::Kind::LateAnswers}, &f)) {
         late_ms_ = std::max(0, f.value);
         c_.Event(std::string("late-from:") + what);
     }

@@ -29,10 +29,10 @@ std::atomic<bool> g_fail_next_start{false};
 // A raw call on the serial port that the caller opened with ComInit and keeps open from call to call.
 // Its device may have gone away meanwhile (an adapter pulled and plugged in again, a handheld
 // restarted), which leaves the port hung up for good: the same device is opened again at the same
-// rate, once per call, before the call when the port shows it.  A command block whose send failed
-// that way goes once more after the reopen, to the device that is there now; data sent or awaited
-// belonged to an exchange with the device that went away, so such a call's failure stands, and the
-// next call finds the fresh port.
+// rate, once per call, before the call when the port shows it.  A command block that got no answer
+// that way goes once more after the reopen, to the device that is there now (a stopped one never goes
+// again); data sent or awaited belonged to an exchange with the device that went away, so such a
+// call's failure stands, and the next call finds the fresh port.
 enum class AfterFailure { Stands, SendAgain };
 
 template <typename Call>
@@ -40,7 +40,8 @@ int32_t OnKeptPort(AfterFailure after, Call&& call) {
     Line& line = P().line();
     const int32_t before = line.ReopenIfHungUp();
     int32_t result = call();
-    if (after == AfterFailure::SendAgain && before == 0 && result != kDone && line.ReopenIfHungUp() == 1) {
+    if (after == AfterFailure::SendAgain && before == 0 && result == kNoAnswer &&
+        line.ReopenIfHungUp() == 1) {
         result = call();
     }
     return result;

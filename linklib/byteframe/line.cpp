@@ -104,9 +104,10 @@ bool Line::WaitByte(uint8_t* byte, uint32_t timeout_ms, const std::atomic<bool>*
         if (stop != nullptr && stop->load()) return false;
         if (ReceiveByte(byte) == 0) return true;
         uint32_t elapsed = clock.TickMs() - start;
-        // A line whose far end is gone gives nothing more: the wait ends at once.
-        if (elapsed >= timeout_ms || !SerialOpen() || port_->HungUp()) return false;
-        port_->WaitReadable(timeout_ms - elapsed, stop);
+        if (elapsed >= timeout_ms || !SerialOpen()) return false;
+        // A line whose far end is gone gives nothing more: the wait ends at once.  The port's wait
+        // comes back at once on a hang-up, so the port is asked only after a wait that brought nothing.
+        if (!port_->WaitReadable(timeout_ms - elapsed, stop) && port_->HungUp()) return false;
     }
 }
 

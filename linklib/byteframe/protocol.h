@@ -138,4 +138,16 @@ class Protocol {
 // The family's one protocol state.
 Protocol& Proto();
 
+// Clears the protocol's deadline on every way out of the scope that holds it.
+class DeadlineScope {
+  public:
+    explicit DeadlineScope(Protocol& protocol) : protocol_(protocol) {}
+    ~DeadlineScope() { protocol_.ClearDeadline(); }
+    DeadlineScope(const DeadlineScope&) = delete;
+    DeadlineScope& operator=(const DeadlineScope&) = delete;
+
+  private:
+    Protocol& protocol_;
+};
+
 }  // namespace tarvix::bf

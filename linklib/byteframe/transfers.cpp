@@ -328,9 +328,7 @@ int32_t SendFile(int32_t port, int32_t rate, const char* hc_name, const char* pc
     {
         // A failed check tells the handheld within the check's own time: a handheld that let it run
         // out is not waited for once more.
-        struct Deadline {
-            ~Deadline() { P().ClearDeadline(); }
-        } clear_at_end;
+        const DeadlineScope clear_at_end(P());
         if (!CheckUpload(name, length)) {
             ShowPrompt(fail);
             EndOperation();
@@ -355,10 +353,6 @@ bool MayReplace(const std::string& local_text, int32_t overwrite) {
     const std::string text = local_text + Prompt(BfPrompt::Overwrite);
     return platform::AskYesNo(text.c_str(), Prompt(BfPrompt::Attention).c_str(), TARVIX_MB_ICONQUESTION);
 }
-
-}  // namespace
-
-namespace {
 
 // The handheld file `hc` into the part file of `local`, which lies beside its target: the operation
 // frame, the look-up, the data and "Finished" on the handheld.  On ResultOk the part file holds all
@@ -464,8 +458,7 @@ int32_t UnpackDownload(platform::ReplacementFile& packed, const std::string& hea
     unpacked.Abandon();
     if (stale) aside = *stale;
     if (!platform::RenameFile(packed.temp_path(), aside)) packed.Abandon();
-    SetErrorCode(outcome == tables::UnpackBadFormat || outcome == tables::UnpackShortRead ? ErrBadFile
-                                                                                          : ErrWriteFile);
+    SetErrorCode(unpacker.FailureCallsForBox() ? ErrBadFile : ErrWriteFile);
     return ResultFailed;
 }
 
@@ -533,7 +526,7 @@ int32_t GetTableWithSideFile(int32_t port, int32_t rate, const std::string& hc_p
     // The handheld's side file is never kept; the local one goes with a table that came back whole
     // and stays as it was otherwise.
     side_part.Abandon();
-    if (result == ResultOk && !platform::IsDirectory(side)) platform::RemoveFile(side);
+    if (result == ResultOk) platform::RemoveFile(side);
     unpacker.ShowFailureBox();
     return result;
 }
@@ -546,8 +539,7 @@ bool FindOwningMif(int32_t port, int32_t rate, const std::string& application, s
     HcFileEntry entry{};
     for (int32_t r = FileInfo(port, rate, pattern.c_str(), &entry); r == ResultOk;
          r = NextFileInfo(port, rate, &entry)) {
-        if ((entry.kind == 1 || entry.kind == 3) && ExtensionIs(entry.name, "mif"))
-            packages.emplace_back(entry.name);
+        if (IsFileKind(entry.kind) && ExtensionIs(entry.name, "mif")) packages.emplace_back(entry.name);
     }
     const std::string wanted = NamePart(application);
     const std::string copy = platform::PcPath(kOwnerCopy);

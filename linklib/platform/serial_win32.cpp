@@ -32,7 +32,8 @@ bool SupportedRate(uint32_t baud) {
     }
 }
 
-// Errors of a port whose device is gone: a USB-serial adapter pulled out answers its open handle
+// Errors of a read or a write on a port whose device is gone (a failed status query is taken as that
+// whatever its error, see Status): a USB-serial adapter pulled out answers its open handle
 // with one of these (which one depends on the driver) until the handle is closed; a handle that no
 // longer names a device, or a virtual port whose other end closed, says so the same way.  A write
 // that timed out (ERROR_SEM_TIMEOUT, ERROR_COUNTER_TIMEOUT) is not among them: the device is there,
@@ -215,7 +216,10 @@ class WindowsSerialPort final : public SerialPort {
         DWORD errors = 0;
         if (!IsOpen()) return false;
         if (!ClearCommError(handle_, &errors, stat)) {
-            NoteFailure(GetLastError());  // the driver no longer knows the port: unplugged or gone
+            // The driver no longer knows the port (unplugged or gone), whatever error it gives: a port
+            // whose state cannot be read is of no use until it is opened again, and a wait for input
+            // that cannot look at the queue must end as for a hang-up instead of looking again at once.
+            hung_up_.store(true);
             return false;
         }
         if (errors & kLineErrors) line_errors_ = true;

@@ -219,6 +219,11 @@ void TableUnpacker::ShowFailureBox() const {
 int16_t TableUnpacker::UnpackFile(const std::string& packed_path, const std::string& header_path,
                                   platform::File& output) {
     Reset(packed_path);
+    return Unpack(packed_path, header_path, output);
+}
+
+int16_t TableUnpacker::Unpack(const std::string& packed_path, const std::string& header_path,
+                              platform::File& output) {
     platform::File input;
     if (!input.Open(packed_path, "rb")) return Fail(UnpackFileError, "cannot be opened");
     const auto size = input.Size();
@@ -282,27 +287,23 @@ int16_t TableUnpacker::bfUnpackTable(const std::string& path) {
     if (platform::FileExists(aside)) return Fail(UnpackFileError, aside + " already exists");
     if (!platform::RenameFile(*download, aside)) return Fail(UnpackFileError, "cannot be moved to " + aside);
 
-    // Every failure from here on puts the download back under its name, as it came; the box comes
+    // From here on a failure puts the download back under its name, as it came, and the box comes
     // after that.
     platform::ReplacementFile output(*download);
-    auto give_back = [&](int16_t result, std::string detail) {
-        output.Abandon();
-        if (!platform::RenameFile(aside, *download)) detail += "; the download stays as " + aside;
-        result_ = result;
-        detail_ = path + ": " + detail;
-        ShowFailureBox();
-        return result;
-    };
-    if (!output.Open()) return give_back(UnpackFileError, "cannot write " + *download);
-    if (UnpackFile(aside, dbi_name, output.file()) != UnpackOk) {
-        std::string detail = detail_;
-        return give_back(result_, std::move(detail));
+    if (!output.Open()) {
+        Fail(UnpackFileError, "cannot write " + *download);
+    } else if (Unpack(aside, dbi_name, output.file()) == UnpackOk) {
+        if (output.Commit()) {
+            platform::RemoveFile(aside);
+            platform::RemoveFile(dbi_name);
+            return UnpackOk;
+        }
+        Fail(UnpackFileError, "cannot write " + *download);
     }
-    path_ = path;
-    if (!output.Commit()) return give_back(UnpackFileError, "cannot write " + *download);
-    platform::RemoveFile(aside);
-    platform::RemoveFile(dbi_name);
-    return UnpackOk;
+    output.Abandon();
+    if (!platform::RenameFile(aside, *download)) detail_ += "; the download stays as " + aside;
+    ShowFailureBox();
+    return result_;
 }
 
 }  // namespace tarvix::tables

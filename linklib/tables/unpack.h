@@ -91,6 +91,8 @@ class TableUnpacker {
   private:
     void Reset(const std::string& path);
     int16_t Fail(int16_t result, std::string detail);
+    // UnpackFile without the reset: the details name the path of the last Reset.
+    int16_t Unpack(const std::string& packed_path, const std::string& header_path, platform::File& output);
 
     int16_t result_ = UnpackOk;
     std::string detail_;

@@ -55,6 +55,10 @@ bool HasStatusReply(uint8_t command, uint8_t sub_command) {
     }
 }
 
+namespace {
+
+// Checks a received status reply: it must be all 3 bytes and name the same command and sub-command;
+// then its status byte goes to `status` and the result is true.  `status` is not touched otherwise.
 bool TakeStatusReply(uint8_t command, uint8_t sub_command, const uint8_t* reply, uint32_t received,
                      uint8_t* status) {
     // A reply of one or two bytes is no reply: its missing status byte would read as success.
@@ -62,8 +66,6 @@ bool TakeStatusReply(uint8_t command, uint8_t sub_command, const uint8_t* reply,
     if (status != nullptr) *status = reply[2];
     return true;
 }
-
-namespace {
 
 // The status reply of `command`: all 3 bytes, naming the same command and sub-command.
 bool ReceiveStatusReply(uint8_t command, uint8_t sub_command, uint8_t* status) {

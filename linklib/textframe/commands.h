@@ -27,13 +27,8 @@ std::array<uint8_t, kPacketSize> BuildCommandPacket(uint8_t command, uint8_t sub
 // Commands answered by a status reply.
 bool HasStatusReply(uint8_t command, uint8_t sub_command);
 
-// Checks a received status reply: it must be all 3 bytes and name the same command and sub-command;
-// then its status byte goes to `status` and the result is true.  `status` is not touched otherwise.
-bool TakeStatusReply(uint8_t command, uint8_t sub_command, const uint8_t* reply, uint32_t received,
-                     uint8_t* status);
-
-// Sends a command and, where it has one, takes its status reply (TakeStatusReply); `status` gets 0
-// when there is none.
+// Sends a command and, where it has one, takes its status reply (all 3 bytes, naming the same command
+// and sub-command); `status` gets 0 when there is none.
 bool HcCommand(uint8_t command, uint8_t sub_command, uint8_t* status, uint16_t length = 0,
                const uint8_t* data = nullptr, const LinkTimeouts* timeouts = nullptr);
 

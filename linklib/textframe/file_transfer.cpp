@@ -91,8 +91,34 @@ int32_t FindUploaded(const std::string& name, bool name_in_doubt, HcFileRecord* 
     return LookUpClaimed(name, record);
 }
 
-uint32_t UploadFlags() {
-    return Status().autopak.load() != 0 ? kAutopakFlag : 0;
+// What the start of an upload came to.
+enum class UploadStart {
+    Refused,         // the upload command went unanswered or was refused
+    Undelivered,     // the data did not all go through (or the file could not be read from its start)
+    LastUnanswered,  // every frame but the last was taken, and the last went out without an answer
+    Delivered,       // every byte was taken
+};
+
+// After a send of the data that did not go through whole: whether the handheld may hold the whole
+// file all the same, its last frame alone gone unanswered (over the line, without a stop).
+bool MayHoldTheFile() {
+    return !OverUsb() && LastFrameUnanswered() && !StopPending();
+}
+
+// The upload command with the family's flags, then the whole file from its start.  `deadline`, when
+// given, is lifted while the data move: they have waits of their own.
+UploadStart StartUpload(platform::File& file, uint32_t length, ExchangeDeadline* deadline) {
+    uint8_t flags[4];
+    PutLe32(flags, Status().autopak.load() != 0 ? kAutopakFlag : 0);
+    uint8_t status = 0;
+    if (!UploadCommand(SubUpload, sizeof flags, flags, &status) || status != 0) return UploadStart::Refused;
+    if (!file.Seek(0)) return UploadStart::Undelivered;
+    uint32_t sent = 0;
+    if (deadline != nullptr) deadline->Hold();
+    const bool delivered = LinkSendStream(file, length, &sent) && sent == length;
+    if (deadline != nullptr) deadline->Resume();
+    if (delivered) return UploadStart::Delivered;
+    return MayHoldTheFile() ? UploadStart::LastUnanswered : UploadStart::Undelivered;
 }
 
 // Whether two entries of one name tell the same file: the same size, date and time (the time in the
@@ -126,7 +152,7 @@ class UploadCheck {
         uint8_t status = 0;
         const bool answered = HcCommand(CmdUploadEnd, 0, &status);
         if (answered && status != 0) return Fail(ErrOperation);
-        if (answered) return HoldsTheFile(false);
+        if (answered) return HoldsTheFile();
         return Confirm(ErrOperation);
     }
 
@@ -145,9 +171,9 @@ class UploadCheck {
   private:
     // After a verdict of 0 that followed a complete send: the handheld must hold a file of the
     // upload's size under its name (a handheld that claims a file it could not store is caught here).
-    int32_t HoldsTheFile(bool name_in_doubt) {
+    int32_t HoldsTheFile() {
         HcFileRecord entry{};
-        const int32_t found = FindUploaded(name_, name_in_doubt, &entry);
+        const int32_t found = FindUploaded(name_, false, &entry);
         if (found == ResultFailed) return ResultFailed;
         if (found == ResultNotFound || !IsEntryOf(entry, name_)) return Fail(ErrFileNotFound);
         if (LoadField<uint32_t>(&entry.size) != length_) return Fail(ErrSendFail);
@@ -175,21 +201,10 @@ class UploadCheck {
     int32_t SendAgain(uint32_t code) {
         if (StopPending()) return Fail(code);
         if (!CommandWithNumber(SubFileSize, length_)) return Fail(code);
-        uint8_t flags[4];
-        PutLe32(flags, UploadFlags());
-        uint8_t upload_status = 0;
-        if (!UploadCommand(SubUpload, sizeof flags, flags, &upload_status) || upload_status != 0)
-            return Fail(code);
-        if (!file_.Seek(0)) return Fail(code);
-        uint32_t sent = 0;
-        deadline_.Hold();
-        const bool delivered = LinkSendStream(file_, length_, &sent) && sent == length_;
-        deadline_.Resume();
-        if (!delivered) {
-            // A handheld left waiting for the last block is brought back to its commands.
-            if (!OverUsb() && LastFrameUnanswered() && !StopPending()) ComSendAbortFrame();
-            return Fail(code);
-        }
+        const UploadStart start = StartUpload(file_, length_, &deadline_);
+        // A handheld left waiting for the last block is brought back to its commands.
+        if (start == UploadStart::LastUnanswered) ComSendAbortFrame();
+        if (start != UploadStart::Delivered) return Fail(code);
         uint8_t status = 0;
         if (!HcCommand(CmdUploadEnd, 0, &status) || status != 0) return Fail(code);
         HcFileRecord entry{};
@@ -258,18 +273,12 @@ int32_t TextFrame::SendFileToHc(const char* hc_name, const char* pc_path, int32_
         ShowOnHandheld(Prompt(TfPrompt::NoMemory).c_str());
         return Fail(ErrDiskFull);
     }
-    uint8_t flags[4];
-    PutLe32(flags, UploadFlags());
-    uint8_t upload_status = 0;
-    if (!UploadCommand(SubUpload, sizeof flags, flags, &upload_status) || upload_status != 0)
-        return Fail(ErrOperation);
-    if (!file.Seek(0)) return Fail(ErrSendFail);
-    uint32_t sent = 0;
-    const bool delivered = LinkSendStream(file, static_cast<uint32_t>(length), &sent) && sent == length;
+    const UploadStart start = StartUpload(file, static_cast<uint32_t>(length), nullptr);
+    if (start == UploadStart::Refused) return Fail(ErrOperation);
     // Only a send whose last frame alone went unanswered may have left the whole file behind.
-    if (!delivered && (OverUsb() || !LastFrameUnanswered() || StopPending())) return Fail(ErrSendFail);
+    if (start == UploadStart::Undelivered) return Fail(ErrSendFail);
     UploadCheck check(name, file, static_cast<uint32_t>(length), exists ? &entry : nullptr);
-    return delivered ? check.AfterDelivered() : check.AfterLastFrameUnanswered();
+    return start == UploadStart::Delivered ? check.AfterDelivered() : check.AfterLastFrameUnanswered();
 }
 
 int32_t TextFrame::GetHcFile(const char* hc_path, const char* pc_path, int32_t overwrite) {

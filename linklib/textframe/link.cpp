@@ -17,12 +17,22 @@ namespace {
 constexpr uint32_t kRates[] = {115200, 57600, 38400, 9600};
 constexpr char kModelCode[] = "R9M";
 
+// The port as ComInit takes it: its low 16 bits, signed.
+int32_t PortNumber(int32_t port) {
+    return static_cast<int16_t>(port);
+}
+
+// True when ComInit on this pair keeps the link open from before as it is (the rate counts on a serial
+// link only).
+bool KeepsLink(int32_t number, int32_t rate) {
+    const LinkStatus& s = Status();
+    return s.open.load() != 0 && s.port.load() == number && (number == 0 || s.baud_rate.load() == rate);
+}
+
 // True when ComInit on this pair keeps the serial link open from before as it is.
 bool KeptSerialLink(int32_t port, int32_t rate) {
-    const LinkStatus& s = Status();
-    const int32_t number = static_cast<int16_t>(port);
-    return number != 0 && s.open.load() != 0 && s.port.load() == number && s.baud_rate.load() == rate &&
-           Line().IsOpen();
+    const int32_t number = PortNumber(port);
+    return number != 0 && KeepsLink(number, rate) && Line().IsOpen();
 }
 
 // 0 answered, 1 no answer, 2 the link did not open.
@@ -72,10 +82,8 @@ int ProbeDeviceKind(TextFrame& tf, int32_t port, int32_t rate) {
 
 int32_t TextFrame::ComInit(int32_t port, int32_t rate) {
     LinkStatus& s = Status();
-    const int32_t number = static_cast<int16_t>(port);
-    if (s.open.load() != 0 && s.port.load() == number && (number == 0 || s.baud_rate.load() == rate)) {
-        return s.open.load();
-    }
+    const int32_t number = PortNumber(port);
+    if (KeepsLink(number, rate)) return s.open.load();
     if (s.open.load() != 0) ComRelease();
     const int32_t opened = number == 0 ? 1 : (Line().Open(number, static_cast<uint32_t>(rate)) ? 1 : 0);
     s.open.store(opened);
@@ -102,7 +110,7 @@ int32_t TextFrame::DetectLink(int32_t* port, int32_t* rate, uint8_t* mode) {
     int32_t local_rate = 115200;
     if (port == nullptr) port = &local_port;
     if (rate == nullptr) rate = &local_rate;
-    const int32_t saved_port = static_cast<int16_t>(*port);
+    const int32_t saved_port = PortNumber(*port);
     const int32_t saved_rate = *rate;
 
     bool found = ProbeLink(*this, saved_port, saved_rate) == 0;

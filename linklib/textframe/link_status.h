@@ -9,7 +9,7 @@ namespace tarvix::tf {
 
 struct LinkStatus {
     std::atomic<int32_t> open{0};        // 1 while a link is open (serial port open or USB chosen)
-    std::atomic<int32_t> port{0};        // port of the open link: 0 USB, else COMn (any 1-65535)
+    std::atomic<int32_t> port{0};        // port of the open link: 0 USB, else COMn (int16: 1-32767)
     std::atomic<int32_t> baud_rate{0};   // rate of the open serial link
     std::atomic<int32_t> worker{0};      // 1 while a background worker runs
     std::atomic<int32_t> status{0};      // StatusIdle, StatusBusy, StatusFailed

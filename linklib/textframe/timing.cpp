@@ -6,6 +6,7 @@
 
 #include "platform/clock.h"
 #include "textframe/link_status.h"
+#include "textframe/serial_line.h"
 
 namespace tarvix::tf {
 namespace {
@@ -79,7 +80,7 @@ bool DeadlinePassed() {
 }
 
 uint32_t WaitWithinDeadline(uint32_t timeout_ms) {
-    if (!DeadlineHere() || timeout_ms == 0xFFFFFFFFu) return timeout_ms;
+    if (!DeadlineHere() || timeout_ms == kNoWait) return timeout_ms;
     const uint32_t left = std::max<uint32_t>(LeftMs(), 1);
     return timeout_ms == 0 ? left : std::min(timeout_ms, left);
 }

@@ -60,7 +60,7 @@ class ExchangeDeadline {
 // True when a limit is in force and has passed.
 bool DeadlinePassed();
 // A wait of `timeout_ms` (0: without a time-out) cut to what is left of the limit in force, at least
-// 1 ms; 0xFFFFFFFF (take only what already came) stays as it is.
+// 1 ms; kNoWait (take only what already came) stays as it is.
 uint32_t WaitWithinDeadline(uint32_t timeout_ms);
 
 }  // namespace tarvix::tf

@@ -116,10 +116,7 @@ TEST_F(Background, SideFileChangesOnlyWithItsTable) {
         }
         EXPECT_EQ(Slurp("A.DBF"), old_table);
         EXPECT_EQ(Slurp("A.DBI"), old_side);
-        std::vector<std::string> left;
-        for (const auto& e : fs::directory_iterator(".")) left.push_back(e.path().filename().string());
-        std::sort(left.begin(), left.end());
-        EXPECT_EQ(left, (std::vector<std::string>{"A.DBF", "A.DBI"}));
+        EXPECT_EQ(LocalFiles(), (std::vector<std::string>{"A.DBF", "A.DBI"}));
     }
     // Replaced together: the table unpacked with the handheld's side file.
     sim_->SetPlan({});

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -147,6 +148,14 @@ class SimFixture : public ::testing::Test {
     void StartSim() { StartSim(ByteFrameConfig()); }
 
     fs::path Store(const std::string& relative = "") const { return sim_->StorePath() / relative; }
+
+    // The names in the working folder, sorted: what a call left beside its files shows here.
+    std::vector<std::string> LocalFiles() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
 
     std::vector<std::string> Prompts() {
         std::lock_guard<std::mutex> lock(prompt_lock_);

@@ -303,6 +303,30 @@ TEST_F(Exports, AHangUpSeenOnlyByTheWriteReopensTheKeptPort) {
     }
 }
 
+// A stop ends a command where it is: a command whose write met a device that went away is not sent
+// once more after the reopen, and the next call finds the fresh port.
+TEST_F(Exports, AStoppedCommandIsNotSentAgainOnTheReopenedPort) {
+    bf::Proto().HcSetExitTime(60, 60);
+    bf::Proto().SetAttempts(2);
+    bf::Tune().retry_pause_ms.store(1);
+    auto script = std::make_shared<tarvix::fakes::FakeSerialPort::Script>();
+    script->answer = {0x00};
+    auto owned = std::make_unique<tarvix::fakes::FakeSerialPort>(script);
+    tarvix::fakes::FakeSerialPort* port = owned.get();
+    bf::Proto().line().UsePort(std::move(owned));
+    ASSERT_EQ(bf_.ComInit(1, 115200), 1);
+    port->HangUp(/*seen_at_once=*/false);
+    bf::g_stop_flag.store(true);
+    EXPECT_EQ(bf_.SendCommandBlock(bf::CmdLinkTest, 0, 0), bf::kStopped);
+    bf::g_stop_flag.store(false);
+    EXPECT_EQ(port->writes(), 1);
+    EXPECT_EQ(port->opens(), 1);
+    EXPECT_EQ(bf_.SendCommandBlock(bf::CmdLinkTest, 0, 0), bf::kDone);
+    EXPECT_EQ(port->opens(), 2);
+    bf_.ComRelease();
+    bf::Proto().line().UsePort(nullptr);
+}
+
 TEST_F(Exports, BreakIsNoAnswer) {
     // A break reads as 0x00, the answer that accepts a frame: with the line error it comes with, it
     // is dropped, so the frame is never taken as accepted.

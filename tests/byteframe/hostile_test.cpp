@@ -74,14 +74,6 @@ class HostileByteFrame : public SimFixture, public ::testing::WithParamInterface
         Shorten();  // the worker set the family's own waits again
         return outcome;
     }
-
-    // Nothing but the target in the working folder: no temporary of the download left.
-    std::vector<std::string> LocalFiles() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
 };
 
 // Bytes that never make a frame, in place of the reply to a look-up: the call ends with the code for

@@ -176,10 +176,7 @@ TEST_F(UsbRescue, FailedFlashDumpKeepsThePagesThatCame) {
     ASSERT_GE(shown.size(), 2u);
     EXPECT_EQ(shown[shown.size() - 2], " 29%");
     EXPECT_EQ(shown.back(), "Fail");
-    std::vector<std::string> left;
-    for (const auto& e : fs::directory_iterator(".")) left.push_back(e.path().filename().string());
-    std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"DUMP.BIN", "DUMP.BIN2"}));  // no temporaries left
+    EXPECT_EQ(LocalFiles(), (std::vector<std::string>{"DUMP.BIN", "DUMP.BIN2"}));  // no temporaries left
     Finish();
 
     // Flash data flagged with a count of 0: the second file is there, empty.

@@ -33,12 +33,6 @@ class SysInfoBf : public SimFixture {
         plan.faults = {f};
         sim_->SetPlan(plan);
     }
-
-    std::vector<std::string> Files() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
-        return names;
-    }
 };
 
 TEST_F(SysInfoBf, TextFileAndMemoryRead) {
@@ -51,7 +45,7 @@ TEST_F(SysInfoBf, TextFileAndMemoryRead) {
               "[Time]\r\nDate=2026/12/10\r\nTime=08:09:07\r\n\r\n"
               "[System]\r\nID=BF012345\r\nManufactureDate=2024-01-15\r\nType=R9M\r\n"
               "FlashModel=FLASHMODEL12\r\nHardwareVersion=3\r\n");
-    EXPECT_EQ(Files(), std::vector<std::string>{"info.txt"});
+    EXPECT_EQ(LocalFiles(), std::vector<std::string>{"info.txt"});
     // The memory read names the system block's address and length, big-endian.
     bool seen = false;
     for (const auto& c : sim_->Commands()) {
@@ -81,7 +75,7 @@ TEST_F(SysInfoBf, Record) {
     EXPECT_STREQ(info.flash_model, "FLASHMOD");
     EXPECT_EQ(LoadField<uint16_t>(&info.hardware_version), 7);
     EXPECT_EQ(info.terminator, 0);
-    EXPECT_TRUE(Files().empty());
+    EXPECT_TRUE(LocalFiles().empty());
 }
 
 TEST_F(SysInfoBf, Failures) {
@@ -111,7 +105,7 @@ TEST_F(SysInfoBf, Failures) {
         EXPECT_EQ(bf_.GetHcSysInfo(1, 115200, "info.txt", nullptr), 1);
         EXPECT_EQ(bf_.IsComInited(), 0);
     }
-    EXPECT_TRUE(Files().empty());
+    EXPECT_TRUE(LocalFiles().empty());
 }
 
 }  // namespace

@@ -15,13 +15,6 @@ using namespace tarvix::bf;
 
 class Tables : public SimFixture {
   protected:
-    // The names in the working folder, sorted.
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
     static void WriteTaskTable(const std::string& path, int records) {
         dbf::Writer writer;
         ASSERT_TRUE(
@@ -69,7 +62,7 @@ TEST_F(Tables, MalformedTableIsShownOnlyWhenTheFilesAreFinal) {
     std::vector<std::vector<std::string>> at_box;
     platform::SetPromptHandler([&](const char* text, const char* caption, uint32_t) {
         std::vector<std::string> seen{std::string(caption) + "|" + text};
-        for (const std::string& name : Names()) {
+        for (const std::string& name : LocalFiles()) {
             const Bytes content = Slurp(name);
             seen.push_back(name + (content == earlier        ? " earlier"
                                    : content == earlier_side ? " earlier side"
@@ -92,7 +85,7 @@ TEST_F(Tables, MalformedTableIsShownOnlyWhenTheFilesAreFinal) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        for (const std::string& name : Names()) fs::remove(name);
+        for (const std::string& name : LocalFiles()) fs::remove(name);
         Spill("local.dbf", earlier);
         Spill("local.db$", Bytes(3, 'x'));  // left by an earlier failure
         if (c.with_side) Spill("local.dbi", earlier_side);
@@ -115,12 +108,12 @@ TEST_F(Tables, MalformedTableIsShownOnlyWhenTheFilesAreFinal) {
         std::sort(expected.begin() + 1, expected.end());
         ASSERT_EQ(at_box.size(), 1u);
         EXPECT_EQ(at_box.front(), expected);
-        EXPECT_EQ(Names().size(), expected.size() - 1);  // and so it stays
+        EXPECT_EQ(LocalFiles().size(), expected.size() - 1);  // and so it stays
     }
     // Without an earlier table nothing appears under the target's name either.
-    for (const std::string& name : Names()) fs::remove(name);
+    for (const std::string& name : LocalFiles()) fs::remove(name);
     EXPECT_EQ(bf_.GetHcFile(1, 115200, "\\BAD.DBF", ".\\fresh.dbf", 1), ResultFailed);
-    EXPECT_EQ(Names(), std::vector<std::string>{"fresh.db$"});
+    EXPECT_EQ(LocalFiles(), std::vector<std::string>{"fresh.db$"});
 }
 
 TEST_F(Tables, TableThatCannotBePackedIsNotSent) {

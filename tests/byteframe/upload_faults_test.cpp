@@ -223,11 +223,8 @@ TEST_F(UploadFaults, OnlyAFileEntryShowsTheUpload) {
 // A stop in any step of the check after the data, on a handheld held in that step, ends a background
 // upload at once with the stop's code.
 TEST_F(UploadFaults, AStopInTheCheckEndsItWithTheStopsCode) {
-    hhsim::Fault find_answer;
-    find_answer.kind = K::Pause;
-    find_answer.command = 80;
-    find_answer.sub = 14;
-    find_answer.at = 2;  // the first is the look-up before the upload
+    // The first find is the look-up before the upload.
+    const hhsim::Fault find_answer = hhsim::MakeFault(K::Pause, 80, 14, 2);
     struct Step {
         const char* what;
         hhsim::Fault fault;

@@ -76,6 +76,22 @@ TEST_F(UsbPipes, DetectionFindsUsbOnPortZeroAndKeepsTheRate) {
     EXPECT_GE(sim_->Counter("command:80/25"), 2);
 }
 
+// Only the line can be pulled and put back: on USB a restart or a replug does nothing and says so, and
+// the handheld serves on.
+TEST_F(UsbPipes, ARestartOnUsbFailsAndTheHandheldServesOn) {
+    AttachUsb();
+    std::string error;
+    EXPECT_FALSE(sim_->Restart(&error));
+    EXPECT_EQ(error, "only the line can be restarted; USB has UsbUnplug");
+    error.clear();
+    EXPECT_FALSE(sim_->Replug(&error));
+    EXPECT_EQ(error, "only the line can be restarted; USB has UsbUnplug");
+    EXPECT_TRUE(sim_->Running());
+    char number[16] = {};
+    EXPECT_EQ(thrdGetHcNum(0, 0, number), 0);
+    EXPECT_STREQ(number, "BF0000042");
+}
+
 TEST_F(UsbPipes, NothingOnUsbWhenTheFolderIsEmpty) {
     const fs::path empty = dir_ / "usb";
     fs::create_directories(empty);

@@ -3,11 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,41 +16,14 @@ using namespace tarvix::dbf;
 
 namespace {
 
-std::vector<uint8_t> Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using tablestest::Le16;
+using tablestest::Le32;
+using tablestest::Slurp;
+using tablestest::Spill;
 
-void Spill(const fs::path& p, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-uint16_t Le16(const std::vector<uint8_t>& b, size_t at) {
-    return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
-}
-uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
-
-class DbfTest : public ::testing::Test {
+// A scratch folder per test; its Listing() shows that a write leaves nothing beside its table.
+class DbfTest : public tablestest::TableDir {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("dbf_test_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string At(const std::string& name) const { return (dir_ / name).string(); }
-    // The names in the folder: a write leaves nothing beside its table.
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
     // The task-table template the desk copies: a few of its fields.
     std::string MakeTemplate() {
         Writer w;
@@ -66,8 +36,6 @@ class DbfTest : public ::testing::Test {
         EXPECT_TRUE(w.Close());
         return At("B.DBF");
     }
-
-    fs::path dir_;
 };
 
 TEST_F(DbfTest, WrittenTableHasTheDbase3Layout) {
@@ -79,7 +47,7 @@ TEST_F(DbfTest, WrittenTableHasTheDbase3Layout) {
     ASSERT_TRUE(w.Append(r1));
     ASSERT_TRUE(w.Append(r2));
     ASSERT_TRUE(w.Close());
-    EXPECT_EQ(Names(), std::vector<std::string>{"t.dbf"});
+    EXPECT_EQ(Listing(), std::vector<std::string>{"t.dbf"});
 
     const auto b = Slurp(At("t.dbf"));
     const size_t h = 32 + 2 * 32 + 1;
@@ -218,7 +186,7 @@ TEST_F(DbfTest, AbandonedNewTableLeavesTargetUntouched) {
         ASSERT_TRUE(w.Append(rec));
     }
     EXPECT_EQ(Slurp(At("A.DBF")), (std::vector<uint8_t>{'o', 'l', 'd'}));
-    EXPECT_EQ(Names(), std::vector<std::string>{"A.DBF"});
+    EXPECT_EQ(Listing(), std::vector<std::string>{"A.DBF"});
 }
 
 TEST(DbfFormat, ValuesAsDbaseStoresThem) {
