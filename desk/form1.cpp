@@ -540,8 +540,10 @@ void TForm1::ddfs1Click() {
         return;
     }
     // The new table is built beside A.DBF from a fresh copy of the template (so records never pile up
-    // across runs) and takes its place only once it is complete and is to be sent: a cancelled or
-    // failed upload leaves the earlier table, which a later download's texts are read by, as it was.
+    // across runs).  Cancel at the question on changed texts (a close during the build stands for it
+    // when there is one) and a build that fails leave the earlier table, which a later download's
+    // texts are read by, as it was.  Once the new table is complete and not cancelled it takes A.DBF's
+    // place, also when the send then fails, or a close stops the send or ends the command before it.
     const QString table_path = QDir(data_dir_).filePath(QStringLiteral("A.DBF"));
     const QString temp = QDir(data_dir_).filePath(QStringLiteral(".A.DBF.part"));
     {
