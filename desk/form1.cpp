@@ -377,7 +377,7 @@ void TForm1::askToStopForClose() {
 
 // ---- connection --------------------------------------------------------------------------------
 
-TForm1::Probe TForm1::probeHandheld() {
+TForm1::Probe TForm1::TryConnectHHU() {
     // A stop (the window closes) reaches the detection in hand through thrdStop, and no further
     // attempt is made.
     std::atomic<bool> halted{false};
@@ -412,16 +412,12 @@ TForm1::Probe TForm1::probeHandheld() {
     return Probe::Connected;
 }
 
-bool TForm1::TryConnectHHU() {
-    return probeHandheld() == Probe::Connected;
-}
-
 void TForm1::ConnecttoHHU1Click() {
     Working working(*this);
     try {
         // The search runs as a transfer, whose loop paints the caption while it lasts.
         setCaption(QStringLiteral("Connecting........."));
-        const Probe probe = probeHandheld();
+        const Probe probe = TryConnectHHU();
         if (probe == Probe::Stopped) return;  // the window closes or the application quits
         if (probe == Probe::Connected) {
             ui_.information(QStringLiteral("The connection is successful"));

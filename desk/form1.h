@@ -124,7 +124,6 @@ class TForm1 : public QMainWindow {
     void Exportdatatoexcel2Click();
 
   public:
-    bool TryConnectHHU();
     void SetupReadingColumns();
     bool ExportListViewToExcel(QTableWidget* list, const QString& title);
 
@@ -151,9 +150,10 @@ class TForm1 : public QMainWindow {
                                         QProgressBar* bar);
     // A close while a transfer runs: asks whether to stop it.
     void askToStopForClose();
-    // The connect's search for the handheld, run as a transfer.
+    // The connect's attempts to find the handheld, run as a transfer: Connected when a handheld
+    // answered with its number, Stopped when the window is to close or the application quits.
     enum class Probe { Connected, Failed, Stopped };
-    Probe probeHandheld();
+    Probe TryConnectHHU();
 
     // A command at work, from construction to the command's end: the window is busy (see BusyWindow),
     // and a close asked meanwhile is done once the command has ended.
