@@ -355,11 +355,6 @@ std::optional<int32_t> TForm1::transferCall(Transfer& busy, const std::function<
             return result;
         }
     }
-    // Outside a command at work (Working does it then) the close is done here.
-    if (close_pending_ && working_ == 0) {
-        close_pending_ = false;
-        QTimer::singleShot(0, this, [this] { close(); });
-    }
     return std::nullopt;
 }
 
@@ -368,9 +363,9 @@ void TForm1::askToStopForClose() {
     asking_stop_ = true;
     const bool stop = ui_.askYesNo(QString::fromLatin1(kStopQuestion));
     asking_stop_ = false;
-    // The question waits inside the transfer's call, which may have ended meanwhile: the window then
-    // closes all the same.
-    if (!stop || busy_ == nullptr) return;
+    // The question waits inside the transfer's run, so the transfer is still there, although its call
+    // may have ended meanwhile: the window then closes all the same.
+    if (!stop) return;
     close_pending_ = true;
     busy_->stop();
 }

@@ -145,7 +145,8 @@ class TForm1 : public QMainWindow {
     // Runs a command's library call as its transfer (see Transfer); bar, when given, follows the
     // library's percent.  nullopt: the window is to close (the transfer was stopped for it, or the
     // window was closed before the call began) or the application quits; the command ends without a
-    // message.
+    // message.  Called only inside a command at work (Working), which does the close once the command
+    // has ended.
     std::optional<int32_t> transferCall(Transfer& busy, const std::function<int32_t()>& call,
                                         QProgressBar* bar);
     // A close while a transfer runs: asks whether to stop it.
