@@ -19,7 +19,8 @@ namespace {
 
 // The files the library replaces in the data folder for the desk: the downloaded table and its side
 // file, the packed copy and side file of an uploaded table.  Its part files are the target's name (in
-// the case the folder already holds it) with ".part<pid>-<n>".
+// the case the folder already holds it) with ".part<pid>-<n>"; ".previous" after that marks an earlier
+// file that an earlier release of the library held aside.
 const QRegularExpression& LibraryPart() {
     static const QRegularExpression form(QStringLiteral(
         R"(^((?i:downa\.dbf|downa\.dbi|a\.dbc|a\.dbi))\.part([0-9]{1,10})-[0-9]{1,10}(\.previous)?$)"));
