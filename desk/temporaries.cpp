@@ -88,7 +88,8 @@ bool SettleHeldAside(const QDir& dir, const QString& previous, const QString& ta
     if (info.isSymLink() || !info.isFile()) return false;
     if (IsCompleteTable(target)) return QFile::remove(previous);
     if (IsTableName(target_name)) {
-        // A download not yet unpacked, or one unpacking refused: kept where a failed unpacking keeps it.
+        // A download not yet unpacked, or one unpacking refused: kept where a failed unpacking keeps it,
+        // under the library's aside name for a packed download (the last character '$': downa.db$).
         const QString aside_name = target_name.left(target_name.size() - 1) + QLatin1Char('$');
         if (ExistingNoCase(dir, aside_name).isEmpty()) QFile::rename(target, dir.filePath(aside_name));
     }
@@ -117,23 +118,14 @@ QString ReportTemporaryName(const QString& target_file_name) {
 
 bool IsCompleteTable(const QString& path) {
     namespace dbf = tarvix::dbf;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return false;
-    const QByteArray fixed = f.read(static_cast<qint64>(dbf::kTableHeaderSize));
-    const auto* fixed_bytes = reinterpret_cast<const uint8_t*>(fixed.constData());
-    if (fixed.size() < static_cast<qsizetype>(dbf::kTableHeaderSize) || !IsTableVersion(fixed_bytes[0]))
-        return false;
-    const uint16_t header_length = dbf::StoredHeaderLength({fixed_bytes, static_cast<size_t>(fixed.size())});
-    if (!f.seek(0)) return false;
-    const QByteArray head = f.read(header_length);
-    if (head.size() != header_length) return false;
-    dbf::Header header;
-    if (!dbf::ParseHeader(
-            {reinterpret_cast<const uint8_t*>(head.constData()), static_cast<size_t>(head.size())}, header))
-        return false;
+    // The reader opens a table only when its header's lengths and field descriptors agree.
+    dbf::Reader table;
+    if (!table.Open(QFile::encodeName(path).toStdString())) return false;
+    const dbf::Header& header = table.header();
+    if (!IsTableVersion(header.version)) return false;
     const quint64 needed =
         quint64{header.header_length} + quint64{header.record_count} * header.record_length;
-    return static_cast<quint64>(f.size()) >= needed;
+    return static_cast<quint64>(QFileInfo(path).size()) >= needed;
 }
 
 int RemoveStaleTemporaries(const QString& folder) {
