@@ -12,6 +12,7 @@
 
 #include "linklib/tables/dbf.h"
 #include "processes.h"
+#include "task_table.h"
 
 namespace desk {
 
@@ -64,15 +65,8 @@ bool IsTableVersion(uint8_t version) {
     }
 }
 
-// The file of the folder under name, matched without regard to case; empty when there is none.
-QString ExistingNoCase(const QDir& dir, const QString& name) {
-    if (QFileInfo::exists(dir.filePath(name))) return dir.filePath(name);
-    const QStringList entries =
-        dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString& e : entries)
-        if (e.compare(name, Qt::CaseInsensitive) == 0) return dir.filePath(e);
-    return {};
-}
+// The entries a name in the folder may belong to: of any kind, hidden and system ones included.
+const QDir::Filters kAnyEntry = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
 
 bool IsTableName(const QString& name) {
     return name.endsWith(QLatin1String(".dbf"), Qt::CaseInsensitive);
@@ -81,7 +75,7 @@ bool IsTableName(const QString& name) {
 // Puts the earlier file held aside at `previous` back under `target`.  True when the aside file is
 // gone (put back, or dropped for a complete table in its place).
 bool SettleHeldAside(const QDir& dir, const QString& previous, const QString& target_name) {
-    const QString target = ExistingNoCase(dir, target_name);
+    const QString target = FindFileNoCase(dir.path(), target_name, kAnyEntry);
     if (target.isEmpty()) return QFile::rename(previous, dir.filePath(target_name));
     const QFileInfo info(target);
     // Something the desk never writes holds the name: both stay as they are.
@@ -91,7 +85,8 @@ bool SettleHeldAside(const QDir& dir, const QString& previous, const QString& ta
         // A download not yet unpacked, or one unpacking refused: kept where a failed unpacking keeps it,
         // under the library's aside name for a packed download (the last character '$': downa.db$).
         const QString aside_name = target_name.left(target_name.size() - 1) + QLatin1Char('$');
-        if (ExistingNoCase(dir, aside_name).isEmpty()) QFile::rename(target, dir.filePath(aside_name));
+        if (FindFileNoCase(dir.path(), aside_name, kAnyEntry).isEmpty())
+            QFile::rename(target, dir.filePath(aside_name));
     }
     // Replaces whatever still holds the name in one step.
     return std::rename(QFile::encodeName(previous).constData(), QFile::encodeName(target).constData()) == 0;
