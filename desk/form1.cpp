@@ -376,7 +376,8 @@ TForm1::Probe TForm1::TryConnectHHU() {
     // A stop (the window closes) reaches the detection in hand through thrdStop, and no further
     // attempt is made.
     std::atomic<bool> halted{false};
-    Transfer busy(this, commandActions(), [this, &halted] {
+    // The command's Working keeps the window busy (see transferCall).
+    Transfer busy(nullptr, {}, [this, &halted] {
         halted = true;
         link_.thrdStop(kStopRequest);
     });
@@ -629,7 +630,8 @@ void TForm1::ddfs1Click() {
     ProgressBar3->setValue(0);
     ProgressPump::pumpWindow();
 
-    Transfer busy(this, commandActions(), stopCall());
+    // The command's Working keeps the window busy (see transferCall).
+    Transfer busy(nullptr, {}, stopCall());
     std::optional<int32_t> result;
     try {
         result = transferCall(
@@ -691,7 +693,8 @@ void TForm1::DownloadfromHHU1Click() {
     };
 
     // Page 1, its columns and the bar are on view before the transfer starts; the bar then follows it.
-    Transfer busy(this, commandActions(), stopCall());
+    // The command's Working keeps the window busy (see transferCall).
+    Transfer busy(nullptr, {}, stopCall());
     ProgressPump::pumpWindow();
     std::optional<int32_t> result;
     try {

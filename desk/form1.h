@@ -146,7 +146,8 @@ class TForm1 : public QMainWindow {
     // library's percent.  nullopt: the window is to close (the transfer was stopped for it, or the
     // window was closed before the call began) or the application quits; the command ends without a
     // message.  Called only inside a command at work (Working), which does the close once the command
-    // has ended.
+    // has ended and keeps the window busy meanwhile: busy is built with no window of its own
+    // (Transfer(nullptr, {}, stop)), so the command has one guard, not two on the same window.
     std::optional<int32_t> transferCall(Transfer& busy, const std::function<int32_t()>& call,
                                         QProgressBar* bar);
     // A close while a transfer runs: asks whether to stop it.
