@@ -337,10 +337,7 @@ TEST_P(DeskOnHandheld, ClosingDuringTheDownloadStopsIt) {
 // closes without a message, and nothing of the stop is left for the library's next call.
 TEST_P(DeskOnHandheld, ClosingDuringTheConnectEndsTheSearch) {
     hhsim::FaultPlan plan;
-    hhsim::Fault pause;
-    pause.kind = hhsim::Fault::Kind::Pause;
-    pause.at = 1;
-    plan.faults.push_back(pause);
+    plan.faults.push_back(hhsim::MakeFault(hhsim::Fault::Kind::Pause, -1, -1, 1));
     sim->SetPlan(plan);
     ui.ask_answers = {true};
     bool closed = false;

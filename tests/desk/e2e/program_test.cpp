@@ -149,10 +149,7 @@ class Trickle {
   private:
     static hhsim::FaultPlan PauseAt(int at) {
         hhsim::FaultPlan plan;
-        hhsim::Fault pause;
-        pause.kind = hhsim::Fault::Kind::Pause;
-        pause.at = at;
-        plan.faults.push_back(pause);
+        plan.faults.push_back(hhsim::MakeFault(hhsim::Fault::Kind::Pause, -1, -1, at));
         return plan;
     }
     hhsim::Simulator& sim_;
