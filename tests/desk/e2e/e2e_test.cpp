@@ -52,17 +52,23 @@ class DeskOnHandheld : public ::testing::TestWithParam<FamilyCase> {
         form->show();
         // Each test's handheld sits on a pseudo-terminal of its own: the library's first call after the
         // switch finds the earlier test's line gone and fails; the next searches afresh.
-        char number[16];
-        int32_t found = 1;
-        for (int attempt = 0; attempt < 2 && found != 0; ++attempt)
-            found = desk::TarvixLink().thrdGetHcNum(1, 115200, number);
-        ASSERT_EQ(found, 0) << "the handheld does not answer";
+        ASSERT_EQ(AskNumber(), 0) << "the handheld does not answer";
     }
     void TearDown() override {
         form.reset();
         QDir::setCurrent(previous);
         setenv("TARVIX_COM1", "/nonexistent", 1);
         if (sim) sim->Stop();
+    }
+
+    // The library's own call for the handheld's number, made a second time when the first fails;
+    // returns the last result.
+    static int32_t AskNumber() {
+        char number[16];
+        int32_t found = 1;
+        for (int attempt = 0; attempt < 2 && found != 0; ++attempt)
+            found = desk::TarvixLink().thrdGetHcNum(1, 115200, number);
+        return found;
     }
 
     desktest::DataFolder data;
@@ -325,11 +331,7 @@ TEST_P(DeskOnHandheld, ClosingDuringTheDownloadStopsIt) {
     EXPECT_EQ(FileBytes(data.file(QStringLiteral("downa.dbf"))), earlier);
     // The handheld, released, may still be sending the frame it held when the next call comes: that
     // call may fail once; one whose stop was left standing fails every time.
-    char number[16];
-    int32_t found = 1;
-    for (int attempt = 0; attempt < 2 && found != 0; ++attempt)
-        found = desk::TarvixLink().thrdGetHcNum(1, 115200, number);
-    EXPECT_EQ(found, 0) << "the next call is stopped as well";
+    EXPECT_EQ(AskNumber(), 0) << "the next call is stopped as well";
 }
 
 // Closing the window while the connect searches and nothing answers (the handheld holds its answers):
@@ -368,11 +370,7 @@ TEST_P(DeskOnHandheld, ClosingDuringTheConnectEndsTheSearch) {
     ASSERT_EQ(ui.messages.size(), 1u) << ui.last().toStdString();
     EXPECT_EQ(ui.lastKind(), "ask");
     EXPECT_EQ(form->HandheldPort, 0);
-    char number[16];
-    int32_t found = 1;
-    for (int attempt = 0; attempt < 2 && found != 0; ++attempt)
-        found = desk::TarvixLink().thrdGetHcNum(1, 115200, number);
-    EXPECT_EQ(found, 0) << "the next call is stopped as well";
+    EXPECT_EQ(AskNumber(), 0) << "the next call is stopped as well";
 }
 
 INSTANTIATE_TEST_SUITE_P(TextFrame, DeskOnHandheld,
