@@ -132,6 +132,11 @@ QString TemplatePath() {
     return QStringLiteral(DESK_TEMPLATE_PATH);
 }
 
+QByteArray FileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 namespace {
 
 QString SourceFile(const QString& relative) {

@@ -141,6 +141,9 @@ void WriteTaskTable(const QString& path, const std::vector<std::map<std::string,
 
 QString TemplatePath();
 
+// The bytes of the file at path; empty when it cannot be read (or is missing).
+QByteArray FileBytes(const QString& path);
+
 // Waits, bounded (20 s), for a condition that another thread makes true; false when it never did.
 bool WaitUntil(const std::function<bool()>& condition);
 

@@ -78,11 +78,6 @@ class DeskOnHandheld : public ::testing::TestWithParam<FamilyCase> {
     QString previous;
 };
 
-QByteArray FileBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 TEST_P(DeskOnHandheld, ConnectImportUploadDownloadExport) {
     // Connect: the number in the caption.
     form->ConnecttoHHU1Click();
@@ -132,7 +127,7 @@ TEST_P(DeskOnHandheld, ConnectImportUploadDownloadExport) {
     ASSERT_TRUE(filled) << "the handheld filled in no readings";
     const QString stored =
         QDir(QString::fromStdString(sim->StorePath().string())).filePath(QStringLiteral("KELVANHB/A.DBF"));
-    const QByteArray on_handheld = FileBytes(stored);
+    const QByteArray on_handheld = desktest::FileBytes(stored);
     ASSERT_FALSE(on_handheld.isEmpty()) << stored.toStdString();
     if (GetParam().family == hhsim::Family::ByteFrame) {
         EXPECT_EQ(on_handheld.mid(3, 8), QByteArray(8, ' ')) << "a packed table's header";
@@ -293,7 +288,7 @@ TEST_P(DeskOnHandheld, ClosingDuringTheDownloadStopsIt) {
     if (HasFatalFailure()) return;
     form->DownloadfromHHU1Click();
     ASSERT_EQ(form->ListView2->rowCount(), 40) << ui.last().toStdString();
-    const QByteArray earlier = FileBytes(data.file(QStringLiteral("downa.dbf")));
+    const QByteArray earlier = desktest::FileBytes(data.file(QStringLiteral("downa.dbf")));
     ASSERT_FALSE(earlier.isEmpty());
 
     hhsim::FaultPlan plan;
@@ -328,7 +323,7 @@ TEST_P(DeskOnHandheld, ClosingDuringTheDownloadStopsIt) {
     ASSERT_EQ(ui.messages.size(), messages + 1) << ui.last().toStdString();
     EXPECT_EQ(ui.lastKind(), "ask");
     EXPECT_EQ(form->ListView2->rowCount(), 0);
-    EXPECT_EQ(FileBytes(data.file(QStringLiteral("downa.dbf"))), earlier);
+    EXPECT_EQ(desktest::FileBytes(data.file(QStringLiteral("downa.dbf"))), earlier);
     // The handheld, released, may still be sending the frame it held when the next call comes: that
     // call may fail once; one whose stop was left standing fails every time.
     EXPECT_EQ(AskNumber(), 0) << "the next call is stopped as well";
