@@ -355,11 +355,6 @@ std::optional<int32_t> TForm1::transferCall(Transfer& busy, const std::function<
             return result;
         }
     }
-    // Outside a command at work (Working does it then) the close is done here.
-    if (close_pending_ && working_ == 0) {
-        close_pending_ = false;
-        QTimer::singleShot(0, this, [this] { close(); });
-    }
     return std::nullopt;
 }
 
@@ -368,20 +363,21 @@ void TForm1::askToStopForClose() {
     asking_stop_ = true;
     const bool stop = ui_.askYesNo(QString::fromLatin1(kStopQuestion));
     asking_stop_ = false;
-    // The question waits inside the transfer's call, which may have ended meanwhile: the window then
-    // closes all the same.
-    if (!stop || busy_ == nullptr) return;
+    // The question waits inside the transfer's run, so the transfer is still there, although its call
+    // may have ended meanwhile: the window then closes all the same.
+    if (!stop) return;
     close_pending_ = true;
     busy_->stop();
 }
 
 // ---- connection --------------------------------------------------------------------------------
 
-TForm1::Probe TForm1::probeHandheld() {
+TForm1::Probe TForm1::TryConnectHHU() {
     // A stop (the window closes) reaches the detection in hand through thrdStop, and no further
     // attempt is made.
     std::atomic<bool> halted{false};
-    Transfer busy(this, commandActions(), [this, &halted] {
+    // The command's Working keeps the window busy (see transferCall).
+    Transfer busy(nullptr, {}, [this, &halted] {
         halted = true;
         link_.thrdStop(kStopRequest);
     });
@@ -412,16 +408,12 @@ TForm1::Probe TForm1::probeHandheld() {
     return Probe::Connected;
 }
 
-bool TForm1::TryConnectHHU() {
-    return probeHandheld() == Probe::Connected;
-}
-
 void TForm1::ConnecttoHHU1Click() {
     Working working(*this);
     try {
         // The search runs as a transfer, whose loop paints the caption while it lasts.
         setCaption(QStringLiteral("Connecting........."));
-        const Probe probe = probeHandheld();
+        const Probe probe = TryConnectHHU();
         if (probe == Probe::Stopped) return;  // the window closes or the application quits
         if (probe == Probe::Connected) {
             ui_.information(QStringLiteral("The connection is successful"));
@@ -540,8 +532,10 @@ void TForm1::ddfs1Click() {
         return;
     }
     // The new table is built beside A.DBF from a fresh copy of the template (so records never pile up
-    // across runs) and takes its place only once it is complete and is to be sent: a cancelled or
-    // failed upload leaves the earlier table, which a later download's texts are read by, as it was.
+    // across runs).  Cancel at the question on changed texts (a close during the build stands for it
+    // when there is one) and a build that fails leave the earlier table, which a later download's
+    // texts are read by, as it was.  Once the new table is complete and not cancelled it takes A.DBF's
+    // place, also when the send then fails, or a close stops the send or ends the command before it.
     const QString table_path = QDir(data_dir_).filePath(QStringLiteral("A.DBF"));
     const QString temp = QDir(data_dir_).filePath(QStringLiteral(".A.DBF.part"));
     {
@@ -636,7 +630,8 @@ void TForm1::ddfs1Click() {
     ProgressBar3->setValue(0);
     ProgressPump::pumpWindow();
 
-    Transfer busy(this, commandActions(), stopCall());
+    // The command's Working keeps the window busy (see transferCall).
+    Transfer busy(nullptr, {}, stopCall());
     std::optional<int32_t> result;
     try {
         result = transferCall(
@@ -698,7 +693,8 @@ void TForm1::DownloadfromHHU1Click() {
     };
 
     // Page 1, its columns and the bar are on view before the transfer starts; the bar then follows it.
-    Transfer busy(this, commandActions(), stopCall());
+    // The command's Working keeps the window busy (see transferCall).
+    Transfer busy(nullptr, {}, stopCall());
     ProgressPump::pumpWindow();
     std::optional<int32_t> result;
     try {

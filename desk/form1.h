@@ -124,7 +124,6 @@ class TForm1 : public QMainWindow {
     void Exportdatatoexcel2Click();
 
   public:
-    bool TryConnectHHU();
     void SetupReadingColumns();
     bool ExportListViewToExcel(QTableWidget* list, const QString& title);
 
@@ -146,14 +145,17 @@ class TForm1 : public QMainWindow {
     // Runs a command's library call as its transfer (see Transfer); bar, when given, follows the
     // library's percent.  nullopt: the window is to close (the transfer was stopped for it, or the
     // window was closed before the call began) or the application quits; the command ends without a
-    // message.
+    // message.  Called only inside a command at work (Working), which does the close once the command
+    // has ended and keeps the window busy meanwhile: busy is built with no window of its own
+    // (Transfer(nullptr, {}, stop)), so the command has one guard, not two on the same window.
     std::optional<int32_t> transferCall(Transfer& busy, const std::function<int32_t()>& call,
                                         QProgressBar* bar);
     // A close while a transfer runs: asks whether to stop it.
     void askToStopForClose();
-    // The connect's search for the handheld, run as a transfer.
+    // The connect's attempts to find the handheld, run as a transfer: Connected when a handheld
+    // answered with its number, Stopped when the window is to close or the application quits.
     enum class Probe { Connected, Failed, Stopped };
-    Probe probeHandheld();
+    Probe TryConnectHHU();
 
     // A command at work, from construction to the command's end: the window is busy (see BusyWindow),
     // and a close asked meanwhile is done once the command has ended.

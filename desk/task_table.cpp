@@ -205,10 +205,15 @@ LocalSelect ParseLocalSelect(const QString& statement) {
     return select;
 }
 
-QString FindFileNoCase(const QString& dir, const QString& name) {
+QString FindFileNoCase(const QString& dir, const QString& name, QDir::Filters kinds) {
     QDir folder(dir);
-    if (folder.exists(name) && QFileInfo(folder.filePath(name)).isFile()) return folder.filePath(name);
-    const QStringList entries = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    // The name as given, when it is of a kind listed: a file, a folder, or (with System) anything else.
+    const QFileInfo given(folder.filePath(name));
+    if (given.exists() && (given.isFile()  ? kinds.testFlag(QDir::Files)
+                           : given.isDir() ? kinds.testFlag(QDir::Dirs)
+                                           : kinds.testFlag(QDir::System)))
+        return folder.filePath(name);
+    const QStringList entries = folder.entryList(kinds);
     for (const QString& e : entries)
         if (e.compare(name, Qt::CaseInsensitive) == 0) return folder.filePath(e);
     return {};

@@ -2,6 +2,7 @@
 // table downa.dbf the handheld gave back.
 #pragma once
 
+#include <QDir>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -79,7 +80,10 @@ inline constexpr const char* kReadingQueryStatement =
     "select NID,CID,ADDRES,MID,ROTER,lx,PA,A1,A2,LE,RE,RV,RC,RD,RESET,RDS,CRQ,CTM,Reason from downa.dbf "
     "order by nid ";
 
-// Finds a file of the folder by name without regard to case; empty when there is none.
-QString FindFileNoCase(const QString& dir, const QString& name);
+// Finds an entry of the folder by name without regard to case, among those that kinds lists (by
+// default its files, hidden and system ones included); empty when there is none.  The name as given
+// goes first.
+QString FindFileNoCase(const QString& dir, const QString& name,
+                       QDir::Filters kinds = QDir::Files | QDir::Hidden | QDir::System);
 
 }  // namespace desk

@@ -12,6 +12,7 @@
 
 #include "linklib/tables/dbf.h"
 #include "processes.h"
+#include "task_table.h"
 
 namespace desk {
 
@@ -19,7 +20,8 @@ namespace {
 
 // The files the library replaces in the data folder for the desk: the downloaded table and its side
 // file, the packed copy and side file of an uploaded table.  Its part files are the target's name (in
-// the case the folder already holds it) with ".part<pid>-<n>".
+// the case the folder already holds it) with ".part<pid>-<n>"; ".previous" after that marks an earlier
+// file that an earlier release of the library held aside.
 const QRegularExpression& LibraryPart() {
     static const QRegularExpression form(QStringLiteral(
         R"(^((?i:downa\.dbf|downa\.dbi|a\.dbc|a\.dbi))\.part([0-9]{1,10})-[0-9]{1,10}(\.previous)?$)"));
@@ -63,15 +65,8 @@ bool IsTableVersion(uint8_t version) {
     }
 }
 
-// The file of the folder under name, matched without regard to case; empty when there is none.
-QString ExistingNoCase(const QDir& dir, const QString& name) {
-    if (QFileInfo::exists(dir.filePath(name))) return dir.filePath(name);
-    const QStringList entries =
-        dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString& e : entries)
-        if (e.compare(name, Qt::CaseInsensitive) == 0) return dir.filePath(e);
-    return {};
-}
+// The entries a name in the folder may belong to: of any kind, hidden and system ones included.
+const QDir::Filters kAnyEntry = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
 
 bool IsTableName(const QString& name) {
     return name.endsWith(QLatin1String(".dbf"), Qt::CaseInsensitive);
@@ -80,16 +75,18 @@ bool IsTableName(const QString& name) {
 // Puts the earlier file held aside at `previous` back under `target`.  True when the aside file is
 // gone (put back, or dropped for a complete table in its place).
 bool SettleHeldAside(const QDir& dir, const QString& previous, const QString& target_name) {
-    const QString target = ExistingNoCase(dir, target_name);
+    const QString target = FindFileNoCase(dir.path(), target_name, kAnyEntry);
     if (target.isEmpty()) return QFile::rename(previous, dir.filePath(target_name));
     const QFileInfo info(target);
     // Something the desk never writes holds the name: both stay as they are.
     if (info.isSymLink() || !info.isFile()) return false;
     if (IsCompleteTable(target)) return QFile::remove(previous);
     if (IsTableName(target_name)) {
-        // A download not yet unpacked, or one unpacking refused: kept where a failed unpacking keeps it.
+        // A download not yet unpacked, or one unpacking refused: kept where a failed unpacking keeps it,
+        // under the library's aside name for a packed download (the last character '$': downa.db$).
         const QString aside_name = target_name.left(target_name.size() - 1) + QLatin1Char('$');
-        if (ExistingNoCase(dir, aside_name).isEmpty()) QFile::rename(target, dir.filePath(aside_name));
+        if (FindFileNoCase(dir.path(), aside_name, kAnyEntry).isEmpty())
+            QFile::rename(target, dir.filePath(aside_name));
     }
     // Replaces whatever still holds the name in one step.
     return std::rename(QFile::encodeName(previous).constData(), QFile::encodeName(target).constData()) == 0;
@@ -116,23 +113,14 @@ QString ReportTemporaryName(const QString& target_file_name) {
 
 bool IsCompleteTable(const QString& path) {
     namespace dbf = tarvix::dbf;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return false;
-    const QByteArray fixed = f.read(static_cast<qint64>(dbf::kTableHeaderSize));
-    const auto* fixed_bytes = reinterpret_cast<const uint8_t*>(fixed.constData());
-    if (fixed.size() < static_cast<qsizetype>(dbf::kTableHeaderSize) || !IsTableVersion(fixed_bytes[0]))
-        return false;
-    const uint16_t header_length = dbf::StoredHeaderLength({fixed_bytes, static_cast<size_t>(fixed.size())});
-    if (!f.seek(0)) return false;
-    const QByteArray head = f.read(header_length);
-    if (head.size() != header_length) return false;
-    dbf::Header header;
-    if (!dbf::ParseHeader(
-            {reinterpret_cast<const uint8_t*>(head.constData()), static_cast<size_t>(head.size())}, header))
-        return false;
+    // The reader opens a table only when its header's lengths and field descriptors agree.
+    dbf::Reader table;
+    if (!table.Open(QFile::encodeName(path).toStdString())) return false;
+    const dbf::Header& header = table.header();
+    if (!IsTableVersion(header.version)) return false;
     const quint64 needed =
         quint64{header.header_length} + quint64{header.record_count} * header.record_length;
-    return static_cast<quint64>(f.size()) >= needed;
+    return static_cast<quint64>(QFileInfo(path).size()) >= needed;
 }
 
 int RemoveStaleTemporaries(const QString& folder) {

@@ -17,11 +17,7 @@ namespace {
 
 // The transfer whose call runs now and the library boxes on view during it (window thread only).
 Transfer* g_current = nullptr;
-struct OpenBox {
-    QMessageBox* box;
-    QMessageBox::StandardButton unshown;
-};
-std::vector<OpenBox> g_open_boxes;
+std::vector<QMessageBox*> g_open_boxes;
 
 // How often a stop is asked again while the call has not returned.  The text-frame family forgets a
 // stop that falls between two of its transfers (each transfer clears it when it begins), so one
@@ -121,10 +117,11 @@ int32_t Transfer::run(const std::function<int32_t()>& call, const std::function<
 void Transfer::stop() {
     const bool first = !stopped_;
     stopped_ = true;
-    // A box on view holds the call: it is answered, so that the call goes on and meets the stop.
+    // A box on view holds the call: it is closed with no button pressed, which RunLibraryBox answers
+    // with its `unshown`, so that the call goes on and meets the stop.
     if (g_current == this) {
-        const std::vector<OpenBox> open = g_open_boxes;
-        for (const OpenBox& o : open) o.box->done(o.unshown);
+        const std::vector<QMessageBox*> open = g_open_boxes;
+        for (QMessageBox* box : open) box->reject();
     }
     if (!first || !running_ || !stop_) return;
     stopper_ = std::thread([this] {
@@ -173,12 +170,10 @@ QMessageBox::StandardButton RunLibraryBox(QMessageBox& box, QMessageBox::Standar
         box.setWindowModality(Qt::NonModal);
         QEventLoop loop;
         QObject::connect(&box, &QDialog::finished, &loop, &QEventLoop::quit);
-        g_open_boxes.push_back({&box, unshown});
+        g_open_boxes.push_back(&box);
         box.show();
         loop.exec();
-        g_open_boxes.erase(std::remove_if(g_open_boxes.begin(), g_open_boxes.end(),
-                                          [&box](const OpenBox& o) { return o.box == &box; }),
-                           g_open_boxes.end());
+        g_open_boxes.erase(std::remove(g_open_boxes.begin(), g_open_boxes.end(), &box), g_open_boxes.end());
         // Still on view: the loop ended because the application quits.
         if (box.isVisible()) box.hide();
     }

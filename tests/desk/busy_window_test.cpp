@@ -411,9 +411,6 @@ TEST(Transfer, TheWindowShowsItIsBusyUntilTheCommandEndsHoweverItEnds) {
         SCOPED_TRACE(e.name);
         Desk d;
         desk::TForm1& f = *d.form;
-        const std::vector<QAction*> commands = {
-            f.t2->menuAction(),      f.Data1->menuAction(), f.ConnecttoHHU1, f.Quit1,
-            f.Meterdatamaintenance1, f.DownloadfromHHU1,    f.ddfs1,         f.Exportdatatoexcel2};
         std::atomic<bool> started{false}, release{false};
         d.hc.throw_on_get = e.throws;
         d.hc.get_result = e.result;
@@ -427,8 +424,7 @@ TEST(Transfer, TheWindowShowsItIsBusyUntilTheCommandEndsHoweverItEnds) {
         Steps during([&] {
             if (!started) return false;
             busy = f.cursor().shape() == Qt::BusyCursor;
-            enabled = 0;
-            for (QAction* a : commands) enabled += a->isEnabled();
+            enabled = Enabled(f);
             if (e.close) {
                 closed = !f.close();
             } else {
@@ -442,7 +438,7 @@ TEST(Transfer, TheWindowShowsItIsBusyUntilTheCommandEndsHoweverItEnds) {
         EXPECT_TRUE(busy) << "a busy cursor over the window";
         EXPECT_EQ(enabled, 0) << "every command disabled";
         EXPECT_EQ(f.cursor().shape(), Qt::ArrowCursor) << "the window's own cursor again";
-        for (QAction* a : commands) EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
+        for (QAction* a : Commands(f)) EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
         EXPECT_EQ(f.isVisible(), !e.close);
         if (e.close) {
             EXPECT_TRUE(closed) << "the first close is refused while the transfer runs";

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSqlDatabase>
@@ -116,14 +115,8 @@ TEST(CommandLine, DeskSaysAtStartWhatItsFolderLacks) {
         desk.setWorkingDirectory(folder.path());
         desk.start(QStringLiteral(DESK_PROGRAM), {});
         ASSERT_TRUE(desk.waitForStarted());
-        QString err;
-        QElapsedTimer waited;
-        waited.start();
-        while (!err.contains(QLatin1String("--home to work")) && waited.elapsed() < 20000 &&
-               desk.state() == QProcess::Running) {
-            desk.waitForReadyRead(500);
-            err += QString::fromLocal8Bit(desk.readAllStandardError());
-        }
+        const QString err =
+            desktest::ReadUntil(desk, QProcess::StandardError, QStringLiteral("--home to work"), 20000);
         EXPECT_EQ(desk.state(), QProcess::Running) << "the window opens all the same";
         desk.kill();
         desk.waitForFinished();

@@ -14,11 +14,6 @@
 
 namespace {
 
-QByteArray Bytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // An installed tree: bin/ and share/kelvanorm with the template and the schema.
 struct InstalledTree {
     QTemporaryDir root;
@@ -43,7 +38,8 @@ TEST(DataFolder, FirstStartMakesDatabaseAndTemplate) {
     const QString folder = home.filePath(QStringLiteral("KELVANORM"));
     desk::PrepareDataFolder(folder, desk::SharedFilesDir(tree.bin()));
 
-    EXPECT_EQ(Bytes(folder + QStringLiteral("/B.DBF")), Bytes(desktest::TemplatePath()));
+    EXPECT_EQ(desktest::FileBytes(folder + QStringLiteral("/B.DBF")),
+              desktest::FileBytes(desktest::TemplatePath()));
     EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/B.DBF")).isWritable());
     {
         QSqlDatabase db = desk::OpenMeterDatabase(folder, QStringLiteral("data-folder-test"));
@@ -68,10 +64,10 @@ TEST(DataFolder, FirstStartMakesDatabaseAndTemplate) {
         ASSERT_TRUE(mine.open(QIODevice::WriteOnly));
         mine.write("operator's own template");
     }
-    const QByteArray db_before = Bytes(folder + QStringLiteral("/db.mdb"));
+    const QByteArray db_before = desktest::FileBytes(folder + QStringLiteral("/db.mdb"));
     desk::PrepareDataFolder(folder, tree.shared());
-    EXPECT_EQ(Bytes(folder + QStringLiteral("/B.DBF")), QByteArray("operator's own template"));
-    EXPECT_EQ(Bytes(folder + QStringLiteral("/db.mdb")), db_before);
+    EXPECT_EQ(desktest::FileBytes(folder + QStringLiteral("/B.DBF")), QByteArray("operator's own template"));
+    EXPECT_EQ(desktest::FileBytes(folder + QStringLiteral("/db.mdb")), db_before);
 }
 
 TEST(DataFolder, SharedFilesMissing) {

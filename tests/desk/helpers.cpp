@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -119,17 +120,58 @@ std::optional<desk::SaveChoice> ScriptedUi::saveFile(const QString& title, const
     return a;
 }
 
-bool WaitUntil(const std::function<bool()>& condition) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit,
+               std::chrono::milliseconds pause) {
+    const auto until = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(pause);
     }
     return true;
 }
 
+QString ReadUntil(QProcess& process, QProcess::ProcessChannel channel, const QString& marker, int limit_ms) {
+    QString out;
+    QElapsedTimer waited;
+    waited.start();
+    while (!out.contains(marker) && waited.elapsed() < limit_ms && process.state() == QProcess::Running) {
+        process.waitForReadyRead(500);
+        out += QString::fromLocal8Bit(channel == QProcess::StandardError ? process.readAllStandardError()
+                                                                         : process.readAllStandardOutput());
+    }
+    return out;
+}
+
+bool XServer::start(const QString& program, QSize screen) {
+    // The server names its display on standard output once it takes clients.
+    server_.start(program, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                            QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
+                            QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height())});
+    if (!server_.waitForStarted(10000)) return false;
+    const QString said = ReadUntil(server_, QProcess::StandardOutput, QStringLiteral("\n"), 10000);
+    bool number = false;
+    said.trimmed().toInt(&number);
+    if (!said.contains(QLatin1Char('\n')) || !number) return false;
+    display_ = QStringLiteral(":") + said.trimmed();
+    return true;
+}
+
+XServer::~XServer() {
+    if (server_.state() == QProcess::NotRunning) return;
+    server_.terminate();
+    if (!server_.waitForFinished(5000)) {
+        server_.kill();
+        server_.waitForFinished();
+    }
+}
+
 QString TemplatePath() {
     return QStringLiteral(DESK_TEMPLATE_PATH);
+}
+
+QByteArray FileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 namespace {

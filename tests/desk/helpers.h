@@ -3,12 +3,15 @@
 #pragma once
 
 #include <QJsonDocument>
+#include <QProcess>
+#include <QSize>
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QVariant>
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -141,7 +144,37 @@ void WriteTaskTable(const QString& path, const std::vector<std::map<std::string,
 
 QString TemplatePath();
 
-// Waits, bounded (20 s), for a condition that another thread makes true; false when it never did.
-bool WaitUntil(const std::function<bool()>& condition);
+// The bytes of the file at path; empty when it cannot be read (or is missing).
+QByteArray FileBytes(const QString& path);
+
+// Waits, bounded (limit), for a condition that another thread or process makes true, asking it again
+// after each pause; false when it never did.
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds limit = std::chrono::seconds(20),
+               std::chrono::milliseconds pause = std::chrono::milliseconds(1));
+
+// What process writes on channel from now until that holds marker, the process has ended or limit_ms
+// have passed (read at least every half second).
+QString ReadUntil(QProcess& process, QProcess::ProcessChannel channel, const QString& marker, int limit_ms);
+
+// An X server of the test's own (Xvfb), with one screen, on a display it chooses itself (free whatever
+// else runs); ended when the object goes.
+class XServer {
+  public:
+    XServer() = default;
+    ~XServer();
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+
+    // Starts program with a screen of the given size; false when it does not start or names no display
+    // within 10 s.
+    bool start(const QString& program, QSize screen);
+    // ":<number>", once started.
+    const QString& display() const { return display_; }
+
+  private:
+    QProcess server_;
+    QString display_;
+};
 
 }  // namespace desktest

@@ -1,5 +1,6 @@
 // The desk's tests run with a real (offscreen) Qt application, on a screen large enough for the
-// window's designed size (the offscreen platform's own screen is 800 x 600).
+// window's designed size (the offscreen platform's own screen is 800 x 600), whether ctest or a
+// developer starts them; a platform already named in the environment is kept.
 #include <gtest/gtest.h>
 
 #include <QApplication>

@@ -35,11 +35,6 @@ void Touch(const QString& path, const QByteArray& bytes = "part") {
     f.write(bytes);
 }
 
-QByteArray Bytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 TEST(Temporaries, NamesOfTheDesksOwnPartFiles) {
     struct Case {
         const char* name;
@@ -160,7 +155,7 @@ TableFiles MakeTableFiles(const QDir& scratch) {
     TableFiles t;
     const QString table = scratch.filePath(QStringLiteral("table.dbf"));
     desktest::WriteTaskTable(table, {{{"nid", "1"}}, {{"nid", "2"}}, {{"nid", "3"}}});
-    t.complete = Bytes(table);
+    t.complete = desktest::FileBytes(table);
     // A packed table as the handheld sends it: date, blanks, 1 record of 2 bytes, 1 field "nid" N(3).
     t.packed = QByteArray("\x7E\x0C\x0B", 3) + QByteArray(8, ' ') + QByteArray("\x01\x00\x02\x00\x01", 5) +
                QByteArray("nid\0\0\0\0\0\0\0N\x02\x03\x00\x00\x00", 16) + QByteArray("\xD1\x23", 2);
@@ -244,9 +239,9 @@ TEST(Temporaries, EarlierFileHeldAsideComesBackUnlessACompleteTableTookItsPlace)
         EXPECT_EQ(desk::RemoveStaleTemporaries(dir.path()), c.held_gone ? 1 : 0);
         EXPECT_EQ(QFileInfo::exists(held), !c.held_gone);
         EXPECT_EQ(QFileInfo::exists(target), !c.target_after.isNull());
-        EXPECT_EQ(Bytes(target), c.target_after);
+        EXPECT_EQ(desktest::FileBytes(target), c.target_after);
         EXPECT_EQ(QFileInfo::exists(aside), !c.aside_after.isNull());
-        EXPECT_EQ(Bytes(aside), c.aside_after);
+        EXPECT_EQ(desktest::FileBytes(aside), c.aside_after);
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(),
                   !c.held_gone + !c.target_after.isNull() + !c.aside_after.isNull());
     }
@@ -262,7 +257,7 @@ TEST(Temporaries, EarlierTableStaysWhenSomethingElseHoldsItsName) {
     const QString held = folder.filePath(QStringLiteral("downa.dbf.part%1-0.previous").arg(EndedProcess()));
     Touch(held, "earlier table");
     EXPECT_EQ(desk::RemoveStaleTemporaries(dir.path()), 0);
-    EXPECT_EQ(Bytes(held), "earlier table");
+    EXPECT_EQ(desktest::FileBytes(held), "earlier table");
     EXPECT_TRUE(QFileInfo(folder.filePath(QStringLiteral("downa.dbf"))).isDir());
 }
 

@@ -177,11 +177,6 @@ QStringList PartFiles(const QString& folder) {
     return parts;
 }
 
-QByteArray Bytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 TEST(Upload, BeforeAnyImportTheClosedGridIsReported) {
     Desk d;
     d.form->ddfs1Click();
@@ -198,7 +193,7 @@ TEST(Upload, ATemplateWithoutAFieldIsReportedAndTheEarlierTableKept) {
     Imported d(Meters(2));
     d.form->ddfs1Click();
     ASSERT_EQ(d.ui.last(), QStringLiteral("File upload success!"));
-    const QByteArray earlier = Bytes(d.table());
+    const QByteArray earlier = desktest::FileBytes(d.table());
     ASSERT_EQ(desktest::ReadTable(d.table()).size(), 2u);
     // A template that lacks "reset".
     QFile::remove(d.data.file(QStringLiteral("B.DBF")));
@@ -218,7 +213,7 @@ TEST(Upload, ATemplateWithoutAFieldIsReportedAndTheEarlierTableKept) {
     EXPECT_EQ(d.hc.count("send"), 1);
     EXPECT_FALSE(d.form->ProgressBar3->isVisible());
     // The table under construction is dropped on the error path; the one sent before stays whole.
-    EXPECT_EQ(Bytes(d.table()), earlier);
+    EXPECT_EQ(desktest::FileBytes(d.table()), earlier);
     EXPECT_TRUE(PartFiles(d.data.path()).isEmpty()) << PartFiles(d.data.path()).join(' ').toStdString();
 }
 

@@ -52,11 +52,7 @@ class DeskOnHandheld : public ::testing::TestWithParam<FamilyCase> {
         form->show();
         // Each test's handheld sits on a pseudo-terminal of its own: the library's first call after the
         // switch finds the earlier test's line gone and fails; the next searches afresh.
-        char number[16];
-        int32_t found = 1;
-        for (int attempt = 0; attempt < 2 && found != 0; ++attempt)
-            found = desk::TarvixLink().thrdGetHcNum(1, 115200, number);
-        ASSERT_EQ(found, 0) << "the handheld does not answer";
+        ASSERT_EQ(AskNumber(), 0) << "the handheld does not answer";
     }
     void TearDown() override {
         form.reset();
@@ -65,17 +61,22 @@ class DeskOnHandheld : public ::testing::TestWithParam<FamilyCase> {
         if (sim) sim->Stop();
     }
 
+    // The library's own call for the handheld's number, made a second time when the first fails;
+    // returns the last result.
+    static int32_t AskNumber() {
+        char number[16];
+        int32_t found = 1;
+        for (int attempt = 0; attempt < 2 && found != 0; ++attempt)
+            found = desk::TarvixLink().thrdGetHcNum(1, 115200, number);
+        return found;
+    }
+
     desktest::DataFolder data;
     desktest::ScriptedUi ui;
     std::unique_ptr<hhsim::Simulator> sim;
     std::unique_ptr<desk::TForm1> form;
     QString previous;
 };
-
-QByteArray FileBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 TEST_P(DeskOnHandheld, ConnectImportUploadDownloadExport) {
     // Connect: the number in the caption.
@@ -126,7 +127,7 @@ TEST_P(DeskOnHandheld, ConnectImportUploadDownloadExport) {
     ASSERT_TRUE(filled) << "the handheld filled in no readings";
     const QString stored =
         QDir(QString::fromStdString(sim->StorePath().string())).filePath(QStringLiteral("KELVANHB/A.DBF"));
-    const QByteArray on_handheld = FileBytes(stored);
+    const QByteArray on_handheld = desktest::FileBytes(stored);
     ASSERT_FALSE(on_handheld.isEmpty()) << stored.toStdString();
     if (GetParam().family == hhsim::Family::ByteFrame) {
         EXPECT_EQ(on_handheld.mid(3, 8), QByteArray(8, ' ')) << "a packed table's header";
@@ -287,7 +288,7 @@ TEST_P(DeskOnHandheld, ClosingDuringTheDownloadStopsIt) {
     if (HasFatalFailure()) return;
     form->DownloadfromHHU1Click();
     ASSERT_EQ(form->ListView2->rowCount(), 40) << ui.last().toStdString();
-    const QByteArray earlier = FileBytes(data.file(QStringLiteral("downa.dbf")));
+    const QByteArray earlier = desktest::FileBytes(data.file(QStringLiteral("downa.dbf")));
     ASSERT_FALSE(earlier.isEmpty());
 
     hhsim::FaultPlan plan;
@@ -322,14 +323,10 @@ TEST_P(DeskOnHandheld, ClosingDuringTheDownloadStopsIt) {
     ASSERT_EQ(ui.messages.size(), messages + 1) << ui.last().toStdString();
     EXPECT_EQ(ui.lastKind(), "ask");
     EXPECT_EQ(form->ListView2->rowCount(), 0);
-    EXPECT_EQ(FileBytes(data.file(QStringLiteral("downa.dbf"))), earlier);
+    EXPECT_EQ(desktest::FileBytes(data.file(QStringLiteral("downa.dbf"))), earlier);
     // The handheld, released, may still be sending the frame it held when the next call comes: that
     // call may fail once; one whose stop was left standing fails every time.
-    char number[16];
-    int32_t found = 1;
-    for (int attempt = 0; attempt < 2 && found != 0; ++attempt)
-        found = desk::TarvixLink().thrdGetHcNum(1, 115200, number);
-    EXPECT_EQ(found, 0) << "the next call is stopped as well";
+    EXPECT_EQ(AskNumber(), 0) << "the next call is stopped as well";
 }
 
 // Closing the window while the connect searches and nothing answers (the handheld holds its answers):
@@ -337,10 +334,7 @@ TEST_P(DeskOnHandheld, ClosingDuringTheDownloadStopsIt) {
 // closes without a message, and nothing of the stop is left for the library's next call.
 TEST_P(DeskOnHandheld, ClosingDuringTheConnectEndsTheSearch) {
     hhsim::FaultPlan plan;
-    hhsim::Fault pause;
-    pause.kind = hhsim::Fault::Kind::Pause;
-    pause.at = 1;
-    plan.faults.push_back(pause);
+    plan.faults.push_back(hhsim::MakeFault(hhsim::Fault::Kind::Pause, -1, -1, 1));
     sim->SetPlan(plan);
     ui.ask_answers = {true};
     bool closed = false;
@@ -371,11 +365,7 @@ TEST_P(DeskOnHandheld, ClosingDuringTheConnectEndsTheSearch) {
     ASSERT_EQ(ui.messages.size(), 1u) << ui.last().toStdString();
     EXPECT_EQ(ui.lastKind(), "ask");
     EXPECT_EQ(form->HandheldPort, 0);
-    char number[16];
-    int32_t found = 1;
-    for (int attempt = 0; attempt < 2 && found != 0; ++attempt)
-        found = desk::TarvixLink().thrdGetHcNum(1, 115200, number);
-    EXPECT_EQ(found, 0) << "the next call is stopped as well";
+    EXPECT_EQ(AskNumber(), 0) << "the next call is stopped as well";
 }
 
 INSTANTIATE_TEST_SUITE_P(TextFrame, DeskOnHandheld,

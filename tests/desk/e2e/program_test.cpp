@@ -7,13 +7,13 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QThread>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -40,52 +40,9 @@ QString RunTool(const QString& program, const QStringList& args, const QProcessE
     return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
 }
 
-bool WaitFor(const std::function<bool()>& condition, int ms = 10000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > ms) return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
-
-// An X server of the test's own, on a display it chooses itself (free whatever else runs).
-class XServer {
-  public:
-    bool start() {
-        server_.setProgram(QStringLiteral(DESK_XVFB));
-        server_.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                              QStringLiteral("0"), QStringLiteral("1280x720x24"), QStringLiteral("-nolisten"),
-                              QStringLiteral("tcp")});
-        server_.start();
-        if (!server_.waitForStarted(10000)) return false;
-        QByteArray said;
-        WaitFor([&] {
-            server_.waitForReadyRead(50);
-            said += server_.readAllStandardOutput();
-            return said.contains('\n') || server_.state() != QProcess::Running;
-        });
-        bool number = false;
-        said.trimmed().toInt(&number);
-        if (!number) return false;
-        display_ = QStringLiteral(":") + QString::fromLatin1(said.trimmed());
-        return true;
-    }
-    ~XServer() {
-        if (server_.state() == QProcess::NotRunning) return;
-        server_.terminate();
-        if (!server_.waitForFinished(5000)) {
-            server_.kill();
-            server_.waitForFinished();
-        }
-    }
-    const QString& display() const { return display_; }
-
-  private:
-    QProcess server_;
-    QString display_;
-};
+// How long the test waits for the program or the handheld (a bound, not a pace), and how often it
+// looks meanwhile: a look may run xdotool.
+constexpr std::chrono::milliseconds kWait(10000), kLook(20);
 
 // Where the operator clicks, relative to the window's top-left corner: the title "Data" in the menu
 // bar and "Download from HHU" in the menu it opens.  Taken from a window of the desk's own, laid out
@@ -149,10 +106,7 @@ class Trickle {
   private:
     static hhsim::FaultPlan PauseAt(int at) {
         hhsim::FaultPlan plan;
-        hhsim::Fault pause;
-        pause.kind = hhsim::Fault::Kind::Pause;
-        pause.at = at;
-        plan.faults.push_back(pause);
+        plan.faults.push_back(hhsim::MakeFault(hhsim::Fault::Kind::Pause, -1, -1, at));
         return plan;
     }
     hhsim::Simulator& sim_;
@@ -163,10 +117,27 @@ class Trickle {
     std::thread thread_;
 };
 
+// Whether python3 has its X library, which close_window.py needs.
+bool PythonHasXlib() {
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QStringLiteral("import Xlib")});
+    if (!p.waitForFinished(10000)) {
+        p.kill();
+        p.waitForFinished();
+        return false;
+    }
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
 class ProgramUnderX : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(x.start()) << "Xvfb does not start";
+        xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+        if (xvfb.isEmpty() || xdotool.isEmpty() || !PythonHasXlib())
+            GTEST_SKIP() << "Xvfb, xdotool and python3-xlib are needed (apt-get install xvfb xdotool "
+                            "python3-xlib)";
+        ASSERT_TRUE(x.start(xvfb, QSize(1280, 720))) << "Xvfb does not start";
         env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DISPLAY"), x.display());
 
@@ -197,7 +168,7 @@ class ProgramUnderX : public ::testing::Test {
         if (sim) sim->Stop();
     }
 
-    QString Xdo(const QStringList& args) { return RunTool(QStringLiteral(DESK_XDOTOOL), args, env); }
+    QString Xdo(const QStringList& args) { return RunTool(xdotool, args, env); }
     // The program's windows on view: its main window first, then a menu or box it shows.
     QStringList Windows() {
         return Xdo({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
@@ -219,7 +190,7 @@ class ProgramUnderX : public ::testing::Test {
     void ChooseDownload() {
         const qsizetype before = Windows().size();
         Click(spots.data);
-        WaitFor([&] { return Windows().size() > before; }, 500);
+        desktest::WaitUntil([&] { return Windows().size() > before; }, std::chrono::milliseconds(500), kLook);
         Click(spots.download);
     }
     // What a window manager sends for the window's close button or Alt+F4.
@@ -242,7 +213,8 @@ class ProgramUnderX : public ::testing::Test {
         return false;
     }
 
-    XServer x;
+    QString xvfb, xdotool;
+    desktest::XServer x;
     QProcessEnvironment env;
     QTemporaryDir store;
     desktest::DataFolder data;  // db.mdb and B.DBF, as the operator's data folder holds them
@@ -269,7 +241,8 @@ TEST_F(ProgramUnderX, ClicksDuringADownloadAndClosingTheWindow) {
     program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     program.start(QStringLiteral(DESK_PROGRAM), {});
     ASSERT_TRUE(program.waitForStarted(10000));
-    ASSERT_TRUE(WaitFor([&] { return !Windows().isEmpty(); })) << "the window does not come";
+    ASSERT_TRUE(desktest::WaitUntil([&] { return !Windows().isEmpty(); }, kWait, kLook))
+        << "the window does not come";
     main_window = Windows().front();
     const QString geometry =
         Xdo({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), main_window});
@@ -292,10 +265,12 @@ TEST_F(ProgramUnderX, ClicksDuringADownloadAndClosingTheWindow) {
     // The window's close asks; No lets the download go on.
     CloseWindow();
     QString question;
-    ASSERT_TRUE(WaitFor([&] { return !(question = Named(QStringLiteral("Kelvanormprogram"))).isEmpty(); }))
+    ASSERT_TRUE(desktest::WaitUntil(
+        [&] { return !(question = Named(QStringLiteral("Kelvanormprogram"))).isEmpty(); }, kWait, kLook))
         << "closing the window asked nothing";
     Keys(question, QStringLiteral("Escape"));
-    ASSERT_TRUE(WaitFor([&] { return Named(QStringLiteral("Kelvanormprogram")).isEmpty(); }));
+    ASSERT_TRUE(desktest::WaitUntil([&] { return Named(QStringLiteral("Kelvanormprogram")).isEmpty(); },
+                                    kWait, kLook));
     EXPECT_FALSE(Seen("sent:\\KELVANHB\\A.DBF")) << "the download had ended before the test was done";
     slow.reset();
     ASSERT_TRUE(sim->WaitEvent("sent:\\KELVANHB\\A.DBF", std::chrono::seconds(10))) << "the download stopped";
@@ -304,21 +279,24 @@ TEST_F(ProgramUnderX, ClicksDuringADownloadAndClosingTheWindow) {
     // Nothing of the clicks during the download starts later: every call begins with a link test,
     // and none comes.
     const int commands = static_cast<int>(sim->CommandCount());
-    WaitFor([&] { return static_cast<int>(sim->CommandCount()) > commands; }, 1000);
+    desktest::WaitUntil([&] { return static_cast<int>(sim->CommandCount()) > commands; },
+                        std::chrono::milliseconds(1000), kLook);
     EXPECT_EQ(static_cast<int>(sim->CommandCount()), commands)
         << "a click during the download ran afterwards";
     EXPECT_EQ(Downloads(), 1);
-    ASSERT_TRUE(WaitFor([&] { return QFile::exists(downa); }));
+    ASSERT_TRUE(desktest::WaitUntil([&] { return QFile::exists(downa); }, kWait, kLook));
 
     // A download onto a folder of that name: the library's box holds the call when the window is
     // closed.  The close asks all the same, and Yes ends the call and the program.
     ASSERT_TRUE(QFile::remove(downa));
     ASSERT_TRUE(QDir(data.path()).mkdir(QStringLiteral("downa.dbf")));
     ChooseDownload();
-    ASSERT_TRUE(WaitFor([&] { return !Named(QStringLiteral("Attention")).isEmpty(); }))
+    ASSERT_TRUE(
+        desktest::WaitUntil([&] { return !Named(QStringLiteral("Attention")).isEmpty(); }, kWait, kLook))
         << "the library showed no box";
     CloseWindow();
-    ASSERT_TRUE(WaitFor([&] { return !(question = Named(QStringLiteral("Kelvanormprogram"))).isEmpty(); }))
+    ASSERT_TRUE(desktest::WaitUntil(
+        [&] { return !(question = Named(QStringLiteral("Kelvanormprogram"))).isEmpty(); }, kWait, kLook))
         << "a close under the library's box asked nothing";
     Keys(question, QStringLiteral("alt+y"));
     ASSERT_TRUE(program.waitForFinished(10000)) << "the program did not end";
