@@ -60,7 +60,8 @@ seeds_of() {
 
 # One run; its exit status goes to <target>.rc beside its log.
 run() {
-    local t="$1" corpus="$out/corpus-$t" rc=0
+    local t="$1"
+    local corpus="$out/corpus-$t" rc=0
     mkdir -p "$corpus"
     (cd "$out" && "../fuzz/$t" -max_total_time="$seconds" -max_len=8192 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$t-" "corpus-$t" "$(seeds_of "$t")" >"$t.log" 2>&1) || rc=$?
