@@ -53,6 +53,17 @@ class Exports : public SimFixture {
         ASSERT_EQ(AdPortAndRateAndMode(nullptr, nullptr, &mode), 0);
         ASSERT_EQ(mode, 2);
     }
+    // A stand-in port answering every frame with 0x00, used by the family's next ComInit (the script
+    // may be changed before that); the family keeps ownership.
+    tarvix::fakes::FakeSerialPort* UseFakePort(bool line_error = false) {
+        auto script = std::make_shared<tarvix::fakes::FakeSerialPort::Script>();
+        script->answer = {0x00};
+        script->line_error = line_error;
+        auto owned = std::make_unique<tarvix::fakes::FakeSerialPort>(script);
+        tarvix::fakes::FakeSerialPort* port = owned.get();
+        bf::Proto().line().UsePort(std::move(owned));
+        return port;
+    }
 };
 
 TEST_F(Exports, DetectionFallsBackFromTheTextFrameFamily) {
@@ -283,11 +294,7 @@ TEST_F(Exports, AHangUpSeenOnlyByTheWriteReopensTheKeptPort) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        auto script = std::make_shared<tarvix::fakes::FakeSerialPort::Script>();
-        script->answer = {0x00};
-        auto owned = std::make_unique<tarvix::fakes::FakeSerialPort>(script);
-        tarvix::fakes::FakeSerialPort* port = owned.get();
-        bf::Proto().line().UsePort(std::move(owned));
+        tarvix::fakes::FakeSerialPort* port = UseFakePort();
         ASSERT_EQ(bf_.ComInit(1, 115200), 1);
         port->HangUp(c.seen_at_once);
         const Bytes data(10, 0x41);
@@ -309,11 +316,7 @@ TEST_F(Exports, AStoppedCommandIsNotSentAgainOnTheReopenedPort) {
     bf::Proto().HcSetExitTime(60, 60);
     bf::Proto().SetAttempts(2);
     bf::Tune().retry_pause_ms.store(1);
-    auto script = std::make_shared<tarvix::fakes::FakeSerialPort::Script>();
-    script->answer = {0x00};
-    auto owned = std::make_unique<tarvix::fakes::FakeSerialPort>(script);
-    tarvix::fakes::FakeSerialPort* port = owned.get();
-    bf::Proto().line().UsePort(std::move(owned));
+    tarvix::fakes::FakeSerialPort* port = UseFakePort();
     ASSERT_EQ(bf_.ComInit(1, 115200), 1);
     port->HangUp(/*seen_at_once=*/false);
     bf::g_stop_flag.store(true);
@@ -339,12 +342,7 @@ TEST_F(Exports, BreakIsNoAnswer) {
     bf::Tune().retry_pause_ms.store(1);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line_error);
-        auto script = std::make_shared<tarvix::fakes::FakeSerialPort::Script>();
-        script->answer = {0x00};
-        script->line_error = c.line_error;
-        auto owned = std::make_unique<tarvix::fakes::FakeSerialPort>(script);
-        tarvix::fakes::FakeSerialPort* port = owned.get();
-        bf::Proto().line().UsePort(std::move(owned));
+        tarvix::fakes::FakeSerialPort* port = UseFakePort(c.line_error);
         ASSERT_EQ(bf_.ComInit(1, 115200), 1);
         const Bytes data(10, 0x41);
         EXPECT_EQ(bf_.SendData(data.data(), 10), c.result);
